@@ -1,0 +1,26 @@
+# make run   - the main job, on the built-in simulated bench (release build)
+# make test  - build with sanitizers and run every test (what CI runs)
+# make bench - build optimised and run every benchmark; JSON results in build/release/bench/
+
+.PHONY: deps run test bench clean
+
+deps:
+	@scripts/install-deps
+
+test: deps
+	@cmake --preset dev >/dev/null
+	@cmake --build --preset dev
+	@ctest --preset dev
+
+run: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release
+	@scripts/run-main build/release
+
+bench: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release
+	@scripts/run-benchmarks build/release
+
+clean:
+	rm -rf build

@@ -1,0 +1,40 @@
+# Project-wide compile settings and helpers.
+
+add_compile_options(-Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+
+if(PGX_SANITIZE)
+  set(_pgx_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_compile_options(${_pgx_san})
+  add_link_options(${_pgx_san})
+endif()
+
+# Every target includes from the repository root: #include "automation/bstr.h".
+include_directories(${PROJECT_SOURCE_DIR})
+
+# pgx_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [ENV <VAR=value...>] [LABELS <labels...>])
+# One GoogleTest program; each test case becomes its own ctest test.
+function(pgx_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+  if(NOT PGX_BUILD_TESTS)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  set(_env "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+           "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1" ${T_ENV})
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "${_env}" LABELS "${T_LABELS}" TIMEOUT 120)
+endfunction()
+
+# pgx_add_bench(NAME <bench_x> SOURCES <files...> LIBS <targets...>)
+function(pgx_add_bench)
+  cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT PGX_BUILD_BENCH)
+    return()
+  endif()
+  add_executable(${B_NAME} ${B_SOURCES})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark)
+  set_property(GLOBAL APPEND PROPERTY PGX_BENCH_TARGETS ${B_NAME})
+endfunction()
