@@ -1,0 +1,50 @@
+// com_error: a failed HRESULT with its error information, thrown by client-side code.
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include "automation/comptr.h"
+#include "automation/interfaces.h"
+
+namespace pgx::auto_ {
+
+class com_error : public std::exception {
+ public:
+  // Takes `info` as given: with add_ref false the exception takes over the caller's reference.
+  explicit com_error(HRESULT hr, IErrorInfo* info = nullptr, bool add_ref = false) noexcept;
+  com_error(const com_error& other) noexcept = default;
+  com_error& operator=(const com_error& other) noexcept = default;
+  ~com_error() override = default;
+
+  HRESULT Error() const noexcept { return hr_; }
+  // The error information record, with a new reference for the caller, or NULL.
+  IErrorInfo* ErrorInfo() const noexcept;
+  // Parts of the record; empty when there is none.
+  std::u16string Description() const;
+  std::u16string Source() const;
+  GUID Guid() const noexcept;
+  // The system message text for the HRESULT, or "Unknown error 0x80040154"-style text when it has none.
+  std::string ErrorMessage() const;
+  // The description when there is one, otherwise ErrorMessage(); UTF-8.
+  const char* what() const noexcept override;
+
+ private:
+  HRESULT hr_;
+  ComPtr<IErrorInfo> info_;
+  std::string what_;
+};
+
+// Throws com_error for a failed HRESULT, taking the thread's error information with it when the
+// failing object (if given) says it supports error information for `riid`.
+[[noreturn]] void IssueError(HRESULT hr);
+[[noreturn]] void IssueErrorEx(HRESULT hr, IUnknown* object, REFIID riid);
+inline void ThrowIfFailed(HRESULT hr) {
+  if (FAILED(hr)) IssueError(hr);
+}
+// Throws com_error built from what IDispatch::Invoke reported: for DISP_E_EXCEPTION the EXCEPINFO's scode
+// (or the HRESULT of its wCode) with a record of its source and description; the EXCEPINFO's strings are
+// freed.
+[[noreturn]] void IssueDispatchError(HRESULT hr, EXCEPINFO& excep);
+
+}  // namespace pgx::auto_
