@@ -1,0 +1,198 @@
+#include "driver/scpi_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+namespace pgx::driver {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool equals_nocase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (upper(a[i]) != upper(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string_view strip_terminator(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+void append_int(std::string& out, long long value) {
+  char digits[24];
+  auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, result.ptr);
+}
+
+void append_real(std::string& out, double value) {
+  char digits[32];
+  auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, result.ptr);
+}
+
+void append_block(std::string& out, const void* data, std::size_t count) {
+  char digits[24];
+  auto result = std::to_chars(digits, digits + sizeof digits, count);
+  out += '#';
+  out += static_cast<char>('0' + (result.ptr - digits));
+  out.append(digits, result.ptr);
+  if (count > 0) out.append(static_cast<const char*>(data), count);
+}
+
+std::optional<long long> parse_integer(std::string_view text) {
+  text = trim(text);
+  if (text.empty()) return std::nullopt;
+  bool negative = false;
+  if (text.front() == '+' || text.front() == '-') {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty() || text.size() > 19) return std::nullopt;
+  long long value = 0;
+  for (char c : text) {
+    if (!is_digit(c)) return std::nullopt;
+  }
+  auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
+  return negative ? -value : value;
+}
+
+std::optional<double> parse_real(std::string_view text) {
+  text = trim(text);
+  // Grammar check first: from_chars alone would accept "inf", "nan" and hexadecimal forms.
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  const std::size_t mantissa = i;
+  std::size_t digits = 0;
+  while (i < text.size() && is_digit(text[i])) ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && is_digit(text[i])) ++i, ++digits;
+  }
+  if (digits == 0) return std::nullopt;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t exponent_digits = 0;
+    while (i < text.size() && is_digit(text[i])) ++i, ++exponent_digits;
+    if (exponent_digits == 0) return std::nullopt;
+  }
+  if (i != text.size()) return std::nullopt;
+  double value = 0;
+  const char* first = text.data() + mantissa;
+  const char* last = text.data() + text.size();
+  auto result = std::from_chars(first, last, value, std::chars_format::general);
+  if (result.ec != std::errc() || result.ptr != last || !std::isfinite(value)) return std::nullopt;
+  return negative ? -value : value;
+}
+
+std::optional<bool> parse_bool(std::string_view text) {
+  text = trim(text);
+  if (text == "1" || equals_nocase(text, "ON")) return true;
+  if (text == "0" || equals_nocase(text, "OFF")) return false;
+  return std::nullopt;
+}
+
+std::optional<std::size_t> block_extent(std::string_view text) {
+  if (text.size() < 2 || text[0] != '#' || !is_digit(text[1]) || text[1] == '0') return std::nullopt;
+  const std::size_t digit_count = static_cast<std::size_t>(text[1] - '0');
+  if (text.size() < 2 + digit_count) return std::nullopt;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < digit_count; ++i) {
+    const char c = text[2 + i];
+    if (!is_digit(c)) return std::nullopt;
+    count = count * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return 2 + digit_count + count;
+}
+
+std::optional<std::string_view> parse_block(std::string_view text) {
+  if (text.size() >= 2 && text[0] == '#' && text[1] == '0') return text.substr(2);
+  auto extent = block_extent(text);
+  if (!extent || *extent != text.size()) return std::nullopt;
+  const std::size_t header = 2 + static_cast<std::size_t>(text[1] - '0');
+  return text.substr(header);
+}
+
+std::optional<ErrorEntry> parse_error_entry(std::string_view text) {
+  text = trim(text);
+  const std::size_t comma = text.find(',');
+  auto code = parse_integer(text.substr(0, comma));
+  if (!code || *code < std::numeric_limits<int>::min() || *code > std::numeric_limits<int>::max()) {
+    return std::nullopt;
+  }
+  ErrorEntry entry;
+  entry.code = static_cast<int>(*code);
+  if (comma == std::string_view::npos) return entry;
+  std::string_view message = trim(text.substr(comma + 1));
+  if (message.size() >= 2 && message.front() == '"' && message.back() == '"') {
+    message = message.substr(1, message.size() - 2);
+    entry.text.reserve(message.size());
+    for (std::size_t i = 0; i < message.size(); ++i) {
+      entry.text += message[i];
+      if (message[i] == '"' && i + 1 < message.size() && message[i + 1] == '"') ++i;
+    }
+  } else {
+    entry.text.assign(message);
+  }
+  return entry;
+}
+
+std::optional<StatusSuffix> split_status_suffix(std::string_view text) {
+  StatusSuffix result;
+  const std::size_t semicolon = text.rfind(';');
+  std::string_view status = text;
+  if (semicolon != std::string_view::npos) {
+    result.answer = text.substr(0, semicolon);
+    result.has_answer = true;
+    status = text.substr(semicolon + 1);
+  }
+  auto value = parse_integer(status);
+  if (!value || *value < 0 || *value > 255) return std::nullopt;
+  result.status_byte = static_cast<int>(*value);
+  return result;
+}
+
+std::optional<Identity> parse_identity(std::string_view text) {
+  std::string_view fields[4];
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t comma = i < 3 ? text.find(',') : std::string_view::npos;
+    if (i < 3 && comma == std::string_view::npos) return std::nullopt;
+    fields[i] = trim(text.substr(0, comma));
+    if (i < 3) text.remove_prefix(comma + 1);
+  }
+  if (fields[3].find(',') != std::string_view::npos) return std::nullopt;
+  return Identity{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]), std::string(fields[3])};
+}
+
+void copy_text(char* buffer, std::size_t size, std::string_view text) {
+  if (buffer == nullptr || size < 1) return;
+  const std::size_t count = text.size() < size - 1 ? text.size() : size - 1;
+  if (count > 0) std::memcpy(buffer, text.data(), count);
+  buffer[count] = '\0';
+}
+
+}  // namespace pgx::driver

@@ -1,0 +1,280 @@
+#include "driver/session.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "driver/pgxgen.h"
+
+namespace pgx::driver {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 4096;
+// Status byte bit 2: the error/event queue is not empty.
+constexpr int kErrorQueueNotEmpty = 0x04;
+
+}  // namespace
+
+Session::Session(ViSession resource_manager, ViSession io) : resource_manager_(resource_manager), io_(io) {}
+
+Session::~Session() { close(); }
+
+ViStatus Session::close() {
+  if (closed_) return VI_SUCCESS;
+  closed_ = true;
+  transaction_active_ = false;
+  transaction_.clear();
+  pending_errors_.clear();
+  ViStatus status = io_ != VI_NULL ? viClose(io_) : VI_SUCCESS;
+  if (resource_manager_ != VI_NULL) {
+    const ViStatus rm_status = viClose(resource_manager_);
+    if (status >= VI_SUCCESS) status = rm_status;
+  }
+  io_ = VI_NULL;
+  resource_manager_ = VI_NULL;
+  return status < VI_SUCCESS ? status : VI_SUCCESS;
+}
+
+// ---- Raw exchange ---------------------------------------------------------------------------------
+
+ViStatus Session::write(std::string_view message) {
+  while (!message.empty()) {
+    ViUInt32 written = 0;
+    const ViUInt32 count = static_cast<ViUInt32>(std::min<std::size_t>(message.size(), 0x7FFFFFFF));
+    const ViStatus status = viWrite(io_, reinterpret_cast<ViConstBuf>(message.data()), count, &written);
+    if (status < VI_SUCCESS) {
+      recover(status);
+      return status;
+    }
+    if (written == 0 || written > count) return VI_ERROR_IO;
+    message.remove_prefix(written);
+  }
+  return VI_SUCCESS;
+}
+
+ViStatus Session::read_response(std::string_view& response) {
+  std::size_t length = 0;
+  for (;;) {
+    if (input_.size() < length + kReadChunk) input_.resize(std::max(input_.size() * 2, length + kReadChunk));
+    ViUInt32 received = 0;
+    const ViUInt32 room = static_cast<ViUInt32>(input_.size() - length);
+    const ViStatus status = viRead(io_, reinterpret_cast<ViBuf>(input_.data() + length), room, &received);
+    if (status < VI_SUCCESS) {
+      recover(status);
+      return status;
+    }
+    length += std::min<std::size_t>(received, room);
+    if (length > kMaxResponse) {
+      recover(PGXGEN_ERROR_INVALID_RESPONSE);
+      return PGXGEN_ERROR_INVALID_RESPONSE;
+    }
+    if (status == VI_SUCCESS_MAX_CNT) continue;
+    if (status == VI_SUCCESS_TERM_CHAR) {
+      // A line feed inside block data is not the end of the message.
+      const auto extent = block_extent(std::string_view(input_.data(), length));
+      if (extent && length < *extent + 1) continue;
+    }
+    break;
+  }
+  // Remove the terminator, but never a byte of block data that happens to be a line feed.
+  std::string_view raw(input_.data(), length);
+  const std::size_t keep = block_extent(raw).value_or(0);
+  while (raw.size() > keep && (raw.back() == '\n' || raw.back() == '\r')) raw.remove_suffix(1);
+  response = raw;
+  return VI_SUCCESS;
+}
+
+void Session::recover(ViStatus status) {
+  if (status == VI_ERROR_CONN_LOST || status == VI_ERROR_INV_OBJECT) return;
+  viClear(io_);
+}
+
+ViStatus Session::write_unchecked(std::string_view text) {
+  message_.assign(text);
+  message_ += '\n';
+  return write(message_);
+}
+
+ViStatus Session::query_unchecked(std::string_view text, std::string_view& answer) {
+  message_.assign(text);
+  message_ += '\n';
+  const ViStatus status = write(message_);
+  if (status < VI_SUCCESS) return status;
+  return read_response(answer);
+}
+
+// ---- Checked exchange -----------------------------------------------------------------------------
+
+ViStatus Session::send() {
+  if (transaction_active_) {
+    buffer_in_transaction();
+    return VI_SUCCESS;
+  }
+  const std::string_view text = command_;
+  if (!error_query_) {
+    message_.assign(text);
+    message_ += '\n';
+    return write(message_);
+  }
+  // The status query is a message of its own: it is answered even when the command itself fails.
+  message_.assign(text);
+  message_ += "\n*STB?\n";
+  ViStatus status = write(message_);
+  if (status < VI_SUCCESS) return status;
+  std::string_view response;
+  status = read_response(response);
+  if (status < VI_SUCCESS) return status;
+  const auto status_byte = parse_integer(response);
+  if (!status_byte || *status_byte < 0 || *status_byte > 255) {
+    recover(PGXGEN_ERROR_INVALID_RESPONSE);
+    return PGXGEN_ERROR_INVALID_RESPONSE;
+  }
+  return check_status_byte(static_cast<int>(*status_byte));
+}
+
+ViStatus Session::query(std::string_view& answer) {
+  message_.clear();
+  take_transaction_into(message_);
+  message_ += command_;
+  if (error_query_) message_ += ";*STB?";
+  message_ += '\n';
+  ViStatus status = write(message_);
+  if (status < VI_SUCCESS) return status;
+  std::string_view response;
+  status = read_response(response);
+  if (status < VI_SUCCESS) return status;
+  if (!error_query_) {
+    answer = response;
+    return VI_SUCCESS;
+  }
+  const auto split = split_status_suffix(response);
+  if (!split) {
+    recover(PGXGEN_ERROR_INVALID_RESPONSE);
+    return PGXGEN_ERROR_INVALID_RESPONSE;
+  }
+  const std::string_view body = split->answer;
+  status = check_status_byte(split->status_byte);
+  if (status != VI_SUCCESS) return status;
+  if (!split->has_answer) return PGXGEN_ERROR_INVALID_RESPONSE;
+  // The body still lies in input_, which the check above did not touch (no error was read).
+  answer = body;
+  return VI_SUCCESS;
+}
+
+ViStatus Session::check_status_byte(int status_byte) {
+  if ((status_byte & kErrorQueueNotEmpty) == 0) return VI_SUCCESS;
+  return collect_errors();
+}
+
+ViStatus Session::collect_errors() {
+  bool any = false;
+  for (int i = 0; i < kMaxErrorReads; ++i) {
+    std::string_view response;
+    const ViStatus status = query_unchecked(":SYST:ERR?", response);
+    if (status < VI_SUCCESS) return status;
+    auto entry = parse_error_entry(response);
+    if (!entry) {
+      recover(PGXGEN_ERROR_INVALID_RESPONSE);
+      return PGXGEN_ERROR_INVALID_RESPONSE;
+    }
+    if (entry->code == 0) break;
+    keep_error(std::move(*entry));
+    any = true;
+  }
+  return any ? PGXGEN_ERROR_INSTRUMENT : VI_SUCCESS;
+}
+
+void Session::keep_error(ErrorEntry entry) {
+  if (pending_errors_.size() >= kMaxPendingErrors) {
+    pending_errors_.back() = ErrorEntry{-350, "Queue overflow"};
+    return;
+  }
+  pending_errors_.push_back(std::move(entry));
+}
+
+ViStatus Session::next_error(ErrorEntry& entry) {
+  if (!pending_errors_.empty()) {
+    entry = std::move(pending_errors_.front());
+    pending_errors_.pop_front();
+    return VI_SUCCESS;
+  }
+  message_.clear();
+  take_transaction_into(message_);
+  message_ += ":SYST:ERR?\n";
+  ViStatus status = write(message_);
+  if (status < VI_SUCCESS) return status;
+  std::string_view response;
+  status = read_response(response);
+  if (status < VI_SUCCESS) return status;
+  auto parsed = parse_error_entry(response);
+  if (!parsed) {
+    recover(PGXGEN_ERROR_INVALID_RESPONSE);
+    return PGXGEN_ERROR_INVALID_RESPONSE;
+  }
+  entry = std::move(*parsed);
+  return VI_SUCCESS;
+}
+
+// ---- Transactions ---------------------------------------------------------------------------------
+
+void Session::buffer_in_transaction() {
+  const std::string_view text = command_;
+  if (text.empty()) return;
+  if (!transaction_.empty()) {
+    // Each unit starts again from the root of the command tree, as it would in a message of its own;
+    // common commands are not affected by the tree position.
+    transaction_ += ';';
+    if (text.front() != ':' && text.front() != '*') transaction_ += ':';
+  }
+  transaction_ += text;
+}
+
+void Session::take_transaction_into(std::string& message) {
+  if (transaction_.empty()) return;
+  message += transaction_;
+  message += '\n';
+  transaction_.clear();
+}
+
+ViStatus Session::transaction_start() {
+  if (transaction_active_) return PGXGEN_ERROR_TRANSACTION_ACTIVE;
+  transaction_active_ = true;
+  transaction_.clear();
+  return VI_SUCCESS;
+}
+
+ViStatus Session::transaction_cancel() {
+  if (!transaction_active_) return PGXGEN_WARN_NO_TRANSACTION;
+  transaction_active_ = false;
+  transaction_.clear();
+  return VI_SUCCESS;
+}
+
+ViStatus Session::transaction_finish() {
+  if (!transaction_active_) return PGXGEN_WARN_NO_TRANSACTION;
+  transaction_active_ = false;
+  if (transaction_.empty()) return VI_SUCCESS;
+  // The whole transaction is one program message; the status query follows as a message of its own so
+  // that it is answered even when a unit of the transaction fails.
+  message_.clear();
+  message_.swap(transaction_);
+  message_ += "\n*STB?\n";
+  ViStatus status = write(message_);
+  if (status < VI_SUCCESS) return status;
+  std::string_view response;
+  status = read_response(response);
+  if (status < VI_SUCCESS) return status;
+  const auto status_byte = parse_integer(response);
+  if (!status_byte || *status_byte < 0 || *status_byte > 255) {
+    recover(PGXGEN_ERROR_INVALID_RESPONSE);
+    return PGXGEN_ERROR_INVALID_RESPONSE;
+  }
+  return check_status_byte(static_cast<int>(*status_byte));
+}
+
+ViStatus Session::device_clear() {
+  const ViStatus status = viClear(io_);
+  return status < VI_SUCCESS ? status : VI_SUCCESS;
+}
+
+}  // namespace pgx::driver

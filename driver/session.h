@@ -1,0 +1,120 @@
+#pragma once
+// One open instrument: its VISA session, the message exchange with the instrument (writes, reads of
+// whole response messages, the status check that follows a command when automatic error query is on),
+// the transaction buffer and the error entries read during checks.
+//
+// A Session is used under its mutex (SessionTable hands it out; the C functions lock it for the whole
+// call). Nothing an instrument answers can make it unusable: a time-out, an over-long or malformed
+// answer clears the device so that the next exchange starts clean.
+
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/scpi_text.h"
+#include "visa/visa.h"
+
+namespace pgx::driver {
+
+// What the driver knows about the connected instrument, read when the session was opened with an
+// identity check.
+struct InstrumentInfo {
+  bool identified = false;
+  std::string model;     // mainframe: "Q500A" (benchtop) or "M4000A" (VXI module)
+  std::string serial;
+  std::string firmware;
+  std::vector<std::string> front_ends;  // output front-end models, slot 1 first
+};
+
+class Session {
+ public:
+  // Takes ownership of both VISA sessions.
+  Session(ViSession resource_manager, ViSession io);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  std::mutex& mutex() { return mutex_; }
+  bool closed() const { return closed_; }
+  // Discards an active transaction and closes the VISA sessions. Later calls fail as a closed session.
+  ViStatus close();
+
+  ViSession io() const { return io_; }
+  InstrumentInfo& info() { return info_; }
+
+  // The buffer to build the next command or query in (emptied by this call).
+  std::string& command() {
+    command_.clear();
+    return command_;
+  }
+
+  // Sends command() as setting: kept in the transaction while one is active, otherwise written,
+  // followed by the status check when automatic error query is on.
+  ViStatus send();
+  // Sends command() as a query (sending a transaction's buffered settings first) and reads the answer,
+  // terminator removed. The view stays valid until the next exchange.
+  ViStatus query(std::string_view& answer);
+  // A query without status check and outside any transaction logic (identity, error queue).
+  ViStatus query_unchecked(std::string_view text, std::string_view& answer);
+  // Writes a complete message (the terminator is appended) without status check.
+  ViStatus write_unchecked(std::string_view text);
+
+  // Automatic error query.
+  bool error_query() const { return error_query_; }
+  void set_error_query(bool on) { error_query_ = on; }
+  // The oldest entry of the error queue: entries read during checks first, then the instrument's.
+  ViStatus next_error(ErrorEntry& entry);
+
+  // Transactions.
+  bool transaction_active() const { return transaction_active_; }
+  std::size_t transaction_bytes() const { return transaction_.size(); }
+  ViStatus transaction_start();
+  ViStatus transaction_finish();
+  ViStatus transaction_cancel();
+
+  // IEEE 488.2 device clear; also forgets a half-read answer.
+  ViStatus device_clear();
+
+  // Largest answer the driver accepts; a longer one fails as an invalid response.
+  static constexpr std::size_t kMaxResponse = 16u << 20;
+  // Most entries kept from checks; beyond it the newest becomes -350 "Queue overflow".
+  static constexpr std::size_t kMaxPendingErrors = 64;
+  // Most entries read from the instrument's queue in one check.
+  static constexpr int kMaxErrorReads = 100;
+
+ private:
+  ViStatus write(std::string_view message);
+  ViStatus read_response(std::string_view& response);
+  // After a failed exchange: a time-out or a bad answer leaves output behind that would be read as the
+  // answer to the next query, so the device is cleared.
+  void recover(ViStatus status);
+  // Reads the status byte answer of a check and, when the error queue is not empty, its entries.
+  ViStatus check_status_byte(int status_byte);
+  ViStatus collect_errors();
+  void keep_error(ErrorEntry entry);
+  // Appends command_ to the transaction buffer as a further unit of one program message.
+  void buffer_in_transaction();
+  // Prepends the buffered settings of a transaction to message (as a message of their own).
+  void take_transaction_into(std::string& message);
+
+  std::mutex mutex_;
+  ViSession resource_manager_;
+  ViSession io_;
+  bool closed_ = false;
+  InstrumentInfo info_;
+
+  bool error_query_ = false;
+  std::deque<ErrorEntry> pending_errors_;
+
+  bool transaction_active_ = false;
+  std::string transaction_;
+
+  std::string command_;
+  std::string message_;
+  std::vector<char> input_;
+};
+
+}  // namespace pgx::driver

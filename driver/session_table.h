@@ -1,0 +1,48 @@
+#pragma once
+// The process-wide table of open driver sessions. Session numbers are handed out once and never reused
+// while the process lives (up to 2^32 opens), so a stale number cannot reach a newer session.
+
+#include <memory>
+#include <new>
+#include <shared_mutex>
+#include <unordered_map>
+
+#include "driver/session.h"
+#include "visa/visa.h"
+
+namespace pgx::driver {
+
+class SessionTable {
+ public:
+  static SessionTable& instance();
+
+  ViSession add(std::shared_ptr<Session> session);
+  std::shared_ptr<Session> find(ViSession vi) const;
+  // Removes the session from the table; callers still holding it see it closed once they lock it.
+  std::shared_ptr<Session> remove(ViSession vi);
+
+ private:
+  mutable std::shared_mutex mutex_;
+  std::unordered_map<ViSession, std::shared_ptr<Session>> sessions_;
+  ViSession next_ = 0x00010001;
+};
+
+// Runs body(Session&) on the open session vi under its lock. An unknown or closed session gives
+// VI_ERROR_INV_OBJECT; no exception leaves: out of memory gives VI_ERROR_ALLOC, anything else
+// VI_ERROR_SYSTEM_ERROR.
+template <class Body>
+ViStatus with_session(ViSession vi, Body&& body) noexcept {
+  try {
+    std::shared_ptr<Session> session = SessionTable::instance().find(vi);
+    if (!session) return VI_ERROR_INV_OBJECT;
+    std::lock_guard lock(session->mutex());
+    if (session->closed()) return VI_ERROR_INV_OBJECT;
+    return body(*session);
+  } catch (const std::bad_alloc&) {
+    return VI_ERROR_ALLOC;
+  } catch (...) {
+    return VI_ERROR_SYSTEM_ERROR;
+  }
+}
+
+}  // namespace pgx::driver
