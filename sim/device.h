@@ -31,6 +31,10 @@ struct FaultConfig {
   std::string garbage_reply;
   // The connection drops after this many program messages have been received (negative: never).
   int drop_after_messages = -1;
+  // *TST? answers this bit mask of failed boards (0: self-test passes).
+  int self_test_result = 0;
+  // Calibration (*CAL?, :CALibration:ALL?) reports a failure.
+  bool calibration_fails = false;
 };
 
 struct DeviceConfig {
@@ -44,6 +48,10 @@ struct DeviceConfig {
   std::string serial;
   std::string firmware;
   FaultConfig faults;
+  // A program message longer than this is discarded with -363 "Input buffer overrun".
+  std::size_t max_message_bytes = 4u << 20;
+  // Frequency of the signal at CLK IN that the clock-input measurements see (0: no signal).
+  double clock_in_frequency = 10e6;
 };
 
 // One simulated instrument as seen from its bus. Not thread-safe: a bus serialises access to a device.

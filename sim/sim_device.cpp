@@ -1,0 +1,288 @@
+// The Device a bus talks to: frames the byte stream into program messages, runs them through the SCPI
+// engine, queues the responses and applies the injected faults.
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "sim/device.h"
+#include "sim/engine.h"
+#include "sim/front_end.h"
+#include "sim/instrument.h"
+#include "sim/pulse_generator.h"
+
+namespace pgx::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An instrument that is not one of the family: it knows only the common commands.
+class ForeignInstrument final : public Instrument {
+ public:
+  explicit ForeignInstrument(std::string identity) : identity_(std::move(identity)) {}
+  std::string identity() const override { return identity_; }
+  static const CommandTree& tree() {
+    static const CommandTree t = [] {
+      CommandTree tree;
+      Engine::add_standard_commands(tree);
+      return tree;
+    }();
+    return t;
+  }
+
+ private:
+  std::string identity_;
+};
+
+class SimDevice final : public Device {
+ public:
+  SimDevice(const DeviceConfig& config, std::unique_ptr<Instrument> instrument, const CommandTree& tree)
+      : faults_(config.faults),
+        instrument_(std::move(instrument)),
+        engine_(tree, *instrument_),
+        max_message_(std::max<std::size_t>(config.max_message_bytes, 64)) {
+    engine_.set_scripted_replies(&faults_.scripted_replies);
+    take_queued_errors();
+  }
+
+  FaultConfig& faults() override { return faults_; }
+  const FaultConfig& fault_config() const { return faults_; }
+
+  void write(std::string_view bytes) override {
+    std::size_t start = 0;  // first byte of the current message not yet moved to pending_
+    for (std::size_t i = 0; i < bytes.size() && !dropped_; ++i) {
+      const char ch = bytes[i];
+      if (overrun_) {
+        if (ch == '\n') {
+          overrun_ = false;
+          scan_ = Scan::kNormal;
+          start = i + 1;
+        }
+        continue;
+      }
+      switch (scan_) {
+        case Scan::kNormal:
+          if (ch == '\n') {
+            terminate(bytes, start, i);
+            start = i + 1;
+            continue;
+          }
+          if (ch == '"' || ch == '\'') {
+            quote_ = ch;
+            scan_ = Scan::kQuote;
+          } else if (ch == '#') {
+            scan_ = Scan::kHash;
+          }
+          break;
+        case Scan::kQuote:
+          if (ch == '\n') {  // an unterminated string does not swallow the terminator
+            terminate(bytes, start, i);
+            start = i + 1;
+            continue;
+          }
+          if (ch == quote_) scan_ = Scan::kNormal;
+          break;
+        case Scan::kHash:
+          if (ch >= '1' && ch <= '9') {
+            digits_left_ = ch - '0';
+            block_left_ = 0;
+            scan_ = Scan::kBlockDigits;
+          } else if (ch == '\n') {
+            terminate(bytes, start, i);
+            start = i + 1;
+            continue;
+          } else {
+            scan_ = Scan::kNormal;
+          }
+          break;
+        case Scan::kBlockDigits:
+          if (ch >= '0' && ch <= '9') {
+            block_left_ = block_left_ * 10 + static_cast<std::size_t>(ch - '0');
+            if (--digits_left_ == 0) scan_ = block_left_ == 0 ? Scan::kNormal : Scan::kBlockBytes;
+          } else if (ch == '\n') {
+            terminate(bytes, start, i);
+            start = i + 1;
+            continue;
+          } else {
+            scan_ = Scan::kNormal;
+          }
+          break;
+        case Scan::kBlockBytes: {
+          // Block bytes are taken as they are, LF included.
+          std::size_t n = std::min(block_left_, bytes.size() - i);
+          i += n - 1;
+          block_left_ -= n;
+          if (block_left_ == 0) scan_ = Scan::kNormal;
+          break;
+        }
+      }
+      if (pending_.size() + (i + 1 - start) > max_message_) {
+        engine_.push_error(err::kInputBufferOverrun);
+        pending_.clear();
+        overrun_ = true;
+        scan_ = Scan::kNormal;
+      }
+    }
+    if (!dropped_ && !overrun_ && start < bytes.size()) pending_.append(bytes.substr(start));
+  }
+
+  std::size_t read(char* out, std::size_t max, bool& end) override {
+    end = false;
+    if (dropped_ || head_ == bounds_.size() || max == 0) return 0;
+    const Boundary& b = bounds_[head_];
+    if (b.delayed && Clock::now() < b.ready) return 0;
+    std::size_t n = std::min(max, b.end - read_pos_);
+    std::memcpy(out, output_.data() + read_pos_, n);
+    read_pos_ += n;
+    if (read_pos_ == b.end) {
+      end = true;
+      if (++head_ == bounds_.size()) {
+        bounds_.clear();
+        head_ = 0;
+        output_.clear();
+        read_pos_ = 0;
+      }
+    }
+    engine_.set_message_available(head_ < bounds_.size());
+    return n;
+  }
+
+  bool output_pending() const override { return !dropped_ && head_ < bounds_.size(); }
+
+  std::chrono::milliseconds time_until_readable() const override {
+    if (!output_pending()) return std::chrono::milliseconds(0);
+    const Boundary& b = bounds_[head_];
+    if (!b.delayed) return std::chrono::milliseconds(0);
+    auto left = b.ready - Clock::now();
+    if (left <= Clock::duration::zero()) return std::chrono::milliseconds(0);
+    return std::chrono::ceil<std::chrono::milliseconds>(left);
+  }
+
+  bool connection_dropped() const override { return dropped_; }
+
+  void device_clear() override {
+    pending_.clear();
+    scan_ = Scan::kNormal;
+    overrun_ = false;
+    output_.clear();
+    bounds_.clear();
+    head_ = 0;
+    read_pos_ = 0;
+    engine_.reset_path();
+    engine_.set_message_available(false);
+  }
+
+  std::uint8_t serial_poll() override { return engine_.status_byte(); }
+
+ private:
+  enum class Scan { kNormal, kQuote, kHash, kBlockDigits, kBlockBytes };
+  struct Boundary {
+    std::size_t end;
+    bool delayed;
+    Clock::time_point ready;
+  };
+
+  void take_queued_errors() {
+    for (const auto& [code, text] : faults_.queued_errors) engine_.push_error_text(code, text);
+    faults_.queued_errors.clear();
+  }
+
+  // The message is bytes[start, stop) preceded by whatever is pending.
+  void terminate(std::string_view bytes, std::size_t start, std::size_t stop) {
+    std::string_view part = bytes.substr(start, stop - start);
+    if (pending_.empty()) {
+      execute(part);
+    } else {
+      pending_.append(part);
+      execute(pending_);
+      pending_.clear();
+    }
+    scan_ = Scan::kNormal;
+  }
+
+  void execute(std::string_view message) {
+    ++messages_;
+    if (faults_.drop_after_messages >= 0 && messages_ > faults_.drop_after_messages) {
+      dropped_ = true;
+      device_clear();
+      return;
+    }
+    if (!faults_.queued_errors.empty()) take_queued_errors();
+    engine_.set_message_available(head_ < bounds_.size());
+    const std::size_t before = output_.size();
+    if (!engine_.execute(message, output_)) return;
+    if (!faults_.garbage_reply.empty()) {
+      output_.resize(before);
+      output_ += faults_.garbage_reply;
+      faults_.garbage_reply.clear();
+    }
+    Boundary b{output_.size(), false, {}};
+    if (faults_.reply_delay.count() > 0) {
+      b.delayed = true;
+      b.ready = Clock::now() + faults_.reply_delay;
+    }
+    bounds_.push_back(b);
+    engine_.set_message_available(true);
+  }
+
+  FaultConfig faults_;
+  std::unique_ptr<Instrument> instrument_;
+  Engine engine_;
+  std::size_t max_message_;
+
+  std::string pending_;
+  Scan scan_ = Scan::kNormal;
+  char quote_ = '"';
+  int digits_left_ = 0;
+  std::size_t block_left_ = 0;
+  bool overrun_ = false;
+
+  std::string output_;
+  std::vector<Boundary> bounds_;
+  std::size_t head_ = 0;
+  std::size_t read_pos_ = 0;
+
+  long long messages_ = 0;
+  bool dropped_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Device> make_device(const DeviceConfig& config) {
+  const std::string serial = config.serial.empty() ? "SIM000001" : config.serial;
+  const std::string firmware = config.firmware.empty() ? "1.0" : config.firmware;
+  if (config.kind != "pulse-generator") {
+    const std::string model = config.model.empty() ? "DMM-100" : config.model;
+    auto instrument = std::make_unique<ForeignInstrument>("Acme Measurement," + model + "," + serial + "," + firmware);
+    return std::make_unique<SimDevice>(config, std::move(instrument), ForeignInstrument::tree());
+  }
+  std::vector<const FrontEndModel*> front_ends;
+  if (config.front_ends.size() > 2)
+    throw std::invalid_argument("an instrument holds one or two front-ends, not " +
+                                std::to_string(config.front_ends.size()));
+  for (const std::string& name : config.front_ends) {
+    const FrontEndModel* m = find_front_end(name);
+    if (!m) throw std::invalid_argument("unknown front-end model \"" + name + "\"");
+    front_ends.push_back(m);
+  }
+  std::string model = config.model;
+  if (front_ends.empty()) front_ends.push_back(find_front_end(model == "M4000A" ? "M4030A" : "Q510A"));
+  const bool vxi = front_ends.front()->vxi;
+  for (const FrontEndModel* m : front_ends)
+    if (m->vxi != vxi) throw std::invalid_argument("benchtop and VXI front-ends cannot share a mainframe");
+  if (model.empty()) model = vxi ? "M4000A" : "Q500A";
+  if (model != "M4000A" && model != "Q500A")
+    throw std::invalid_argument("unknown mainframe model \"" + model + "\" (Q500A or M4000A)");
+  if ((model == "M4000A") != vxi)
+    throw std::invalid_argument("mainframe " + model + " does not take front-end " + std::string(front_ends[0]->name));
+  PulseGenerator::Identity id{"PGX Instruments", model, serial, firmware};
+  auto holder = std::make_unique<PulseGenerator>(id, front_ends, config.clock_in_frequency);
+  PulseGenerator* pg = holder.get();
+  auto device = std::make_unique<SimDevice>(config, std::move(holder), PulseGenerator::tree());
+  // The device owns the fault settings; the instrument reads the ones that concern it from there.
+  pg->set_faults(&device->faults());
+  return device;
+}
+
+}  // namespace pgx::sim
