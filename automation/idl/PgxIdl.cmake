@@ -1,0 +1,28 @@
+# pgx_idl(TARGET <target> IDL <file.idl>)
+#
+# Runs the IDL generator at build time on <file.idl> (relative to the calling folder) and adds the generated
+# table source to <target>. The generated header is <folder>/<stem>_idl.h under the build tree and is
+# included by its path from the repository root, e.g. #include "server/pgxsrv_idl.h".
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(PGX_IDL_GENERATOR ${CMAKE_CURRENT_LIST_DIR}/pgxidl.py CACHE INTERNAL "")
+
+function(pgx_idl)
+  cmake_parse_arguments(I "" "TARGET;IDL" "" ${ARGN})
+  get_filename_component(_idl ${I_IDL} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  get_filename_component(_stem ${_idl} NAME_WE)
+  file(RELATIVE_PATH _rel ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(_out_dir ${PROJECT_BINARY_DIR}/generated/${_rel})
+  set(_header ${_out_dir}/${_stem}_idl.h)
+  set(_source ${_out_dir}/${_stem}_idl.cpp)
+  file(MAKE_DIRECTORY ${_out_dir})
+  get_filename_component(_gen_dir ${PGX_IDL_GENERATOR} DIRECTORY)
+  add_custom_command(
+    OUTPUT ${_header} ${_source}
+    COMMAND Python3::Interpreter ${PGX_IDL_GENERATOR} ${_idl} --header ${_header} --source ${_source}
+            --include ${_rel}/${_stem}_idl.h
+    DEPENDS ${_idl} ${PGX_IDL_GENERATOR} ${_gen_dir}/idl_model.py ${_gen_dir}/idl_codegen.py
+    COMMENT "Generating C++ from ${_stem}.idl"
+    VERBATIM)
+  target_sources(${I_TARGET} PRIVATE ${_source} ${_header})
+  target_include_directories(${I_TARGET} PUBLIC ${PROJECT_BINARY_DIR}/generated)
+endfunction()
