@@ -1,0 +1,238 @@
+#include "visa/bench_config.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace pgx::visa {
+namespace {
+
+class Reader {
+ public:
+  explicit Reader(const std::string& source) : source_(source) {}
+
+  [[noreturn]] void fail(const YAML::Node& at, const std::string& what) const {
+    fail_at(at.Mark().line, what);
+  }
+  [[noreturn]] void fail_at(int zero_based_line, const std::string& what) const {
+    std::string where = source_;
+    if (zero_based_line >= 0) where += ":" + std::to_string(zero_based_line + 1);
+    throw BenchError(where + ": " + what);
+  }
+
+  std::string text(const YAML::Node& node, const std::string& key) const {
+    if (!node.IsScalar()) fail(node, "\"" + key + "\" must be a single value");
+    return node.Scalar();
+  }
+
+  long long integer(const YAML::Node& node, const std::string& key, long long min, long long max) const {
+    std::string value = text(node, key);
+    errno = 0;
+    char* end = nullptr;
+    long long number = std::strtoll(value.c_str(), &end, 0);
+    if (value.empty() || errno != 0 || *end != '\0')
+      fail(node, "\"" + key + "\" must be a whole number, not \"" + value + "\"");
+    if (number < min || number > max)
+      fail(node, "\"" + key + "\" must be from " + std::to_string(min) + " to " + std::to_string(max) + ", not " +
+                     value);
+    return number;
+  }
+
+  void check_keys(const YAML::Node& map, const std::set<std::string>& allowed, const std::string& what) const {
+    for (const auto& entry : map) {
+      std::string key = entry.first.Scalar();
+      if (!allowed.count(key)) fail(entry.first, "unknown key \"" + key + "\" in " + what);
+    }
+  }
+
+ private:
+  std::string source_;
+};
+
+const std::set<std::string> kResourceKeys = {
+    "name",       "interface",      "board",       "primary-address", "secondary-address",
+    "logical-address", "slot",       "manufacturer-id", "model-code", "manufacturer-name",
+    "model-name", "kind",           "model",       "front-ends",      "serial",
+    "firmware",   "faults"};
+const std::set<std::string> kFaultKeys = {"scripted-replies", "queued-errors", "reply-delay-ms", "garbage-reply",
+                                          "drop-after-messages"};
+
+struct InterfaceKey {
+  const char* text;
+  ViUInt16 type;
+};
+constexpr InterfaceKey kInterfaces[] = {
+    {"gpib", VI_INTF_GPIB}, {"vxi", VI_INTF_VXI}, {"gpib-vxi", VI_INTF_GPIB_VXI}, {"asrl", VI_INTF_ASRL}};
+
+ResourceName read_name(const Reader& r, const YAML::Node& res) {
+  ResourceName name;
+  bool named = bool(res["name"]);
+  if (named) {
+    std::string text = r.text(res["name"], "name");
+    auto parsed = parse_resource_name(text);
+    if (!parsed) r.fail(res["name"], "\"" + text + "\" is not a valid resource name");
+    if (parsed->interface_type == VI_INTF_TCPIP)
+      r.fail(res["name"], "\"" + text + "\": TCPIP resources are real network connections, not bench instruments");
+    name = *parsed;
+  } else if (!res["interface"]) {
+    r.fail(res, "a resource needs a \"name\" or an \"interface\"");
+  }
+
+  auto agree = [&](const char* key, long long given, long long from_name) {
+    if (named && given != from_name)
+      r.fail(res[key], std::string("\"") + key + "\" does not agree with the resource name");
+  };
+  if (res["interface"]) {
+    std::string text = r.text(res["interface"], "interface");
+    const InterfaceKey* found = nullptr;
+    for (const auto& k : kInterfaces)
+      if (text == k.text) found = &k;
+    if (!found) r.fail(res["interface"], "unknown interface \"" + text + "\" (gpib, vxi, gpib-vxi or asrl)");
+    agree("interface", found->type, name.interface_type);
+    name.interface_type = found->type;
+  }
+  if (res["board"]) {
+    auto board = r.integer(res["board"], "board", 0, 65535);
+    agree("board", board, name.board);
+    name.board = static_cast<ViUInt16>(board);
+  }
+  bool gpib = name.interface_type == VI_INTF_GPIB;
+  bool vxi = name.interface_type == VI_INTF_VXI || name.interface_type == VI_INTF_GPIB_VXI;
+  if (res["primary-address"]) {
+    if (!gpib) r.fail(res["primary-address"], "only a GPIB resource has a \"primary-address\"");
+    auto primary = r.integer(res["primary-address"], "primary-address", 0, 30);
+    agree("primary-address", primary, name.primary_address);
+    name.primary_address = static_cast<ViUInt16>(primary);
+  } else if (gpib && !named) {
+    r.fail(res, "a GPIB resource needs a \"primary-address\"");
+  }
+  if (res["secondary-address"]) {
+    if (!gpib) r.fail(res["secondary-address"], "only a GPIB resource has a \"secondary-address\"");
+    auto secondary = r.integer(res["secondary-address"], "secondary-address", 0, 31);
+    agree("secondary-address", secondary, name.secondary_address);
+    name.secondary_address = static_cast<ViUInt16>(secondary);
+  }
+  if (res["logical-address"]) {
+    if (!vxi) r.fail(res["logical-address"], "only a VXI resource has a \"logical-address\"");
+    auto la = r.integer(res["logical-address"], "logical-address", 0, 255);
+    agree("logical-address", la, name.logical_address);
+    name.logical_address = static_cast<ViInt16>(la);
+  } else if (vxi && !named) {
+    r.fail(res, "a VXI resource needs a \"logical-address\"");
+  }
+  return name;
+}
+
+sim::FaultConfig read_faults(const Reader& r, const YAML::Node& node) {
+  sim::FaultConfig faults;
+  if (!node.IsMap()) r.fail(node, "\"faults\" must be a map");
+  r.check_keys(node, kFaultKeys, "\"faults\"");
+  if (auto replies = node["scripted-replies"]) {
+    if (!replies.IsMap()) r.fail(replies, "\"scripted-replies\" must map a query to its reply");
+    for (const auto& entry : replies)
+      faults.scripted_replies[r.text(entry.first, "scripted-replies")] = r.text(entry.second, "scripted-replies");
+  }
+  if (auto errors = node["queued-errors"]) {
+    if (!errors.IsSequence()) r.fail(errors, "\"queued-errors\" must be a list of {code, text}");
+    for (const auto& error : errors) {
+      if (!error.IsMap() || !error["code"]) r.fail(error, "a queued error needs a \"code\" and a \"text\"");
+      r.check_keys(error, {"code", "text"}, "a queued error");
+      int code = static_cast<int>(r.integer(error["code"], "code", -32768, 32767));
+      std::string text = error["text"] ? r.text(error["text"], "text") : "";
+      faults.queued_errors.emplace_back(code, text);
+    }
+  }
+  if (auto delay = node["reply-delay-ms"])
+    faults.reply_delay = std::chrono::milliseconds(r.integer(delay, "reply-delay-ms", 0, 3600000));
+  if (auto garbage = node["garbage-reply"]) faults.garbage_reply = r.text(garbage, "garbage-reply");
+  if (auto drop = node["drop-after-messages"])
+    faults.drop_after_messages = static_cast<int>(r.integer(drop, "drop-after-messages", -1, 1 << 30));
+  return faults;
+}
+
+BenchResource read_resource(const Reader& r, const YAML::Node& res) {
+  if (!res.IsMap()) r.fail(res, "each resource must be a map of keys");
+  r.check_keys(res, kResourceKeys, "a resource");
+  BenchResource out;
+  out.name = read_name(r, res);
+  bool vxi = out.name.interface_type == VI_INTF_VXI || out.name.interface_type == VI_INTF_GPIB_VXI;
+  for (const char* key : {"slot", "manufacturer-id", "model-code", "manufacturer-name", "model-name"})
+    if (res[key] && !vxi) r.fail(res[key], std::string("only a VXI resource has a \"") + key + "\"");
+  if (res["slot"]) out.slot = static_cast<ViInt16>(r.integer(res["slot"], "slot", -1, 255));
+  if (res["manufacturer-id"])
+    out.manufacturer_id = static_cast<ViUInt16>(r.integer(res["manufacturer-id"], "manufacturer-id", 0, 0x0FFF));
+  if (res["model-code"])
+    out.model_code = static_cast<ViUInt16>(r.integer(res["model-code"], "model-code", 0, 0xFFFF));
+  if (res["manufacturer-name"]) out.manufacturer_name = r.text(res["manufacturer-name"], "manufacturer-name");
+  if (res["model-name"]) out.model_name = r.text(res["model-name"], "model-name");
+
+  sim::DeviceConfig& device = out.device;
+  if (res["kind"]) device.kind = r.text(res["kind"], "kind");
+  if (res["model"]) device.model = r.text(res["model"], "model");
+  if (auto front_ends = res["front-ends"]) {
+    if (front_ends.IsScalar()) {
+      device.front_ends.push_back(front_ends.Scalar());
+    } else if (front_ends.IsSequence()) {
+      for (const auto& fe : front_ends) device.front_ends.push_back(r.text(fe, "front-ends"));
+    } else {
+      r.fail(front_ends, "\"front-ends\" must be a list of front-end models");
+    }
+  }
+  if (res["serial"]) device.serial = r.text(res["serial"], "serial");
+  if (res["firmware"]) device.firmware = r.text(res["firmware"], "firmware");
+  if (res["faults"]) device.faults = read_faults(r, res["faults"]);
+  if (out.model_name.empty()) out.model_name = device.model;
+
+  try {
+    (void)sim::make_device(device);
+  } catch (const std::exception& e) {
+    r.fail(res["front-ends"] ? res["front-ends"] : res, e.what());
+  }
+  return out;
+}
+
+}  // namespace
+
+BenchConfig parse_bench(const std::string& yaml_text, const std::string& source) {
+  Reader r(source);
+  YAML::Node root;
+  try {
+    root = YAML::Load(yaml_text);
+  } catch (const YAML::Exception& e) {
+    r.fail_at(e.mark.line, e.msg);
+  }
+  BenchConfig bench;
+  bench.source = source;
+  if (!root.IsMap() || !root["resources"]) r.fail_at(root ? root.Mark().line : 0, "expected a map with \"resources\"");
+  r.check_keys(root, {"resources"}, "the bench");
+  YAML::Node resources = root["resources"];
+  if (!resources.IsSequence()) r.fail(resources, "\"resources\" must be a list");
+  std::set<std::string> names;
+  try {
+    for (const auto& res : resources) {
+      BenchResource resource = read_resource(r, res);
+      if (!names.insert(resource.name.canonical()).second)
+        r.fail(res, "resource " + resource.name.canonical() + " is listed twice");
+      bench.resources.push_back(std::move(resource));
+    }
+  } catch (const YAML::Exception& e) {
+    r.fail_at(e.mark.line, e.msg);
+  }
+  return bench;
+}
+
+BenchConfig load_bench_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw BenchFileUnreadable(path + ": cannot be read");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return parse_bench(text.str(), path);
+}
+
+BenchConfig default_bench() { return parse_bench(default_bench_text(), "built-in bench"); }
+
+}  // namespace pgx::visa

@@ -1,0 +1,63 @@
+#pragma once
+// The objects behind VISA handles (resource managers, find lists, sessions) and the table that maps
+// handles to them.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "visa/attributes.h"
+#include "visa/connection.h"
+#include "visa/system_visa.h"
+
+namespace pgx::visa {
+
+class Bench;
+
+struct Object {
+  enum class Kind { kResourceManager, kFindList, kSession };
+
+  Object(Kind k, ViObject owner) : kind(k), manager(owner) {}
+
+  const Kind kind;
+  ViObject handle = VI_NULL;
+  const ViObject manager;  // the resource manager that owns it (VI_NULL for a resource manager)
+  std::string resource;    // canonical resource name of a session (for the trace)
+
+  // Serialises calls on this object; guards everything below.
+  std::mutex mutex;
+  AttributeSet attributes;
+
+  // Forwarded to the system VISA library: `foreign` is the handle there.
+  std::shared_ptr<const SystemVisa> system;
+  ViObject foreign = VI_NULL;
+
+  // A resource manager: the bench it offers.
+  std::shared_ptr<Bench> bench;
+  // A find list: the names not yet returned.
+  std::vector<std::string> found;
+  std::size_t next = 0;
+  // A session.
+  std::unique_ptr<Connection> connection;
+};
+
+class ObjectTable {
+ public:
+  static ObjectTable& instance();
+
+  // Assigns the object a fresh handle and registers it.
+  ViObject add(std::shared_ptr<Object> object);
+  std::shared_ptr<Object> find(ViObject handle) const;
+  // Unregisters the object and, for a resource manager, everything it owns. Returns what was removed
+  // (the object first); empty when the handle is unknown.
+  std::vector<std::shared_ptr<Object>> remove(ViObject handle);
+
+ private:
+  mutable std::mutex mutex_;
+  std::unordered_map<ViObject, std::shared_ptr<Object>> objects_;
+  ViObject next_handle_ = 0x1000;
+};
+
+}  // namespace pgx::visa

@@ -1,0 +1,127 @@
+#include "visa/status.h"
+
+namespace pgx::visa {
+namespace {
+
+struct StatusText {
+  ViStatus status;
+  std::string_view name;
+  std::string_view description;
+};
+
+#define PGX_STATUS(code, text) {code, #code, text}
+constexpr StatusText kStatusTexts[] = {
+    PGX_STATUS(VI_SUCCESS, "Operation completed successfully."),
+    PGX_STATUS(VI_SUCCESS_EVENT_EN, "Specified event is already enabled for at least one of the specified mechanisms."),
+    PGX_STATUS(VI_SUCCESS_EVENT_DIS, "Specified event is already disabled for at least one of the specified mechanisms."),
+    PGX_STATUS(VI_SUCCESS_QUEUE_EMPTY, "Operation completed successfully, but queue was already empty."),
+    PGX_STATUS(VI_SUCCESS_TERM_CHAR, "The specified termination character was read."),
+    PGX_STATUS(VI_SUCCESS_MAX_CNT, "The number of bytes read is equal to the input count."),
+    PGX_STATUS(VI_SUCCESS_DEV_NPRESENT, "Session opened successfully, but the device at the specified address is not responding."),
+    PGX_STATUS(VI_SUCCESS_NCHAIN, "Event handled successfully. Do not invoke any other handlers on this session for this event."),
+    PGX_STATUS(VI_SUCCESS_SYNC, "Asynchronous operation request was actually performed synchronously."),
+    PGX_STATUS(VI_WARN_CONFIG_NLOADED, "The specified configuration either does not exist or could not be loaded; using defaults."),
+    PGX_STATUS(VI_WARN_NULL_OBJECT, "The specified object reference is uninitialized."),
+    PGX_STATUS(VI_WARN_NSUP_ATTR_STATE, "Although the specified state of the attribute is valid, it is not supported by this implementation."),
+    PGX_STATUS(VI_WARN_UNKNOWN_STATUS, "The status code passed to the operation could not be interpreted."),
+    PGX_STATUS(VI_WARN_NSUP_BUF, "The specified buffer is not supported."),
+    PGX_STATUS(VI_ERROR_SYSTEM_ERROR, "Unknown system error (miscellaneous error)."),
+    PGX_STATUS(VI_ERROR_INV_OBJECT, "The given session or object reference is invalid."),
+    PGX_STATUS(VI_ERROR_RSRC_LOCKED, "Specified type of lock cannot be obtained, or specified operation cannot be performed, because the resource is locked."),
+    PGX_STATUS(VI_ERROR_INV_EXPR, "Invalid expression specified for search."),
+    PGX_STATUS(VI_ERROR_RSRC_NFOUND, "Insufficient location information or the device or resource is not present in the system."),
+    PGX_STATUS(VI_ERROR_INV_RSRC_NAME, "Invalid resource reference specified. Parsing error."),
+    PGX_STATUS(VI_ERROR_INV_ACC_MODE, "Invalid access mode."),
+    PGX_STATUS(VI_ERROR_TMO, "Timeout expired before operation completed."),
+    PGX_STATUS(VI_ERROR_CLOSING_FAILED, "Unable to deallocate the previously allocated data structures corresponding to this session or object reference."),
+    PGX_STATUS(VI_ERROR_NSUP_ATTR, "The specified attribute is not defined or supported by the referenced session, event, or find list."),
+    PGX_STATUS(VI_ERROR_NSUP_ATTR_STATE, "The specified state of the attribute is not valid, or is not supported as defined by the session, event, or find list."),
+    PGX_STATUS(VI_ERROR_ATTR_READONLY, "The specified attribute is Read Only."),
+    PGX_STATUS(VI_ERROR_INV_LOCK_TYPE, "The specified type of lock is not supported by this resource."),
+    PGX_STATUS(VI_ERROR_INV_ACCESS_KEY, "The access key to the resource associated with this session is invalid."),
+    PGX_STATUS(VI_ERROR_INV_EVENT, "Specified event type is not supported by the resource."),
+    PGX_STATUS(VI_ERROR_INV_MECH, "Invalid mechanism specified."),
+    PGX_STATUS(VI_ERROR_HNDLR_NINSTALLED, "A handler is not currently installed for the specified event."),
+    PGX_STATUS(VI_ERROR_INV_HNDLR_REF, "The given handler reference is invalid."),
+    PGX_STATUS(VI_ERROR_INV_CONTEXT, "Specified event context is invalid."),
+    PGX_STATUS(VI_ERROR_QUEUE_OVERFLOW, "The event queue for the specified type has overflowed (usually due to previous events not having been closed)."),
+    PGX_STATUS(VI_ERROR_NENABLED, "The session must be enabled for events of the specified type in order to receive them."),
+    PGX_STATUS(VI_ERROR_ABORT, "The operation was aborted."),
+    PGX_STATUS(VI_ERROR_RAW_WR_PROT_VIOL, "Violation of raw write protocol occurred during transfer."),
+    PGX_STATUS(VI_ERROR_RAW_RD_PROT_VIOL, "Violation of raw read protocol occurred during transfer."),
+    PGX_STATUS(VI_ERROR_OUTP_PROT_VIOL, "Device reported an output protocol error during transfer."),
+    PGX_STATUS(VI_ERROR_INP_PROT_VIOL, "Device reported an input protocol error during transfer."),
+    PGX_STATUS(VI_ERROR_BERR, "Bus error occurred during transfer."),
+    PGX_STATUS(VI_ERROR_IN_PROGRESS, "Unable to queue the asynchronous operation because there is already an operation in progress."),
+    PGX_STATUS(VI_ERROR_INV_SETUP, "Unable to start operation because setup is invalid (due to attributes being set to an inconsistent state)."),
+    PGX_STATUS(VI_ERROR_QUEUE_ERROR, "Unable to queue asynchronous operation."),
+    PGX_STATUS(VI_ERROR_ALLOC, "Insufficient system resources to perform necessary memory allocation."),
+    PGX_STATUS(VI_ERROR_INV_MASK, "Invalid buffer mask specified."),
+    PGX_STATUS(VI_ERROR_IO, "Could not perform operation because of I/O error."),
+    PGX_STATUS(VI_ERROR_INV_FMT, "A format specifier in the format string is invalid."),
+    PGX_STATUS(VI_ERROR_NSUP_FMT, "A format specifier in the format string is not supported."),
+    PGX_STATUS(VI_ERROR_LINE_IN_USE, "The specified trigger line is currently in use."),
+    PGX_STATUS(VI_ERROR_NSUP_MODE, "The specified mode is not supported by this VISA implementation."),
+    PGX_STATUS(VI_ERROR_SRQ_NOCCURRED, "Service request has not been received for the session."),
+    PGX_STATUS(VI_ERROR_INV_SPACE, "Invalid address space specified."),
+    PGX_STATUS(VI_ERROR_INV_OFFSET, "Invalid offset specified."),
+    PGX_STATUS(VI_ERROR_INV_WIDTH, "Invalid access width specified."),
+    PGX_STATUS(VI_ERROR_NSUP_OFFSET, "Specified offset is not accessible from this hardware."),
+    PGX_STATUS(VI_ERROR_NSUP_VAR_WIDTH, "Cannot support source and destination widths that are different."),
+    PGX_STATUS(VI_ERROR_WINDOW_NMAPPED, "The specified session is not currently mapped."),
+    PGX_STATUS(VI_ERROR_RESP_PENDING, "A previous response is still pending, causing a multiple query error."),
+    PGX_STATUS(VI_ERROR_NLISTENERS, "No listeners condition is detected (both NRFD and NDAC are deasserted)."),
+    PGX_STATUS(VI_ERROR_NCIC, "The interface associated with this session is not currently the controller in charge."),
+    PGX_STATUS(VI_ERROR_NSYS_CNTLR, "The interface associated with this session is not the system controller."),
+    PGX_STATUS(VI_ERROR_NSUP_OPER, "The given session or object reference does not support this operation."),
+    PGX_STATUS(VI_ERROR_INTR_PENDING, "An interrupt is still pending from a previous call."),
+    PGX_STATUS(VI_ERROR_ASRL_PARITY, "A parity error occurred during transfer."),
+    PGX_STATUS(VI_ERROR_ASRL_FRAMING, "A framing error occurred during transfer."),
+    PGX_STATUS(VI_ERROR_ASRL_OVERRUN, "An overrun error occurred during transfer. A character was not read from the hardware before the next character arrived."),
+    PGX_STATUS(VI_ERROR_TRIG_NMAPPED, "The path from trigSrc to trigDest is not currently mapped."),
+    PGX_STATUS(VI_ERROR_NSUP_ALIGN_OFFSET, "The specified offset is not properly aligned for the access width of the operation."),
+    PGX_STATUS(VI_ERROR_USER_BUF, "A specified user buffer is not valid or cannot be accessed for the required size."),
+    PGX_STATUS(VI_ERROR_RSRC_BUSY, "The resource is valid, but VISA cannot currently access it."),
+    PGX_STATUS(VI_ERROR_NSUP_WIDTH, "Specified width is not supported by this hardware."),
+    PGX_STATUS(VI_ERROR_INV_PARAMETER, "The value of some parameter (which parameter is not known) is invalid."),
+    PGX_STATUS(VI_ERROR_INV_PROT, "The protocol specified is invalid."),
+    PGX_STATUS(VI_ERROR_INV_SIZE, "Invalid size of window specified."),
+    PGX_STATUS(VI_ERROR_WINDOW_MAPPED, "The specified session currently contains a mapped window."),
+    PGX_STATUS(VI_ERROR_NIMPL_OPER, "The given operation is not implemented."),
+    PGX_STATUS(VI_ERROR_INV_LENGTH, "Invalid length specified."),
+    PGX_STATUS(VI_ERROR_INV_MODE, "The specified mode is invalid."),
+    PGX_STATUS(VI_ERROR_SESN_NLOCKED, "The current session did not have a lock on the resource."),
+    PGX_STATUS(VI_ERROR_MEM_NSHARED, "The device does not export any memory."),
+    PGX_STATUS(VI_ERROR_LIBRARY_NFOUND, "A code library required by VISA could not be located or loaded."),
+    PGX_STATUS(VI_ERROR_NSUP_INTR, "The interface cannot generate an interrupt on the requested level or with the requested statusID value."),
+    PGX_STATUS(VI_ERROR_INV_LINE, "The value specified by the line parameter is invalid."),
+    PGX_STATUS(VI_ERROR_FILE_ACCESS, "An error occurred while trying to open the specified file. Possible reasons include an invalid path or lack of access rights."),
+    PGX_STATUS(VI_ERROR_FILE_IO, "An error occurred while performing I/O on the specified file."),
+    PGX_STATUS(VI_ERROR_NSUP_LINE, "One of the specified lines (trigSrc or trigDest) is not supported by this VISA implementation."),
+    PGX_STATUS(VI_ERROR_NSUP_MECH, "The specified mechanism is not supported for the given event type."),
+    PGX_STATUS(VI_ERROR_INTF_NUM_NCONFIG, "The interface type is valid but the specified interface number is not configured."),
+    PGX_STATUS(VI_ERROR_CONN_LOST, "The connection for the given session has been lost."),
+    PGX_STATUS(VI_ERROR_MACHINE_NAVAIL, "The remote machine does not exist or is not accepting any connections."),
+    PGX_STATUS(VI_ERROR_NPERMISSION, "Access to the remote machine is denied."),
+};
+#undef PGX_STATUS
+
+const StatusText* find(ViStatus status) {
+  for (const auto& entry : kStatusTexts)
+    if (entry.status == status) return &entry;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string_view status_name(ViStatus status) {
+  const StatusText* entry = find(status);
+  return entry ? entry->name : std::string_view();
+}
+
+std::string_view status_description(ViStatus status) {
+  const StatusText* entry = find(status);
+  return entry ? entry->description : std::string_view();
+}
+
+}  // namespace pgx::visa

@@ -1,0 +1,89 @@
+#include "visa/system_visa.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+namespace pgx::visa {
+namespace {
+
+// Names under which VISA libraries are usually installed.
+constexpr const char* kUsualNames[] = {"libvisa.so", "libvisa.so.0", "libvisa32.so", "librsvisa.so",
+                                       "libiovisa.so", "libktvisa32.so"};
+
+template <typename F>
+void resolve(void* handle, const char* name, F& function) {
+  function = reinterpret_cast<F>(dlsym(handle, name));
+}
+
+}  // namespace
+
+std::shared_ptr<const SystemVisa> load_system_visa(const std::string& path, ViStatus& status, std::string& detail) {
+  static std::mutex mutex;
+  static auto* loaded = new std::map<std::string, std::shared_ptr<const SystemVisa>>();
+  std::lock_guard lock(mutex);
+  status = VI_SUCCESS;
+  if (auto it = loaded->find(path); it != loaded->end()) return it->second;
+
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    status = VI_ERROR_LIBRARY_NFOUND;
+    const char* why = dlerror();
+    detail = "cannot load VISA library " + path + (why ? std::string(": ") + why : std::string());
+    return nullptr;
+  }
+  auto visa = std::make_shared<SystemVisa>();
+  visa->path = path;
+  visa->handle = handle;
+  resolve(handle, "viOpenDefaultRM", visa->viOpenDefaultRM);
+  resolve(handle, "viFindRsrc", visa->viFindRsrc);
+  resolve(handle, "viFindNext", visa->viFindNext);
+  resolve(handle, "viParseRsrc", visa->viParseRsrc);
+  resolve(handle, "viParseRsrcEx", visa->viParseRsrcEx);
+  resolve(handle, "viOpen", visa->viOpen);
+  resolve(handle, "viClose", visa->viClose);
+  resolve(handle, "viSetAttribute", visa->viSetAttribute);
+  resolve(handle, "viGetAttribute", visa->viGetAttribute);
+  resolve(handle, "viStatusDesc", visa->viStatusDesc);
+  resolve(handle, "viRead", visa->viRead);
+  resolve(handle, "viWrite", visa->viWrite);
+  resolve(handle, "viClear", visa->viClear);
+  resolve(handle, "viReadSTB", visa->viReadSTB);
+  resolve(handle, "viFlush", visa->viFlush);
+  if (!visa->viOpenDefaultRM) {
+    status = VI_ERROR_LIBRARY_NFOUND;
+    detail = path + " is not a VISA library: it has no viOpenDefaultRM";
+    dlclose(handle);
+    return nullptr;
+  }
+  if (visa->viOpenDefaultRM == &::viOpenDefaultRM) {
+    status = VI_ERROR_LIBRARY_NFOUND;
+    detail = path + " is this library itself; PGX_VISA_LIBRARY must name another VISA library";
+    dlclose(handle);
+    return nullptr;
+  }
+  loaded->emplace(path, visa);
+  return visa;
+}
+
+std::shared_ptr<const SystemVisa> system_visa_from_environment(ViStatus& status, std::string& detail) {
+  status = VI_SUCCESS;
+  const char* wanted = std::getenv("PGX_VISA_LIBRARY");
+  if (!wanted || !*wanted) return nullptr;
+  if (std::string(wanted) != "auto") return load_system_visa(wanted, status, detail);
+  for (const char* name : kUsualNames) {
+    void* probe = dlopen(name, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+    if (!probe) probe = dlopen(name, RTLD_LAZY | RTLD_LOCAL);
+    if (!probe) continue;
+    dlclose(probe);
+    auto visa = load_system_visa(name, status, detail);
+    if (visa) return visa;
+  }
+  status = VI_SUCCESS;  // none installed: the built-in backends serve
+  detail.clear();
+  return nullptr;
+}
+
+}  // namespace pgx::visa

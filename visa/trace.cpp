@@ -1,0 +1,228 @@
+#include "visa/trace.h"
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "visa/status.h"
+
+namespace pgx::visa {
+
+namespace {
+constexpr std::size_t kMaxPending = 16 * 1024 * 1024;  // beyond this, lines are counted and dropped
+constexpr auto kWriterPeriod = std::chrono::milliseconds(50);
+}  // namespace
+
+struct Trace::State {
+  std::mutex mutex;  // guards pending, dropped, path, fd (and serialises the writes)
+  std::condition_variable wake;
+  std::string pending;
+  unsigned long long dropped = 0;
+  std::string path;
+  int fd = -1;
+  bool writer_started = false;
+  std::set<std::string> reported;  // paths already reported as unusable
+
+  // Takes the pending lines; the caller writes them with write_out.
+  void write_out(int to, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+      ssize_t n = ::write(to, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;  // a failing trace file never fails the traced I/O
+      done += static_cast<std::size_t>(n);
+    }
+  }
+};
+
+Trace& Trace::instance() {
+  static Trace* trace = new Trace();  // lives as long as the process, so no exit-time ordering issues
+  return *trace;
+}
+
+Trace::State* Trace::state() {
+  static std::once_flag once;
+  std::call_once(once, [this] {
+    state_.store(new State());
+    std::atexit([] { Trace::instance().flush(); });
+  });
+  return state_.load();
+}
+
+void Trace::configure_from_environment() {
+  const char* path = std::getenv("PGX_VISA_TRACE");
+  std::string wanted = path ? path : "";
+  if (wanted.empty() && !enabled()) return;
+  {
+    State* s = state();
+    std::lock_guard lock(s->mutex);
+    if (s->path == wanted && (s->fd >= 0 || wanted.empty())) return;
+  }
+  open(wanted);
+}
+
+void Trace::open(const std::string& path) {
+  State* s = state();
+  flush();
+  std::lock_guard lock(s->mutex);
+  if (s->fd >= 0) ::close(s->fd);
+  s->fd = -1;
+  s->path = path;
+  enabled_.store(false);
+  if (path.empty()) return;
+  s->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (s->fd < 0) {
+    if (s->reported.insert(path).second)
+      std::fprintf(stderr, "pgxvisa: cannot open the I/O trace file %s: %s; tracing is off\n", path.c_str(),
+                   std::strerror(errno));
+    return;
+  }
+  if (!s->writer_started) {
+    s->writer_started = true;
+    std::thread([s] {
+      std::unique_lock lock(s->mutex);
+      for (;;) {
+        s->wake.wait_for(lock, kWriterPeriod);
+        if (s->pending.empty() || s->fd < 0) continue;
+        std::string text;
+        text.swap(s->pending);
+        s->write_out(s->fd, text);  // under the lock: keeps lines in order with flush() and open()
+      }
+    }).detach();
+  }
+  enabled_.store(true);
+}
+
+void Trace::record(std::string_view line) {
+  State* s = state_.load(std::memory_order_acquire);
+  if (!s) return;
+  std::lock_guard lock(s->mutex);
+  if (s->pending.size() + line.size() + 1 > kMaxPending) {
+    ++s->dropped;
+    return;
+  }
+  if (s->dropped) {
+    s->pending += "(" + std::to_string(s->dropped) + " trace lines dropped: the trace file fell behind)\n";
+    s->dropped = 0;
+  }
+  s->pending.append(line);
+  s->pending.push_back('\n');
+  if (s->pending.size() > 256 * 1024) s->wake.notify_one();
+}
+
+void Trace::flush() {
+  State* s = state_.load(std::memory_order_acquire);
+  if (!s) return;
+  std::lock_guard lock(s->mutex);
+  if (s->fd < 0 || s->pending.empty()) return;
+  std::string text;
+  text.swap(s->pending);
+  s->write_out(s->fd, text);
+}
+
+void append_hex(std::string& out, unsigned long long value, int digits) {
+  static const char kHex[] = "0123456789ABCDEF";
+  out += "0x";
+  for (int i = digits - 1; i >= 0; --i) out.push_back(kHex[(value >> (4 * i)) & 0xF]);
+}
+
+void append_escaped(std::string& out, const void* data, std::size_t size, std::size_t limit) {
+  static const char kHex[] = "0123456789abcdef";
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  bool abbreviate = size > limit;
+  std::size_t shown = abbreviate ? limit / 2 : size;
+  out.push_back('"');
+  for (std::size_t i = 0; i < shown; ++i) {
+    unsigned char c = bytes[i];
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      default:
+        if (c >= 0x20 && c < 0x7F) {
+          out.push_back(static_cast<char>(c));
+        } else {
+          out += "\\x";
+          out.push_back(kHex[c >> 4]);
+          out.push_back(kHex[c & 0xF]);
+        }
+    }
+  }
+  out.push_back('"');
+  if (abbreviate) out += "... (" + std::to_string(size) + " bytes)";
+}
+
+namespace {
+
+long thread_number() {
+  thread_local long id = static_cast<long>(::syscall(SYS_gettid));
+  return id;
+}
+
+// "2026-12-08T04:05:06.123456Z"; the date and time part is formatted once a second per thread.
+void append_time(std::string& out) {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  auto us = duration_cast<microseconds>(now.time_since_epoch()).count();
+  std::time_t seconds = static_cast<std::time_t>(us / 1000000);
+  thread_local std::time_t cached_second = -1;
+  thread_local char cached[32];
+  if (seconds != cached_second) {
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    std::strftime(cached, sizeof cached, "%Y-%m-%dT%H:%M:%S", &tm);
+    cached_second = seconds;
+  }
+  char fraction[16];
+  std::snprintf(fraction, sizeof fraction, ".%06lldZ", static_cast<long long>(us % 1000000));
+  out += cached;
+  out += fraction;
+}
+
+}  // namespace
+
+void TraceLine::finish(ViObject vi, std::string_view resource, std::string_view call, std::string_view details,
+                       ViStatus status) {
+  using namespace std::chrono;
+  auto elapsed = duration_cast<nanoseconds>(steady_clock::now() - start_).count();
+  thread_local std::string line;
+  line.clear();
+  append_time(line);
+  line += " T";
+  line += std::to_string(thread_number());
+  line += ' ';
+  append_hex(line, vi, 8);
+  line += ' ';
+  line += resource.empty() ? std::string_view("-") : resource;
+  line += ' ';
+  line += call;
+  if (!details.empty()) {
+    line += ' ';
+    line += details;
+  }
+  line += " -> ";
+  std::string_view name = status_name(status);
+  if (name.empty()) {
+    append_hex(line, static_cast<ViUInt32>(status), 8);
+  } else {
+    line += name;
+  }
+  char duration[32];
+  std::snprintf(duration, sizeof duration, " %.1fus", static_cast<double>(elapsed) / 1000.0);
+  line += duration;
+  Trace::instance().record(line);
+}
+
+}  // namespace pgx::visa
