@@ -142,6 +142,12 @@ ViStatus Session::query(std::string_view& answer) {
   if (status < VI_SUCCESS) return status;
   std::string_view response;
   status = read_response(response);
+  if (status == VI_ERROR_TMO && error_query_) {
+    // A command error ends the message before the status query is reached, so nothing is answered;
+    // the error queue tells whether that is what happened.
+    const ViStatus errors = collect_errors();
+    return errors != VI_SUCCESS ? errors : status;
+  }
   if (status < VI_SUCCESS) return status;
   if (!error_query_) {
     answer = response;

@@ -44,6 +44,7 @@ class Session {
 
   ViSession io() const { return io_; }
   InstrumentInfo& info() { return info_; }
+  const InstrumentInfo& info() const { return info_; }
 
   // The buffer to build the next command or query in (emptied by this call).
   std::string& command() {
