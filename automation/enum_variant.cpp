@@ -68,9 +68,8 @@ HRESULT Hand(std::shared_ptr<const Items> items, IEnumVARIANT** out) {
                                      std::size_t{0});
 }
 
-}  // namespace
-
-HRESULT CreateEnumVariant(std::span<const VARIANT> items, IEnumVARIANT** out) noexcept {
+template <class Item>
+HRESULT CopyAndHand(std::span<const Item> items, IEnumVARIANT** out) noexcept {
   if (!out) return E_POINTER;
   *out = nullptr;
   try {
@@ -85,6 +84,16 @@ HRESULT CreateEnumVariant(std::span<const VARIANT> items, IEnumVARIANT** out) no
   } catch (...) {
     return E_UNEXPECTED;
   }
+}
+
+}  // namespace
+
+HRESULT CreateEnumVariant(std::span<const VARIANT> items, IEnumVARIANT** out) noexcept {
+  return CopyAndHand(items, out);
+}
+
+HRESULT CreateEnumVariant(std::span<const Variant> items, IEnumVARIANT** out) noexcept {
+  return CopyAndHand(items, out);
 }
 
 HRESULT CreateEnumVariantFromArray(SAFEARRAY* items, IEnumVARIANT** out) noexcept {

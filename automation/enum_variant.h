@@ -15,6 +15,7 @@ namespace pgx::auto_ {
 //     *fetched (which may be NULL only when n is 1), S_FALSE when fewer than n remained.
 //   Skip(n): S_FALSE when fewer than n remained (the position is then at the end).
 HRESULT CreateEnumVariant(std::span<const VARIANT> items, IEnumVARIANT** out) noexcept;
+HRESULT CreateEnumVariant(std::span<const Variant> items, IEnumVARIANT** out) noexcept;
 // Same, over the elements of a one-dimensional array of any element type the array supports.
 HRESULT CreateEnumVariantFromArray(SAFEARRAY* items, IEnumVARIANT** out) noexcept;
 

@@ -11,17 +11,14 @@ const Keywords kPolarity = {{PGXGEN_POLARITY_NORMAL, "NORM", "NORMAL"}, {PGXGEN_
 const Keywords kSignalFormat = {{PGXGEN_FORMAT_NRZ, "NRZ"}, {PGXGEN_FORMAT_RZ, "RZ"}};
 const Keywords kMath = {{PGXGEN_MATH_OFF, "OFF"}, {PGXGEN_MATH_PLUS, "PLUS"}};
 
-// The pair of level settings of one form: ":HOLD <type>;:VOLT1:HIGH <a>;:VOLT1:LOW <b>".
-struct LevelPair {
-  const char* first;   // ":HIGH" or ":OFFS"
-  const char* second;  // ":LOW" or "" (amplitude)
-};
-constexpr LevelPair kHighLow = {":HIGH", ":LOW"};
-constexpr LevelPair kOffsetAmplitude = {":OFFS", ""};
+// The two forms of a channel's levels, each set and read as a pair: ":VOLT1:HLOW <high>,<low>" and
+// ":VOLT1:OAMP <offset>,<amplitude>" (":CURR1:..." for currents).
+constexpr const char* kHighLow = ":HLOW";
+constexpr const char* kOffsetAmplitude = ":OAMP";
 
 const char* level_head(int type) { return type == PGXGEN_LEVEL_CURRENT ? ":CURR" : ":VOLT"; }
 
-ViStatus set_levels(ViSession vi, ViInt16 channel, ViInt16 type, double first, double second, const LevelPair& pair) {
+ViStatus set_levels(ViSession vi, ViInt16 channel, ViInt16 type, double first, double second, const char* form) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     ViStatus status = check_channel(s, channel, 2);
     if (status < VI_SUCCESS) return status;
@@ -35,20 +32,18 @@ ViStatus set_levels(ViSession vi, ViInt16 channel, ViInt16 type, double first, d
     command += ":HOLD ";
     command += hold;
     command += ';';
-    append_header(command, level_head(type), channel, pair.first);
+    append_header(command, level_head(type), channel, form);
     command += ' ';
     append_real(command, first);
-    command += ';';
-    append_header(command, level_head(type), channel, pair.second);
-    command += ' ';
+    command += ',';
     append_real(command, second);
     return s.send();
   });
 }
 
-// One round trip: the hold keyword and both forms, of which the held one is reported.
+// One round trip: the hold and the pair in volts and in amperes, of which the held one is reported.
 ViStatus get_levels(ViSession vi, ViInt16 channel, ViInt16* type, ViReal64* first, ViReal64* second,
-                    const LevelPair& pair) {
+                    const char* form) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     ViStatus status = check_channel(s, channel, 2);
     if (status < VI_SUCCESS) return status;
@@ -58,24 +53,23 @@ ViStatus get_levels(ViSession vi, ViInt16 channel, ViInt16* type, ViReal64* firs
     status = check_supported(s, channel, kLackLevel);
     if (status < VI_SUCCESS) return status;
     std::string& command = s.command();
-    command += ":HOLD?";
-    for (int held : {PGXGEN_LEVEL_VOLTAGE, PGXGEN_LEVEL_CURRENT}) {
-      for (const char* tail : {pair.first, pair.second}) {
-        command += ';';
-        append_header(command, level_head(held), channel, tail);
-        command += '?';
-      }
-    }
+    command += ":HOLD?;";
+    append_header(command, ":VOLT", channel, form);
+    command += "?;";
+    append_header(command, ":CURR", channel, form);
+    command += '?';
     std::string_view answer;
     status = s.query(answer);
     if (status < VI_SUCCESS) return status;
-    std::string_view units[5];
-    if (!split_units(answer, units, 5)) return PGXGEN_ERROR_INVALID_RESPONSE;
+    std::string_view units[3];
+    if (!split_units(answer, units, 3)) return PGXGEN_ERROR_INVALID_RESPONSE;
     const auto held = value_of(kLevelHold, units[0]);
     if (!held) return PGXGEN_ERROR_INVALID_RESPONSE;
-    const int offset = *held == PGXGEN_LEVEL_CURRENT ? 3 : 1;
-    const auto a = parse_real(units[offset]);
-    const auto b = parse_real(units[offset + 1]);
+    const std::string_view pair = units[*held == PGXGEN_LEVEL_CURRENT ? 2 : 1];
+    const std::size_t comma = pair.find(',');
+    if (comma == std::string_view::npos) return PGXGEN_ERROR_INVALID_RESPONSE;
+    const auto a = parse_real(pair.substr(0, comma));
+    const auto b = parse_real(pair.substr(comma + 1));
     if (!a || !b) return PGXGEN_ERROR_INVALID_RESPONSE;
     *type = static_cast<ViInt16>(*held);
     *first = *a;
@@ -90,7 +84,7 @@ constexpr ChannelSetting kOutputComplement = {":OUTP", ":COMP", kLackOutStateCom
 constexpr ChannelSetting kOutputPolarity = {":OUTP", ":POL", 0};
 constexpr ChannelSetting kOutputImpedance = {":OUTP", ":IMP", kLackOutImpedance};
 constexpr ChannelSetting kLoadCompensation = {":OUTP", ":IMP:EXT", kLackLoadComp};
-constexpr ChannelSetting kSignalFormatSetting = {":DIG", ":SIGN:FORM", kLackPattern};
+constexpr ChannelSetting kSignalFormatSetting = {":DIG:SIGN", ":FORM", kLackPattern};
 constexpr ChannelSetting kChannelMath = {":CHAN:MATH", "", kLackOutputMath};
 
 }  // namespace
@@ -164,6 +158,12 @@ ViStatus pgxgen_configOutputLoadCompensation_Q(ViSession vi, ViInt16 channel, Vi
 }
 
 ViStatus pgxgen_outputMath_Q(ViSession vi, ViInt16* math) {
+  // Channel math adds channel 2 to channel 1: a one-channel instrument has none.
+  const ViStatus status = with_session(vi, [&](Session& s) -> ViStatus {
+    const InstrumentInfo& info = s.info();
+    return info.identified && info.front_ends.size() < 2 ? PGXGEN_ERROR_NOT_SUPPORTED : VI_SUCCESS;
+  });
+  if (status < VI_SUCCESS) return status;
   return get_keyword(vi, 0, math, kMath, kChannelMath);
 }
 

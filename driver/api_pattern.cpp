@@ -33,13 +33,35 @@ ViStatus check_data_channel(const Session& session, int channel) {
   return check_supported(session, 0, kLackPattern);
 }
 
-void append_data_header(std::string& command, const char* node, int channel) {
-  command += ":DIG:PATT:";
-  command += node;
-  if (channel == PGXGEN_DATA_ALL) {
-    command += ":ALL";
-  } else {
-    command += static_cast<char>('0' + channel);
+// The outputs a data channel addresses: 1, 2, 3 (strobe) alone, or for "all" every installed channel and
+// the strobe. When the channel count is unknown the strobe goes before channel 2, so that a missing
+// second channel cannot keep the strobe from its data.
+int data_targets(const Session& session, int channel, int targets[3]) {
+  if (channel != PGXGEN_DATA_ALL) {
+    targets[0] = channel;
+    return 1;
+  }
+  const InstrumentInfo& info = session.info();
+  if (info.identified && info.front_ends.size() < 2) {
+    targets[0] = 1, targets[1] = 3;
+    return 2;
+  }
+  targets[0] = 1, targets[1] = 3, targets[2] = 2;
+  return 3;
+}
+
+// "<header><k> <arguments>" for every output k the data channel addresses, joined into one message.
+void append_for_targets(std::string& command, const Session& session, int channel, const char* node,
+                        std::string_view arguments) {
+  int targets[3];
+  const int count = data_targets(session, channel, targets);
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) command += ';';
+    command += ":DIG:PATT:";
+    command += node;
+    command += static_cast<char>('0' + targets[i]);
+    command += ' ';
+    command += arguments;
   }
 }
 
@@ -67,17 +89,17 @@ ViStatus send_positions(Session& s, int channel, const std::string& positions) {
   if (positions.empty() || positions.size() > static_cast<std::size_t>(kMaxPatternLength)) {
     return PGXGEN_ERROR_PATTERN_LENGTH;
   }
-  std::string& command = s.command();
-  append_data_header(command, "DATA", channel);
-  command += ' ';
-  append_block(command, positions.data(), positions.size());
+  std::string block;
+  append_block(block, positions.data(), positions.size());
+  append_for_targets(s.command(), s, channel, "DATA", block);
   return s.send();
 }
 
 // Reads the pattern of one data channel; positions come back as bytes 0/1.
 ViStatus read_positions(Session& s, int channel, std::string_view& positions) {
   std::string& command = s.command();
-  append_data_header(command, "DATA", channel);
+  command += ":DIG:PATT:DATA";
+  command += static_cast<char>('0' + channel);
   command += '?';
   std::string_view answer;
   const ViStatus status = s.query(answer);
@@ -204,12 +226,11 @@ ViStatus pgxgen_patternDataPRBS(ViSession vi, ViInt16 dataChannel, ViInt16 expon
     if (status < VI_SUCCESS) return status;
     if (exponent < kMinPrbsExponent || exponent > kMaxPrbsExponent) return PGXGEN_ERROR_PRBS_EXPONENT;
     if (length < 1 || length > kMaxPatternLength) return PGXGEN_ERROR_PATTERN_LENGTH;
-    std::string& command = s.command();
-    append_data_header(command, "PRBS", dataChannel);
-    command += ' ';
-    append_int(command, exponent);
-    command += ',';
-    append_int(command, length);
+    std::string arguments;
+    append_int(arguments, exponent);
+    arguments += ',';
+    append_int(arguments, length);
+    append_for_targets(s.command(), s, dataChannel, "PRBS", arguments);
     return s.send();
   });
 }
@@ -218,15 +239,15 @@ ViStatus pgxgen_patternDataPreset(ViSession vi, ViInt16 dataChannel, ViInt32 div
   return with_session(vi, [&](Session& s) -> ViStatus {
     if (!valid_data_channel(dataChannel)) return parameter_error(2);
     if (divider < 1) return parameter_error(3);
+    if (divider > kMaxPatternLength) return PGXGEN_ERROR_PATTERN_LENGTH;
     ViStatus status = check_data_channel(s, dataChannel);
     if (status < VI_SUCCESS) return status;
     if (length < 1 || length > kMaxPatternLength) return PGXGEN_ERROR_PATTERN_LENGTH;
-    std::string& command = s.command();
-    append_data_header(command, "PRES", dataChannel);
-    command += ' ';
-    append_int(command, divider);
-    command += ',';
-    append_int(command, length);
+    std::string arguments;
+    append_int(arguments, divider);
+    arguments += ',';
+    append_int(arguments, length);
+    append_for_targets(s.command(), s, dataChannel, "PRES", arguments);
     return s.send();
   });
 }

@@ -11,7 +11,7 @@ const Keywords kWidthHold = {{PGXGEN_HOLD_WIDTH, "WIDT", "WIDTH"},
                              {PGXGEN_HOLD_DUTY_CYCLE, "DCYC", "DCYCLE"},
                              {PGXGEN_HOLD_TRAILING_DELAY, "TDEL", "TDELAY"}};
 const Keywords kDelayHold = {{PGXGEN_HOLD_ABSOLUTE, "TIME"}, {PGXGEN_HOLD_RATIO, "PRAT", "PRATIO"}};
-const Keywords kEdgeHold = {{PGXGEN_HOLD_ABSOLUTE, "TIME"}, {PGXGEN_HOLD_RATIO, "WIDT", "WIDTH"}};
+const Keywords kEdgeHold = {{PGXGEN_HOLD_ABSOLUTE, "TIME"}, {PGXGEN_HOLD_RATIO, "WRAT", "WRATIO"}};
 const Keywords kCoupling = {{PGXGEN_COUPLING_OFF, "OFF", "0"}, {PGXGEN_COUPLING_ON, "ON", "1"},
                             {PGXGEN_COUPLING_ONCE, "ONCE"}};
 const Keywords kPulseType = {{PGXGEN_PULSE_SINGLE, "OFF", "0"}, {PGXGEN_PULSE_DOUBLE, "ON", "1"}};
@@ -38,12 +38,14 @@ struct ValueWithUnit {
   const char* head;
   const char* tail;
   const char* unit_tail;  // appended to head + channel for the default-unit query
-  std::uint32_t lacks;
+  std::uint32_t lacks;      // what reading and setting need
+  std::uint32_t set_lacks;  // what setting needs besides
 };
-constexpr ValueWithUnit kDelay = {":PULS:DEL", "", ":UNIT", 0};
-constexpr ValueWithUnit kDoubleDelay = {":PULS:DOUB", ":DEL", ":DEL:UNIT", 0};
-constexpr ValueWithUnit kLeadingEdge = {":PULS:TRAN", "", ":UNIT", kLackTransTime};
-constexpr ValueWithUnit kTrailingEdge = {":PULS:TRAN", ":TRA", ":UNIT", kLackTransTime};
+constexpr ValueWithUnit kDelay = {":PULS:DEL", "", ":UNIT", 0, 0};
+constexpr ValueWithUnit kDoubleDelay = {":PULS:DOUB", ":DEL", ":DEL:UNIT", 0, 0};
+constexpr ValueWithUnit kLeadingEdge = {":PULS:TRAN", "", ":UNIT", kLackTransTime, 0};
+// Without an independent trailing edge the trailing time follows the leading one: it reads, it cannot be set.
+constexpr ValueWithUnit kTrailingEdge = {":PULS:TRAN", ":TRA", ":UNIT", kLackTransTime, kLackLeTeAbs};
 
 ViStatus set_with_unit(ViSession vi, ViInt16 channel, ViInt16 unit, double value, Keywords units,
                        const ValueWithUnit& setting) {
@@ -53,7 +55,7 @@ ViStatus set_with_unit(ViSession vi, ViInt16 channel, ViInt16 unit, double value
     const char* suffix = keyword_of(units, unit);
     if (suffix == nullptr) return parameter_error(3);
     if (!is_finite(value)) return parameter_error(4);
-    status = check_supported(s, channel, setting.lacks);
+    status = check_supported(s, channel, setting.lacks | setting.set_lacks);
     if (status < VI_SUCCESS) return status;
     std::string& command = s.command();
     append_header(command, setting.head, channel, setting.tail);
@@ -213,7 +215,7 @@ ViStatus pgxgen_timeCalibration(ViSession vi) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     ViStatus status = check_supported(s, 0, kLackAutoCalibrate);
     if (status < VI_SUCCESS) return status;
-    s.command() = "*CAL?";
+    s.command() = ":CAL?";
     long long result = 0;
     status = query_integer(s, -32768, 32767, result);
     if (status < VI_SUCCESS) return status;

@@ -9,24 +9,23 @@ namespace {
 const Keywords kTriggerLevel = {{PGXGEN_TRGLEV_TTL, "TTL"}, {PGXGEN_TRGLEV_ECL, "ECL"}, {PGXGEN_TRGLEV_STA, "STA"}};
 const Keywords kVxiSource = {{PGXGEN_VXI_SOURCE_TRIGGER, "TRIG", "TRIGGER"},
                              {PGXGEN_VXI_SOURCE_STROBE, "STR", "STROBE"},
-                             {PGXGEN_VXI_SOURCE_SAME_AS_STROBE, "SAME"}};
+                             {PGXGEN_VXI_SOURCE_SAME_AS_STROBE, "SSTR", "SSTROBE"}};
 const Keywords kVxiLine = {{5, "ECLT0"},  {6, "ECLT1"},  {7, "TTLT0"},  {8, "TTLT1"},  {9, "TTLT2"}, {10, "TTLT3"},
                            {11, "TTLT4"}, {12, "TTLT5"}, {13, "TTLT6"}, {14, "TTLT7"}, {15, "NONE"}};
-const Keywords kPllSource = {{PGXGEN_PLLREF_CLOCK_IN, "EXT", "EXTERNAL"},
+const Keywords kPllSource = {{PGXGEN_PLLREF_CLOCK_IN, "CLK", "CLKIN"},
                              {PGXGEN_PLLREF_INTERNAL1, "INT1", "INTERNAL1"},
                              {PGXGEN_PLLREF_INTERNAL2, "INT2", "INTERNAL2"}};
 
 constexpr ChannelSetting kTriggerOutSource = {":PULS:TRIG:SOUR", "", kLackTrgOutSrc};
-constexpr ChannelSetting kVxiSourceSetting = {":OUTP:TTLT:SOUR", "", kLackVxiTrigSource};
-constexpr ChannelSetting kVxiLineSetting = {":OUTP:TTLT:LINE", "", kLackVxiTrigEnable};
+constexpr ChannelSetting kVxiSourceSetting = {":VXI:SOUR", "", kLackVxiTrigSource};
+constexpr ChannelSetting kVxiLineSetting = {":VXI:LINE", "", kLackVxiTrigEnable};
 
 bool valid_output(int output) { return output >= PGXGEN_TRGOUT_IMMEDIATE && output <= PGXGEN_TRGOUT_STROBE; }
 
-// The connector index is sent as a header suffix; 0 is spelled out because a missing suffix means 1.
+// The level headers of the trigger output in immediate mode, the trigger output and the strobe output.
 void append_output_header(std::string& command, int output) {
-  command += ":OUTP:TRIG";
-  command += static_cast<char>('0' + output);
-  command += ":LEV";
+  static const char* const kHeaders[] = {":PULS:TRIG:IMM:LEV", ":PULS:TRIG:LEV", ":PULS:STR:LEV"};
+  command += kHeaders[output];
 }
 
 }  // namespace
@@ -68,10 +67,17 @@ ViStatus pgxgen_configTriggerOutSource_Q(ViSession vi, ViInt16* source) {
     if (source == nullptr) return parameter_error(2);
     ViStatus status = check_supported(s, 0, kTriggerOutSource.lacks);
     if (status < VI_SUCCESS) return status;
-    s.command() = ":PULS:TRIG:SOUR?";
-    long long value = 0;
-    status = query_integer(s, 1, 2, value);
-    if (status >= VI_SUCCESS) *source = static_cast<ViInt16>(value);
+    // 0 when the source follows the active channel, else the channel that drives the output.
+    s.command() = ":PULS:TRIG:SOUR:AUTO?;:PULS:TRIG:SOUR?";
+    std::string_view answer;
+    status = s.query(answer);
+    if (status < VI_SUCCESS) return status;
+    std::string_view units[2];
+    if (!split_units(answer, units, 2)) return PGXGEN_ERROR_INVALID_RESPONSE;
+    const auto automatic = parse_bool(units[0]);
+    const auto channel = parse_integer(units[1]);
+    if (!automatic || !channel || *channel < 1 || *channel > 2) return PGXGEN_ERROR_INVALID_RESPONSE;
+    *source = static_cast<ViInt16>(*automatic ? 0 : *channel);
     return status;
   });
 }
@@ -85,7 +91,7 @@ ViStatus pgxgen_outputSourceVxiTrigger(ViSession vi, ViInt16 source) {
     status = check_supported(s, 0, kVxiSourceSetting.lacks);
     if (status < VI_SUCCESS) return status;
     std::string& command = s.command();
-    command = ":OUTP:TTLT:SOUR ";
+    command = ":VXI:SOUR ";
     command += keyword;
     return s.send();
   });
@@ -98,7 +104,7 @@ ViStatus pgxgen_outputSourceVxiTrigger_Q(ViSession vi, ViInt16* source) {
     if (status < VI_SUCCESS) return status;
     status = check_supported(s, 0, kVxiSourceSetting.lacks);
     if (status < VI_SUCCESS) return status;
-    s.command() = ":OUTP:TTLT:SOUR?";
+    s.command() = ":VXI:SOUR?";
     std::string_view answer;
     status = s.query(answer);
     if (status < VI_SUCCESS) return status;
@@ -118,7 +124,7 @@ ViStatus pgxgen_outputEnableVxiTrigger(ViSession vi, ViInt16 line) {
     status = check_supported(s, 0, kVxiLineSetting.lacks);
     if (status < VI_SUCCESS) return status;
     std::string& command = s.command();
-    command = ":OUTP:TTLT:LINE ";
+    command = ":VXI:LINE ";
     command += keyword;
     return s.send();
   });
@@ -131,7 +137,7 @@ ViStatus pgxgen_outputEnableVxiTrigger_Q(ViSession vi, ViInt16* line) {
     if (status < VI_SUCCESS) return status;
     status = check_supported(s, 0, kVxiLineSetting.lacks);
     if (status < VI_SUCCESS) return status;
-    s.command() = ":OUTP:TTLT:LINE?";
+    s.command() = ":VXI:LINE?";
     std::string_view answer;
     status = s.query(answer);
     if (status < VI_SUCCESS) return status;
@@ -153,7 +159,7 @@ ViStatus pgxgen_configPllReference(ViSession vi, ViInt16 source, ViReal64 extern
     // The external frequency only matters for the clock input; it is sent then only.
     if (source == PGXGEN_PLLREF_CLOCK_IN) {
       if (!(externalFrequency > 0)) return PGXGEN_ERROR_PLL_FREQUENCY;
-      command += ";:ROSC:EXT:FREQ ";
+      command += ";:ROSC:FREQ ";
       append_real(command, externalFrequency);
     }
     return s.send();
@@ -164,7 +170,7 @@ ViStatus pgxgen_configPllReference_Q(ViSession vi, ViInt16* source, ViReal64* ex
   return with_session(vi, [&](Session& s) -> ViStatus {
     if (source == nullptr) return parameter_error(2);
     if (externalFrequency == nullptr) return parameter_error(3);
-    s.command() = ":ROSC:SOUR?;:ROSC:EXT:FREQ?";
+    s.command() = ":ROSC:SOUR?;:ROSC:FREQ?";
     std::string_view answer;
     const ViStatus status = s.query(answer);
     if (status < VI_SUCCESS) return status;

@@ -62,10 +62,11 @@ ViStatus check_supported(const Session& session, int channel, std::uint32_t lack
   if (channel >= 1 && static_cast<std::size_t>(channel) <= info.front_ends.size()) {
     return can(info.front_ends[channel - 1]) ? VI_SUCCESS : PGXGEN_ERROR_NOT_SUPPORTED;
   }
+  // An instrument-wide function exists only when every installed front-end has it.
   for (const std::string& model : info.front_ends) {
-    if (can(model)) return VI_SUCCESS;
+    if (!can(model)) return PGXGEN_ERROR_NOT_SUPPORTED;
   }
-  return PGXGEN_ERROR_NOT_SUPPORTED;
+  return VI_SUCCESS;
 }
 
 ViStatus check_vxi(const Session& session) {

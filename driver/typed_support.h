@@ -31,7 +31,8 @@ std::optional<int> value_of(Keywords table, std::string_view answer);
 // Channel 1 or 2 (else a parameter status at `position`), installed in the instrument (else
 // PGXGEN_ERROR_CHANNEL when the installed front-ends are known).
 ViStatus check_channel(const Session& session, int channel, int position);
-// The front-end of `channel` (0: any installed front-end) can do what `lacks` names.
+// The front-end of `channel` can do what `lacks` names; for channel 0 (an instrument-wide function) every
+// installed front-end must.
 ViStatus check_supported(const Session& session, int channel, std::uint32_t lacks);
 // The mainframe is a VXI module.
 ViStatus check_vxi(const Session& session);
