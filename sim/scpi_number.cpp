@@ -1,5 +1,6 @@
 #include "sim/scpi_number.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -39,15 +40,15 @@ constexpr std::array<UnitName, 8> kUnits{{
 
 struct Multiplier {
   std::string_view name;
-  double factor;
+  int exponent;
 };
 constexpr std::array<Multiplier, 12> kMultipliers{{
-    {"EX", 1e18}, {"PE", 1e15}, {"T", 1e12}, {"G", 1e9}, {"MA", 1e6}, {"K", 1e3},
-    {"M", 1e-3}, {"U", 1e-6}, {"N", 1e-9}, {"P", 1e-12}, {"F", 1e-15}, {"A", 1e-18},
+    {"EX", 18}, {"PE", 15}, {"T", 12}, {"G", 9}, {"MA", 6}, {"K", 3},
+    {"M", -3}, {"U", -6}, {"N", -9}, {"P", -12}, {"F", -15}, {"A", -18},
 }};
 
-// Resolves a suffix ("100MV" -> "MV") against the accepted units.
-int parse_suffix(std::string_view suffix, unsigned units, double& factor, Unit& unit) {
+// Resolves a suffix ("100MV" -> "MV") against the accepted units; the multiplier becomes a power of ten.
+int parse_suffix(std::string_view suffix, unsigned units, int& exponent, Unit& unit) {
   if (units == 0) return err::kSuffixNotAllowed;
   for (const UnitName& u : kUnits) {
     if (!(units & unit_bit(u.unit))) continue;
@@ -56,20 +57,20 @@ int parse_suffix(std::string_view suffix, unsigned units, double& factor, Unit& 
     if (!equal_upper(tail, u.name)) continue;
     std::string_view prefix = suffix.substr(0, suffix.size() - u.name.size());
     if (prefix.empty()) {
-      factor = 1;
+      exponent = 0;
       unit = u.unit;
       return 0;
     }
     if (!u.prefixes) continue;
     // For frequencies and resistances a lone M means mega (MHZ, MOHM), as everywhere in the trade.
     if ((u.unit == Unit::kHertz || u.unit == Unit::kOhm) && equal_upper(prefix, "M")) {
-      factor = 1e6;
+      exponent = 6;
       unit = u.unit;
       return 0;
     }
     for (const Multiplier& m : kMultipliers) {
       if (equal_upper(prefix, m.name)) {
-        factor = m.factor;
+        exponent = m.exponent;
         unit = u.unit;
         return 0;
       }
@@ -141,7 +142,7 @@ int parse_numeric(std::string_view t, unsigned units, Numeric& out) {
     negative = t[i] == '-';
     ++i;
   }
-  std::size_t start = i;
+  const std::size_t start = i;
   std::size_t digits = 0;
   while (i < t.size() && is_digit(t[i])) ++i, ++digits;
   if (i < t.size() && t[i] == '.') {
@@ -150,55 +151,48 @@ int parse_numeric(std::string_view t, unsigned units, Numeric& out) {
   }
   if (digits == 0) return err::kNumericData;
   if (digits > 255) return err::kTooManyDigits;
+  const std::size_t mantissa_end = i;
+  long exponent = 0;
   if (i < t.size() && upper(t[i]) == 'E') {
     std::size_t j = i + 1;
     while (j < t.size() && is_space(t[j])) ++j;
-    if (j < t.size() && (t[j] == '+' || t[j] == '-')) ++j;
+    bool exp_negative = false;
+    if (j < t.size() && (t[j] == '+' || t[j] == '-')) exp_negative = t[j++] == '-';
     std::size_t exp_digits = 0;
-    while (j < t.size() && is_digit(t[j])) ++j, ++exp_digits;
-    // "E" not followed by an exponent: it may begin a suffix (there is none starting with E, so refuse).
+    while (j < t.size() && is_digit(t[j])) {
+      if (exponent < 100000) exponent = exponent * 10 + (t[j] - '0');
+      ++j, ++exp_digits;
+    }
     if (exp_digits == 0) return err::kNumericData;
+    if (exp_negative) exponent = -exponent;
     i = j;
-  }
-  std::size_t mantissa_end = i;
-  double value = 0;
-  {
-    // from_chars takes no sign and no blanks inside the exponent; rebuild when needed.
-    std::string_view num = t.substr(start, mantissa_end - start);
-    char buf[300];
-    std::size_t n = 0;
-    for (char c : num) {
-      if (is_space(c)) continue;
-      if (n >= sizeof(buf)) return err::kTooManyDigits;
-      buf[n++] = c;
-    }
-    auto [p, ec] = std::from_chars(buf, buf + n, value, std::chars_format::general);
-    if (ec == std::errc::result_out_of_range) {
-      // Underflow reads as zero; overflow is an error.
-      bool huge = false;
-      for (std::size_t k = 0; k < n; ++k) {
-        if (upper(buf[k]) == 'E') {
-          huge = k + 1 < n && buf[k + 1] != '-';
-          break;
-        }
-      }
-      if (huge) return err::kExponentTooLarge;
-      value = 0;
-    } else if (ec != std::errc() || p != buf + n) {
-      return err::kNumericData;
-    }
   }
   while (i < t.size() && is_space(t[i])) ++i;
   std::string_view suffix = t.substr(i);
-  double factor = 1;
+  int multiplier = 0;
   Unit unit = Unit::kNone;
   if (!suffix.empty()) {
     for (char c : suffix)
       if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return err::kInvalidCharacterInNumber;
-    int e = parse_suffix(suffix, units, factor, unit);
+    int e = parse_suffix(suffix, units, multiplier, unit);
     if (e != 0) return e;
   }
-  value *= factor;
+  // The multiplier goes into the exponent, so "10US" reads exactly as 10E-6.
+  char buf[300];
+  std::size_t n = mantissa_end - start;
+  std::copy(t.data() + start, t.data() + mantissa_end, buf);
+  buf[n++] = 'e';
+  auto [ep, eec] = std::to_chars(buf + n, buf + sizeof buf, exponent + multiplier);
+  (void)eec;
+  n = static_cast<std::size_t>(ep - buf);
+  double value = 0;
+  auto [p, ec] = std::from_chars(buf, buf + n, value, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    if (exponent + multiplier > 0) return err::kExponentTooLarge;
+    value = 0;  // underflow reads as zero
+  } else if (ec != std::errc() || p != buf + n) {
+    return err::kNumericData;
+  }
   if (!std::isfinite(value)) return err::kExponentTooLarge;
   out.kind = Numeric::Kind::kValue;
   out.value = negative ? -value : value;

@@ -1,0 +1,123 @@
+#include "sim/scpi_number.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sim/scpi_error.h"
+
+namespace pgx::sim {
+namespace {
+
+constexpr unsigned kAll = unit_bit(Unit::kVolt) | unit_bit(Unit::kAmpere) | unit_bit(Unit::kSecond) |
+                          unit_bit(Unit::kHertz) | unit_bit(Unit::kOhm) | unit_bit(Unit::kPercent) |
+                          unit_bit(Unit::kDegree) | unit_bit(Unit::kRadian);
+
+TEST(ScpiNumberTest, ValuesUnitsAndMultipliers) {
+  struct Case {
+    const char* text;
+    double value;
+    Unit unit;
+  };
+  const Case cases[] = {
+      {"2.5", 2.5, Unit::kNone},         {"+.5", 0.5, Unit::kNone},        {"-1E-3", -1e-3, Unit::kNone},
+      {"1e+3", 1000, Unit::kNone},       {"2.5V", 2.5, Unit::kVolt},       {"2.5 v", 2.5, Unit::kVolt},
+      {"100MV", 0.1, Unit::kVolt},       {"100mv", 0.1, Unit::kVolt},      {"5NS", 5e-9, Unit::kSecond},
+      {"10US", 10e-6, Unit::kSecond},    {"10MHZ", 10e6, Unit::kHertz},    {"10MAHZ", 10e6, Unit::kHertz},
+      {"10mhz", 10e6, Unit::kHertz},     {"1KOHM", 1000, Unit::kOhm},      {"1MOHM", 1e6, Unit::kOhm},
+      {"20MA", 0.02, Unit::kAmpere},     {"1A", 1, Unit::kAmpere},         {"3MAV", 3e6, Unit::kVolt},
+      {"50PCT", 50, Unit::kPercent},     {"90DEG", 90, Unit::kDegree},     {"1.5RAD", 1.5, Unit::kRadian},
+      {"#HFF", 255, Unit::kNone},        {"#q17", 15, Unit::kNone},        {"#B101", 5, Unit::kNone},
+      {"1E-400", 0, Unit::kNone},        {"2GHZ", 2e9, Unit::kHertz},      {"1.5E3 MS", 1.5, Unit::kSecond},
+  };
+  for (const Case& c : cases) {
+    Numeric n;
+    ASSERT_EQ(parse_numeric(c.text, kAll, n), 0) << c.text;
+    EXPECT_EQ(n.kind, Numeric::Kind::kValue) << c.text;
+    EXPECT_DOUBLE_EQ(n.value, c.value) << c.text;
+    EXPECT_EQ(n.unit, c.unit) << c.text;
+  }
+}
+
+TEST(ScpiNumberTest, MultipliersAreExactPowersOfTen) {
+  // 10US must be the same double as 1E-05 (no rounding from a multiplication).
+  Numeric n;
+  ASSERT_EQ(parse_numeric("10US", kAll, n), 0);
+  EXPECT_EQ(n.value, 1e-05);
+  ASSERT_EQ(parse_numeric("3NS", kAll, n), 0);
+  EXPECT_EQ(n.value, 3e-09);
+}
+
+TEST(ScpiNumberTest, SpecialValues) {
+  struct Case {
+    const char* text;
+    Numeric::Kind kind;
+  };
+  const Case cases[] = {{"MIN", Numeric::Kind::kMinimum},     {"minimum", Numeric::Kind::kMinimum},
+                        {"MAX", Numeric::Kind::kMaximum},     {"Maximum", Numeric::Kind::kMaximum},
+                        {"DEF", Numeric::Kind::kDefault},     {"DEFAULT", Numeric::Kind::kDefault}};
+  for (const Case& c : cases) {
+    Numeric n;
+    ASSERT_EQ(parse_numeric(c.text, kAll, n), 0) << c.text;
+    EXPECT_EQ(n.kind, c.kind) << c.text;
+  }
+}
+
+TEST(ScpiNumberTest, Errors) {
+  struct Case {
+    const char* text;
+    unsigned units;
+    int error;
+  };
+  const Case cases[] = {
+      {"1KV", unit_bit(Unit::kHertz), err::kInvalidSuffix},
+      {"5XS", unit_bit(Unit::kSecond), err::kInvalidSuffix},
+      {"1PCTX", unit_bit(Unit::kPercent), err::kInvalidSuffix},
+      {"1MPCT", unit_bit(Unit::kPercent), err::kInvalidSuffix},
+      {"5V", 0, err::kSuffixNotAllowed},
+      {"1E400", kAll, err::kExponentTooLarge},
+      {"1.2.3", kAll, err::kInvalidCharacterInNumber},
+      {"-", kAll, err::kNumericData},
+      {"E5", kAll, err::kDataType},
+      {"MINI", kAll, err::kDataType},
+      {"\"1\"", kAll, err::kDataType},
+      {"#HFG", kAll, err::kInvalidCharacterInNumber},
+      {"#X12", kAll, err::kNumericData},
+      {"1E", kAll, err::kNumericData},
+  };
+  for (const Case& c : cases) {
+    Numeric n;
+    EXPECT_EQ(parse_numeric(c.text, c.units, n), c.error) << c.text;
+  }
+}
+
+TEST(ScpiNumberTest, MnemonicsMatchExactlyShortOrLongForm) {
+  struct Case {
+    const char* token;
+    const char* long_form;
+    bool match;
+  };
+  const Case cases[] = {
+      {"FREQ", "FREQuency", true},       {"frequency", "FREQuency", true}, {"FREQU", "FREQuency", false},
+      {"FRE", "FREQuency", false},       {"INT2", "INTernal2", true},      {"internal2", "INTernal2", true},
+      {"INT", "INTernal2", false},       {"ECLT0", "ECLTrg0", true},       {"EITH", "EITHer", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(matches_mnemonic(c.token, c.long_form), c.match) << c.token;
+}
+
+TEST(ScpiNumberTest, RepliesReadBackExactly) {
+  const double values[] = {2.5, 1e-8, 1e6, 0.015, -3.25e-12, 1.0 / 3, 100e-9, 0};
+  for (double v : values) {
+    char buf[40];
+    std::string text(buf, format_real(v, buf));
+    EXPECT_EQ(text.find('e'), std::string::npos) << text;
+    Numeric n;
+    ASSERT_EQ(parse_numeric(text, 0, n), 0) << text;
+    EXPECT_EQ(n.value, v) << text;
+  }
+  char buf[40];
+  EXPECT_EQ(std::string(buf, format_real(-0.0, buf)), "0");
+}
+
+}  // namespace
+}  // namespace pgx::sim
