@@ -1,0 +1,102 @@
+#include "visa/resource_name.h"
+
+#include <gtest/gtest.h>
+
+namespace pgx::visa {
+namespace {
+
+struct Canonical {
+  const char* text;
+  const char* canonical;
+  ViUInt16 interface_type;
+  ViUInt16 board;
+};
+
+TEST(VisaResourceName, ValidNamesParseToTheirCanonicalForm) {
+  const Canonical cases[] = {
+      {"GPIB0::10::INSTR", "GPIB0::10::INSTR", VI_INTF_GPIB, 0},
+      {"gpib::7", "GPIB0::7::INSTR", VI_INTF_GPIB, 0},
+      {"GPIB2::30::31::INSTR", "GPIB2::30::31::INSTR", VI_INTF_GPIB, 2},
+      {"GPIB0::010::instr", "GPIB0::10::INSTR", VI_INTF_GPIB, 0},
+      {"VXI::8", "VXI0::8::INSTR", VI_INTF_VXI, 0},
+      {"vxi1::255::INSTR", "VXI1::255::INSTR", VI_INTF_VXI, 1},
+      {"GPIB-VXI::16::INSTR", "GPIB-VXI0::16::INSTR", VI_INTF_GPIB_VXI, 0},
+      {"gpib-vxi3::0", "GPIB-VXI3::0::INSTR", VI_INTF_GPIB_VXI, 3},
+      {"ASRL1::INSTR", "ASRL1::INSTR", VI_INTF_ASRL, 1},
+      {"asrl", "ASRL0::INSTR", VI_INTF_ASRL, 0},
+      {"TCPIP::h::5025::SOCKET", "TCPIP0::h::5025::SOCKET", VI_INTF_TCPIP, 0},
+      {"tcpip1::192.168.0.5::6000::socket", "TCPIP1::192.168.0.5::6000::SOCKET", VI_INTF_TCPIP, 1},
+      {"TCPIP::scope.lab", "TCPIP0::scope.lab::inst0::INSTR", VI_INTF_TCPIP, 0},
+      {"TCPIP0::10.0.0.1::gpib0,5::INSTR", "TCPIP0::10.0.0.1::gpib0,5::INSTR", VI_INTF_TCPIP, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto name = parse_resource_name(c.text);
+    ASSERT_TRUE(name.has_value());
+    EXPECT_EQ(name->canonical(), c.canonical);
+    EXPECT_EQ(name->interface_type, c.interface_type);
+    EXPECT_EQ(name->board, c.board);
+    // The canonical form is a fixed point.
+    auto again = parse_resource_name(name->canonical());
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->canonical(), c.canonical);
+  }
+}
+
+TEST(VisaResourceName, AddressesAreTakenApart) {
+  auto gpib = parse_resource_name("GPIB0::12::3::INSTR");
+  ASSERT_TRUE(gpib);
+  EXPECT_EQ(gpib->primary_address, 12);
+  EXPECT_EQ(gpib->secondary_address, 3);
+  EXPECT_EQ(parse_resource_name("GPIB0::12")->secondary_address, VI_NO_SEC_ADDR);
+  EXPECT_EQ(parse_resource_name("VXI0::24::INSTR")->logical_address, 24);
+  auto socket = parse_resource_name("TCPIP0::localhost::5025::SOCKET");
+  ASSERT_TRUE(socket);
+  EXPECT_TRUE(socket->is_socket());
+  EXPECT_EQ(socket->host, "localhost");
+  EXPECT_EQ(socket->port, 5025);
+}
+
+TEST(VisaResourceName, MalformedNamesAreRefused) {
+  const char* cases[] = {
+      "",
+      "::",
+      "GPIB",                      // no primary address
+      "GPIB0::",                   // empty address
+      "GPIB0::31::INSTR",          // primary address out of range
+      "GPIB0::5::32::INSTR",       // secondary address out of range
+      "GPIB0::5::1::2::INSTR",     // too many addresses
+      "GPIB0::-5::INSTR",          // sign
+      "GPIB0:: 5::INSTR",          // blank
+      "GPIB0::5x::INSTR",
+      "GPIBx::5::INSTR",           // board is not a number
+      "GPIB65536::5::INSTR",       // board out of range
+      "GPIB0::5::SOCKET",          // SOCKET only for TCPIP
+      "GPIB0::5::INSTR::INSTR",
+      "VXI0::INSTR",               // no logical address
+      "VXI0::256::INSTR",
+      "ASRL1::5::INSTR",
+      "TCPIP0::h::SOCKET",         // no port
+      "TCPIP0::h::0::SOCKET",      // port 0
+      "TCPIP0::h::65536::SOCKET",
+      "TCPIP0::h::5025::1::SOCKET",
+      "TCPIP0::::5025::SOCKET",    // no host
+      "TCPIP0::h o::5025::SOCKET", // blank in host
+      "TCPIP0::h::a b::INSTR",     // bad device name
+      "USB0::1::2::3::INSTR",      // unknown interface
+      "PXI0::INSTR",
+      "GPIB0::99999999999999999999::INSTR",  // overflow
+  };
+  for (const char* text : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(parse_resource_name(text).has_value());
+  }
+}
+
+TEST(VisaResourceName, AnOverlongNameIsRefusedWithoutHarm) {
+  std::string name = "TCPIP0::" + std::string(100000, 'a') + "::5025::SOCKET";
+  EXPECT_FALSE(parse_resource_name(name).has_value());
+}
+
+}  // namespace
+}  // namespace pgx::visa
