@@ -32,6 +32,7 @@ ViStatus BenchConnection::write(const ViByte* buf, ViUInt32 size, ViUInt32& coun
     device.write(bytes);
     // END on the last byte terminates the program message even without a newline.
     if (io.send_end && size > 0 && bytes.back() != '\n') device.write("\n");
+    if (device.connection_dropped()) return VI_ERROR_CONN_LOST;  // the message went nowhere
     count = size;
     return VI_SUCCESS;
   });

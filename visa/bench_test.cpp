@@ -216,9 +216,9 @@ TEST_F(VisaBenchFaults, AReplyLaterThanTheTimeOutIsATimeOutAndTheSessionStaysUsa
 }
 
 TEST_F(VisaBenchFaults, ADroppedConnectionIsConnectionLostUntilANewSession) {
-  inject([](sim::FaultConfig& f) { f.drop_after_messages = 1; });
   ViStatus status;
-  query(vi, "*CLS\n", &status);
+  EXPECT_NE(query(vi, "*IDN?\n", &status).find("DE51000010"), std::string::npos);
+  inject([](sim::FaultConfig& f) { f.drop_after_messages = 0; });  // the next message drops it
   EXPECT_EQ(testing::write_text(vi, "*IDN?\n"), VI_ERROR_CONN_LOST);
   testing::read_text(vi, &status);
   EXPECT_EQ(status, VI_ERROR_CONN_LOST);
