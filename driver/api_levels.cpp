@@ -164,7 +164,7 @@ ViStatus pgxgen_outputMath_Q(ViSession vi, ViInt16* math) {
     return info.identified && info.front_ends.size() < 2 ? PGXGEN_ERROR_NOT_SUPPORTED : VI_SUCCESS;
   });
   if (status < VI_SUCCESS) return status;
-  return get_keyword(vi, 0, math, kMath, kChannelMath);
+  return get_keyword(vi, kNoChannel, math, kMath, kChannelMath);
 }
 
 ViStatus pgxgen_modePatternDataFormat(ViSession vi, ViInt16 channel, ViInt16 format) {

@@ -65,12 +65,12 @@ ViStatus set_mode(ViSession vi, const ModeCall& m) {
       return PGXGEN_ERROR_BURST_COUNT;
     }
     if (pll_armed && !(m.pll_value > 0)) return PGXGEN_ERROR_PLL_FREQUENCY;
-    const bool has_pattern = check_supported(s, 0, kLackPattern) == VI_SUCCESS;
+    const bool has_pattern = check_supported(s, kNoChannel, kLackPattern) == VI_SUCCESS;
     if (m.count == Count::kPattern && !has_pattern) return PGXGEN_ERROR_NOT_SUPPORTED;
     if (m.arm_source >= PGXGEN_ARM_ECLT0) {
       ViStatus status = check_vxi(s);
       if (status < VI_SUCCESS) return status;
-      status = check_supported(s, 0, kLackArmSourceVxi);
+      status = check_supported(s, kNoChannel, kLackArmSourceVxi);
       if (status < VI_SUCCESS) return status;
     }
 

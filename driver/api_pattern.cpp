@@ -253,11 +253,11 @@ ViStatus pgxgen_patternDataPreset(ViSession vi, ViInt16 dataChannel, ViInt32 div
 }
 
 ViStatus pgxgen_patternUpdate(ViSession vi, ViInt16 mode) {
-  return set_keyword(vi, 0, mode, kUpdate, ChannelSetting{":DIG:PATT:UPD", "", kLackPattern});
+  return set_keyword(vi, kNoChannel, mode, kUpdate, ChannelSetting{":DIG:PATT:UPD", "", kLackPattern});
 }
 
 ViStatus pgxgen_patternUpdate_Q(ViSession vi, ViInt16* mode) {
-  return get_keyword(vi, 0, mode, kUpdate, ChannelSetting{":DIG:PATT:UPD", "", kLackPattern});
+  return get_keyword(vi, kNoChannel, mode, kUpdate, ChannelSetting{":DIG:PATT:UPD", "", kLackPattern});
 }
 
 ViStatus pgxgen_settingStore(ViSession vi, ViInt16 memory) { return send_memory_command(vi, "*SAV ", memory); }

@@ -1,5 +1,6 @@
 // Sessions, identity, reset, self-test, time-out, the error queue and transactions.
 
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -99,9 +100,14 @@ ViStatus pgxgen_init(ViConstString resourceName, ViBoolean idQuery, ViBoolean re
     }
     // From here the session owns both VISA sessions and closes them on every failure.
     auto session = std::make_shared<Session>(resource_manager, io);
-    // Answers end with a line feed on every bus; on a socket it is the only end there is.
-    viSetAttribute(io, VI_ATTR_TERMCHAR, '\n');
-    viSetAttribute(io, VI_ATTR_TERMCHAR_EN, VI_TRUE);
+    // A raw socket has no END: there the line feed that ends every answer is what ends a read. Other
+    // buses mark the end of a message, which also covers a line feed inside an answer.
+    ViChar resource_class[256] = "";
+    if (viGetAttribute(io, VI_ATTR_RSRC_CLASS, resource_class) >= VI_SUCCESS &&
+        std::strncmp(resource_class, "SOCKET", sizeof resource_class) == 0) {
+      viSetAttribute(io, VI_ATTR_TERMCHAR, '\n');
+      viSetAttribute(io, VI_ATTR_TERMCHAR_EN, VI_TRUE);
+    }
     if (idQuery) {
       status = identify(*session);
       if (status < VI_SUCCESS) return status;

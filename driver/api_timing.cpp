@@ -96,7 +96,7 @@ ViStatus get_with_unit(ViSession vi, ViInt16 channel, ViInt16* unit, ViReal64* v
 
 ViStatus send_action(ViSession vi, const char* command, std::uint32_t lacks) {
   return with_session(vi, [&](Session& s) -> ViStatus {
-    const ViStatus status = check_supported(s, 0, lacks);
+    const ViStatus status = check_supported(s, kNoChannel, lacks);
     if (status < VI_SUCCESS) return status;
     s.command() = command;
     return s.send();
@@ -213,7 +213,7 @@ ViStatus pgxgen_timeEdgeHold_Q(ViSession vi, ViInt16 channel, ViInt16* hold) {
 
 ViStatus pgxgen_timeCalibration(ViSession vi) {
   return with_session(vi, [&](Session& s) -> ViStatus {
-    ViStatus status = check_supported(s, 0, kLackAutoCalibrate);
+    ViStatus status = check_supported(s, kNoChannel, kLackAutoCalibrate);
     if (status < VI_SUCCESS) return status;
     s.command() = ":CAL?";
     long long result = 0;

@@ -65,7 +65,7 @@ ViStatus pgxgen_configTriggerOutLevel_Q(ViSession vi, ViInt16 output, ViInt16* l
 ViStatus pgxgen_configTriggerOutSource_Q(ViSession vi, ViInt16* source) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     if (source == nullptr) return parameter_error(2);
-    ViStatus status = check_supported(s, 0, kTriggerOutSource.lacks);
+    ViStatus status = check_supported(s, kNoChannel, kTriggerOutSource.lacks);
     if (status < VI_SUCCESS) return status;
     // 0 when the source follows the active channel, else the channel that drives the output.
     s.command() = ":PULS:TRIG:SOUR:AUTO?;:PULS:TRIG:SOUR?";
@@ -88,7 +88,7 @@ ViStatus pgxgen_outputSourceVxiTrigger(ViSession vi, ViInt16 source) {
     if (keyword == nullptr) return parameter_error(2);
     ViStatus status = check_vxi(s);
     if (status < VI_SUCCESS) return status;
-    status = check_supported(s, 0, kVxiSourceSetting.lacks);
+    status = check_supported(s, kNoChannel, kVxiSourceSetting.lacks);
     if (status < VI_SUCCESS) return status;
     std::string& command = s.command();
     command = ":VXI:SOUR ";
@@ -102,7 +102,7 @@ ViStatus pgxgen_outputSourceVxiTrigger_Q(ViSession vi, ViInt16* source) {
     if (source == nullptr) return parameter_error(2);
     ViStatus status = check_vxi(s);
     if (status < VI_SUCCESS) return status;
-    status = check_supported(s, 0, kVxiSourceSetting.lacks);
+    status = check_supported(s, kNoChannel, kVxiSourceSetting.lacks);
     if (status < VI_SUCCESS) return status;
     s.command() = ":VXI:SOUR?";
     std::string_view answer;
@@ -121,7 +121,7 @@ ViStatus pgxgen_outputEnableVxiTrigger(ViSession vi, ViInt16 line) {
     if (keyword == nullptr) return parameter_error(2);
     ViStatus status = check_vxi(s);
     if (status < VI_SUCCESS) return status;
-    status = check_supported(s, 0, kVxiLineSetting.lacks);
+    status = check_supported(s, kNoChannel, kVxiLineSetting.lacks);
     if (status < VI_SUCCESS) return status;
     std::string& command = s.command();
     command = ":VXI:LINE ";
@@ -135,7 +135,7 @@ ViStatus pgxgen_outputEnableVxiTrigger_Q(ViSession vi, ViInt16* line) {
     if (line == nullptr) return parameter_error(2);
     ViStatus status = check_vxi(s);
     if (status < VI_SUCCESS) return status;
-    status = check_supported(s, 0, kVxiLineSetting.lacks);
+    status = check_supported(s, kNoChannel, kVxiLineSetting.lacks);
     if (status < VI_SUCCESS) return status;
     s.command() = ":VXI:LINE?";
     std::string_view answer;

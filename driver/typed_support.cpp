@@ -16,10 +16,10 @@ bool equals_nocase(std::string_view a, std::string_view b) {
 }
 
 // Channel-less settings take their values at parameter 2, channel settings at parameter 3.
-int value_position(int channel) { return channel == 0 ? 2 : 3; }
+int value_position(int channel) { return channel == kNoChannel ? 2 : 3; }
 
 ViStatus check_target(const Session& session, int channel, const ChannelSetting& setting) {
-  if (channel != 0) {
+  if (channel != kNoChannel) {
     const ViStatus status = check_channel(session, channel, 2);
     if (status < VI_SUCCESS) return status;
   }
@@ -59,7 +59,9 @@ ViStatus check_supported(const Session& session, int channel, std::uint32_t lack
     const std::uint32_t missing = front_end_lacks(model);
     return missing == kUnknownFrontEnd || (missing & lacks) == 0;
   };
-  if (channel >= 1 && static_cast<std::size_t>(channel) <= info.front_ends.size()) {
+  if (channel != kNoChannel) {
+    // A channel that is not installed is refused by the channel check, not here.
+    if (channel < 1 || static_cast<std::size_t>(channel) > info.front_ends.size()) return VI_SUCCESS;
     return can(info.front_ends[channel - 1]) ? VI_SUCCESS : PGXGEN_ERROR_NOT_SUPPORTED;
   }
   // An instrument-wide function exists only when every installed front-end has it.
@@ -77,7 +79,7 @@ ViStatus check_vxi(const Session& session) {
 
 void append_header(std::string& out, const char* head, int channel, const char* tail) {
   out += head;
-  if (channel != 0) out += static_cast<char>('0' + channel);
+  if (channel != kNoChannel) out += static_cast<char>('0' + channel);
   out += tail;
 }
 
@@ -150,7 +152,7 @@ ViStatus set_keyword(ViSession vi, int channel, int value, Keywords table, const
   return with_session(vi, [&](Session& s) -> ViStatus {
     // An enumeration out of range is a parameter error whatever the instrument.
     const char* keyword = keyword_of(table, value);
-    if (channel != 0) {
+    if (channel != kNoChannel) {
       const ViStatus status = check_channel(s, channel, 2);
       if (status < VI_SUCCESS) return status;
     }

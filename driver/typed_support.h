@@ -31,13 +31,16 @@ std::optional<int> value_of(Keywords table, std::string_view answer);
 // Channel 1 or 2 (else a parameter status at `position`), installed in the instrument (else
 // PGXGEN_ERROR_CHANNEL when the installed front-ends are known).
 ViStatus check_channel(const Session& session, int channel, int position);
-// The front-end of `channel` can do what `lacks` names; for channel 0 (an instrument-wide function) every
+// The front-end of `channel` can do what `lacks` names; for an instrument-wide function (kNoChannel) every
 // installed front-end must.
 ViStatus check_supported(const Session& session, int channel, std::uint32_t lacks);
 // The mainframe is a VXI module.
 ViStatus check_vxi(const Session& session);
 
-// A header with an optional channel suffix: head + n + tail (":VOLT" 1 ":HIGH"). Channel 0: no suffix.
+// The channel argument of an instrument-wide setting (no channel suffix, no channel check).
+inline constexpr int kNoChannel = -1;
+
+// A header with an optional channel suffix: head + n + tail (":VOLT" 1 ":HIGH"); kNoChannel: no suffix.
 void append_header(std::string& out, const char* head, int channel, const char* tail);
 
 // Splits an answer of `count` units separated by ';'.
@@ -54,7 +57,7 @@ ViStatus set_real(ViSession vi, int channel, double value, const ChannelSetting&
 ViStatus get_real(ViSession vi, int channel, ViReal64* value, const ChannelSetting& setting);
 ViStatus set_bool(ViSession vi, int channel, ViBoolean on, const ChannelSetting& setting);
 ViStatus get_bool(ViSession vi, int channel, ViBoolean* on, const ChannelSetting& setting);
-// The value position is 3 with a channel and 2 without (channel 0).
+// The value position is 3 with a channel and 2 without (kNoChannel).
 ViStatus set_keyword(ViSession vi, int channel, int value, Keywords table, const ChannelSetting& setting);
 ViStatus get_keyword(ViSession vi, int channel, ViInt16* value, Keywords table, const ChannelSetting& setting);
 

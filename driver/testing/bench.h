@@ -150,6 +150,7 @@ class Trace {
   std::string take() {
     const std::string previous = file_;
     file_ = dir_.file("trace" + std::to_string(++generation_) + ".log");
+    env_.reset();
     env_ = std::make_unique<ScopedEnv>("PGX_VISA_TRACE", file_);
     reconfigure();
     return read_file(previous);
