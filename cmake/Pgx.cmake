@@ -22,10 +22,17 @@ function(pgx_add_test)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   set(_env "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1"
            "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1" ${T_ENV})
+  # The environment is given by running each test (and the discovery) through `cmake -E env`: a list-valued
+  # ENVIRONMENT property does not survive gtest_discover_tests, which splits it into separate properties.
+  set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${_env})
+  set(_props TIMEOUT 120)
+  if(T_LABELS)
+    list(APPEND _props LABELS ${T_LABELS})
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${_env}" LABELS "${T_LABELS}" TIMEOUT 120)
+    PROPERTIES ${_props})
 endfunction()
 
 # pgx_add_bench(NAME <bench_x> SOURCES <files...> LIBS <targets...>)
