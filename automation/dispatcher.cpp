@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <mutex>
 
 #include "automation/errorinfo.h"
 #include "automation/safearray.h"
@@ -199,15 +198,6 @@ DispatchTable::DispatchTable(const TypeInfoEntry& type) : type_(type) {
   }
 }
 
-const DispatchTable& DispatchTable::For(const TypeInfoEntry& type) {
-  static std::mutex mutex;
-  static std::map<const TypeInfoEntry*, std::unique_ptr<DispatchTable>> tables;
-  std::lock_guard lock(mutex);
-  auto& slot = tables[&type];
-  if (!slot) slot = std::make_unique<DispatchTable>(type);
-  return *slot;
-}
-
 const DispatchTable::Name* DispatchTable::LookupName(const OLECHAR* text) const noexcept {
   std::size_t length = 0;
   std::uint32_t h = HashFolded(text, length);
@@ -361,20 +351,19 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
 
     // Coercion of every parameter into its slot.
     HRESULT hr = S_OK;
-    USHORT prepared = 0;
-    auto cleanup = [&](USHORT count) {
-      for (USHORT k = 0; k < count; ++k) {
+    auto cleanup = [&] {
+      for (USHORT k = 0; k < n; ++k) {
         if (slots[k].owned) VariantClear(&slots[k].value);
       }
     };
-    for (USHORT k = 0; k < n && SUCCEEDED(hr); ++k, prepared = k) {
+    for (USHORT k = 0; k < n && SUCCEEDED(hr); ++k) {
       const ParamInfo& p = f->params[k];
       Slot& slot = slots[k];
       VARIANT& v = slot.value;
       const VARTYPE want = p.type.vt;
       void* data = &v.llVal;
       if (p.is_retval()) {
-        v.vt = want == VT_VARIANT ? VT_EMPTY : want;
+        v.vt = want == VT_VARIANT ? static_cast<VARTYPE>(VT_EMPTY) : want;
         pointers[k] = want == VT_VARIANT ? static_cast<void*>(&v) : data;
         slot.owned = true;  // whatever the member returns is released unless handed to the caller
         continue;
@@ -500,14 +489,19 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
       if (p.type.byref && p.is_out() && (given->vt & VT_BYREF)) slot.writeback = const_cast<VARIANT*>(given);
     }
     if (FAILED(hr)) {
-      cleanup(static_cast<USHORT>(prepared + 1 > n ? n : prepared + 1));
+      cleanup();
       return hr;
     }
 
     SetErrorInfo(0, nullptr);
     hr = f->call(self, pointers.data());
+    // Local storage behind a pointer parameter now owns whatever the member left there.
+    for (USHORT k = 0; k < inputs; ++k) {
+      void* p = pointers[k];
+      if (f->params[k].type.byref && (p == &slots[k].value || p == &slots[k].value.llVal)) slots[k].owned = true;
+    }
     if (FAILED(hr)) {
-      cleanup(n);
+      cleanup();
       FillException(hr, excep);
       return DISP_E_EXCEPTION;
     }
@@ -516,8 +510,6 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
     for (USHORT k = 0; k < inputs; ++k) {
       Slot& slot = slots[k];
       if (!slot.writeback) continue;
-      // The member may have replaced the value: the slot now owns what it holds.
-      slot.owned = true;
       if (FAILED(WriteBack(slot.value, slot.writeback)) && SUCCEEDED(write_hr)) {
         set_arg_err(bound_index[k]);
         write_hr = DISP_E_TYPEMISMATCH;
@@ -530,7 +522,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
         slot.value.vt = VT_EMPTY;
       }
     }
-    cleanup(n);
+    cleanup();
     return write_hr;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -23,9 +23,6 @@ class DispatchTable {
   DispatchTable(const DispatchTable&) = delete;
   DispatchTable& operator=(const DispatchTable&) = delete;
 
-  // The table of `type`, built on first use and kept for the life of the process.
-  static const DispatchTable& For(const TypeInfoEntry& type);
-
   const TypeInfoEntry& type() const { return type_; }
 
   // rgszNames[0] is a member name, the others names of its parameters (matched case-insensitively).
@@ -84,18 +81,27 @@ class IDispatchImpl : public Interface {
   }
   STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    return Table().GetIDsOfNames(names, count, ids);
+    const DispatchTable* table = Table();
+    return table ? table->GetIDsOfNames(names, count, ids) : E_OUTOFMEMORY;
   }
   STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                       EXCEPINFO* excep, UINT* arg_err) override {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    return Table().Invoke(static_cast<Interface*>(this), id, flags, params, result, excep, arg_err);
+    const DispatchTable* table = Table();
+    return table ? table->Invoke(static_cast<Interface*>(this), id, flags, params, result, excep, arg_err)
+                 : E_OUTOFMEMORY;
   }
 
  private:
-  static const DispatchTable& Table() {
-    static const DispatchTable& table = DispatchTable::For(interface_type_info<Interface>::type());
-    return table;
+  // Built on first use; it lives in the module that implements the interface and goes when that module
+  // is unloaded.
+  static const DispatchTable* Table() noexcept {
+    try {
+      static const DispatchTable table(interface_type_info<Interface>::type());
+      return &table;
+    } catch (...) {
+      return nullptr;
+    }
   }
 };
 

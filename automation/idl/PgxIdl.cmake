@@ -2,7 +2,7 @@
 #
 # Runs the IDL generator at build time on <file.idl> (relative to the calling folder) and adds the generated
 # table source to <target>. The generated header is <folder>/<stem>_idl.h under the build tree and is
-# included by its path from the repository root, e.g. #include "server/pgxsrv_idl.h".
+# included by the IDL's path from the repository root, e.g. #include "server/pgxsrv_idl.h".
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(PGX_IDL_GENERATOR ${CMAKE_CURRENT_LIST_DIR}/pgxidl.py CACHE INTERNAL "")
 
@@ -10,7 +10,8 @@ function(pgx_idl)
   cmake_parse_arguments(I "" "TARGET;IDL" "" ${ARGN})
   get_filename_component(_idl ${I_IDL} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   get_filename_component(_stem ${_idl} NAME_WE)
-  file(RELATIVE_PATH _rel ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  get_filename_component(_idl_dir ${_idl} DIRECTORY)
+  file(RELATIVE_PATH _rel ${PROJECT_SOURCE_DIR} ${_idl_dir})
   set(_out_dir ${PROJECT_BINARY_DIR}/generated/${_rel})
   set(_header ${_out_dir}/${_stem}_idl.h)
   set(_source ${_out_dir}/${_stem}_idl.cpp)
