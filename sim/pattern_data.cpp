@@ -23,17 +23,18 @@ int decode_pattern(std::string_view bytes, std::size_t max_positions, std::strin
 }
 
 std::string prbs_pattern(int order, std::size_t length) {
-  // Feedback taps (1-based register stages) of maximal-length Fibonacci registers.
+  // Maximal-length feedback polynomials; bit k of a mask is the register stage that tap (order - k) reads
+  // in a register shifting towards bit 0.
   static constexpr std::array<std::uint32_t, 15> kTaps{
       0, 0, 0, 0, 0, 0, 0,
-      (1u << 6) | (1u << 5),                              // 7: x^7 + x^6 + 1
-      (1u << 7) | (1u << 5) | (1u << 4) | (1u << 3),      // 8: x^8 + x^6 + x^5 + x^4 + 1
-      (1u << 8) | (1u << 4),                              // 9: x^9 + x^5 + 1
-      (1u << 9) | (1u << 6),                              // 10: x^10 + x^7 + 1
-      (1u << 10) | (1u << 8),                             // 11: x^11 + x^9 + 1
-      (1u << 11) | (1u << 10) | (1u << 9) | (1u << 3),    // 12: x^12 + x^11 + x^10 + x^4 + 1
-      (1u << 12) | (1u << 11) | (1u << 10) | (1u << 7),   // 13: x^13 + x^12 + x^11 + x^8 + 1
-      (1u << 13) | (1u << 12) | (1u << 11) | (1u << 1),   // 14: x^14 + x^13 + x^12 + x^2 + 1
+      0b11,                     // 7: x^7 + x^6 + 1
+      0b11101,                  // 8: x^8 + x^6 + x^5 + x^4 + 1
+      0b10001,                  // 9: x^9 + x^5 + 1
+      0b1001,                   // 10: x^10 + x^7 + 1
+      0b101,                    // 11: x^11 + x^9 + 1
+      0b100000111,              // 12: x^12 + x^11 + x^10 + x^4 + 1
+      0b100111,                 // 13: x^13 + x^12 + x^11 + x^8 + 1
+      0b1000000000111,          // 14: x^14 + x^13 + x^12 + x^2 + 1
   };
   std::string out(length, '\0');
   if (order < 7 || order > 14) return out;

@@ -848,28 +848,30 @@ void PulseGenerator::build(CommandTree& t) {
   };
   static constexpr auto query_level = [](PulseGenerator& g, Call& c, LevelForm form, bool amps) {
     int ch = 0;
-    if (!g.channel_of(c, 0, ch) || !g.need(c, ch, kLackLevel) || !c.expect(0, 0)) return;
+    if (!g.channel_of(c, 0, ch) || !g.need(c, ch, kLackLevel)) return;
+    const FrontEndModel& m = g.fe(ch);
     const double scale = amps ? 1 / g.chan(ch).load : 1;
     const double high = g.high_volts(ch) * scale, low = g.low_volts(ch) * scale;
+    const double span = kOpenLoadGain * std::max(m.max_high, -m.min_low) * scale;
+    const Range amplitude{m.min_amplitude * scale, kOpenLoadGain * m.max_amplitude * scale, scale};
+    char buf[40];
     switch (form) {
-      case kAmplitude: return c.reply_real(high - low);
-      case kOffset: return c.reply_real((high + low) / 2);
-      case kHigh: return c.reply_real(high);
-      case kLow: return c.reply_real(low);
-      case kHighLow: {
+      case kAmplitude: return query_value(c, amplitude, high - low);
+      case kOffset: return query_value(c, Range{-span, span, 0.5 * scale}, (high + low) / 2);
+      case kHigh: return query_value(c, Range{-span, span, scale}, high);
+      case kLow: return query_value(c, Range{-span, span, 0}, low);
+      case kHighLow:
+        if (!c.expect(0, 0)) return;
         c.reply_real(high);
-        char buf[40];
         c.append_raw(",");
         c.append_raw(std::string_view(buf, format_real(low, buf)));
         return;
-      }
-      case kOffsetAmplitude: {
+      case kOffsetAmplitude:
+        if (!c.expect(0, 0)) return;
         c.reply_real((high + low) / 2);
-        char buf[40];
         c.append_raw(",");
         c.append_raw(std::string_view(buf, format_real(high - low, buf)));
         return;
-      }
     }
   };
   // One handler per form and unit, generated from a template so that each is a plain function.

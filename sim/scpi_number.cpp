@@ -202,7 +202,9 @@ int parse_numeric(std::string_view t, unsigned units, Numeric& out) {
 
 std::size_t format_real(double value, char* out) {
   if (value == 0) value = 0;  // no "-0"
-  auto [p, ec] = std::to_chars(out, out + 32, value);
+  // 15 significant digits: every double reads back to the same text, and the last-bit noise of unit
+  // conversions (0.015 A -> 0.75 V -> 0.015 A) does not show.
+  auto [p, ec] = std::to_chars(out, out + 32, value, std::chars_format::general, 15);
   if (ec != std::errc()) {
     out[0] = '0';
     return 1;

@@ -25,7 +25,8 @@ struct Numeric {
 // suffix is refused). Returns 0 or the SCPI error number (-104, -120, -121, -123, -131, -138).
 int parse_numeric(std::string_view token, unsigned units, Numeric& out);
 
-// Shortest text that reads back as the same double, with an upper-case exponent ("2.5", "1E-08").
+// A number in at most 15 significant digits, trailing zeros dropped, upper-case exponent ("2.5", "1E-08",
+// "1000000").
 // Writes at most 32 characters into `out` and returns how many.
 std::size_t format_real(double value, char* out);
 std::size_t format_integer(long long value, char* out);

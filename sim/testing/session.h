@@ -1,6 +1,7 @@
 #pragma once
 // A test's conversation with a simulated instrument: send a message, ask a query, drain the error queue.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,8 +12,9 @@ namespace pgx::sim::testing {
 
 class Session {
  public:
-  explicit Session(DeviceConfig config) : device_(make_device(config)) {}
   explicit Session(std::vector<std::string> front_ends) : device_(make_device(config_for(std::move(front_ends)))) {}
+  explicit Session(std::unique_ptr<Device> device) : device_(std::move(device)) {}
+  static Session with(const DeviceConfig& config) { return Session(make_device(config)); }
 
   static DeviceConfig config_for(std::vector<std::string> front_ends) {
     DeviceConfig c;
