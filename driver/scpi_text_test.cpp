@@ -11,7 +11,7 @@
 namespace pgx::driver {
 namespace {
 
-TEST(RealText, WritesTheShortestTextThatReadsBackExactly) {
+TEST(DriverTextRealText, WritesTheShortestTextThatReadsBackExactly) {
   const struct {
     double value;
     const char* text;
@@ -34,7 +34,7 @@ TEST(RealText, WritesTheShortestTextThatReadsBackExactly) {
   }
 }
 
-TEST(NumberParsing, AcceptsOnlyWellFormedNumbers) {
+TEST(DriverTextNumberParsing, AcceptsOnlyWellFormedNumbers) {
   const struct {
     const char* text;
     bool integer_ok;
@@ -79,7 +79,7 @@ TEST(NumberParsing, AcceptsOnlyWellFormedNumbers) {
   }
 }
 
-TEST(BoolParsing, KnowsNumbersAndKeywordsOnly) {
+TEST(DriverTextBoolParsing, KnowsNumbersAndKeywordsOnly) {
   EXPECT_EQ(parse_bool("1"), true);
   EXPECT_EQ(parse_bool("on"), true);
   EXPECT_EQ(parse_bool("0"), false);
@@ -89,7 +89,7 @@ TEST(BoolParsing, KnowsNumbersAndKeywordsOnly) {
   EXPECT_FALSE(parse_bool(""));
 }
 
-TEST(Blocks, RoundTripAndRejectBadHeaders) {
+TEST(DriverTextBlocks, RoundTripAndRejectBadHeaders) {
   const std::string bytes("\x00\x01\n;#\xff", 6);
   std::string block;
   append_block(block, bytes.data(), bytes.size());
@@ -114,7 +114,7 @@ TEST(Blocks, RoundTripAndRejectBadHeaders) {
   EXPECT_FALSE(block_extent("#9123"));  // header still incomplete
 }
 
-TEST(ErrorEntries, ReadCodeAndText) {
+TEST(DriverTextErrorEntries, ReadCodeAndText) {
   const struct {
     const char* text;
     bool ok;
@@ -140,7 +140,7 @@ TEST(ErrorEntries, ReadCodeAndText) {
   }
 }
 
-TEST(StatusSuffix, SplitsAtTheLastSeparator) {
+TEST(DriverTextStatusSuffix, SplitsAtTheLastSeparator) {
   auto split = split_status_suffix("1E-08;0");
   ASSERT_TRUE(split);
   EXPECT_EQ(split->answer, "1E-08");
@@ -160,7 +160,7 @@ TEST(StatusSuffix, SplitsAtTheLastSeparator) {
   for (const char* bad : {"", "1;", "1;256", "1;-1", "x;abc"}) EXPECT_FALSE(split_status_suffix(bad)) << bad;
 }
 
-TEST(Identity, ReadsFourFields) {
+TEST(DriverTextIdentity, ReadsFourFields) {
   const auto identity = parse_identity("PGX Instruments,M4000A,DE1234, 2.10");
   ASSERT_TRUE(identity);
   EXPECT_EQ(identity->manufacturer, "PGX Instruments");
@@ -171,7 +171,7 @@ TEST(Identity, ReadsFourFields) {
   EXPECT_FALSE(parse_identity("a,b,c,d,e"));
 }
 
-TEST(CopyText, NeverWritesPastTheSize) {
+TEST(DriverTextCopyText, NeverWritesPastTheSize) {
   char buffer[8];
   std::memset(buffer, '#', sizeof buffer);
   copy_text(buffer, 4, "abcdef");
@@ -184,7 +184,7 @@ TEST(CopyText, NeverWritesPastTheSize) {
 }
 
 // Random answers: every parser either refuses or yields a value that is consistent with the text.
-TEST(AnswerFuzz, ParsersNeverMisreadRandomReplies) {
+TEST(DriverTextAnswerFuzz, ParsersNeverMisreadRandomReplies) {
   std::mt19937 random(2026);
   const std::string alphabet = "0123456789+-.eE#;,\" \t\n\r\x01\xff" "ONFabc";
   for (int round = 0; round < 20000; ++round) {

@@ -27,12 +27,12 @@ const std::vector<testing::Instrument> kBench = {
     {"GPIB0::22::INSTR", {}, "", "digital-multimeter"},
 };
 
-class SessionTest : public ::testing::Test {
+class DriverSession : public ::testing::Test {
  protected:
   Bench bench_{kBench};
 };
 
-TEST_F(SessionTest, OpensFamilyMembersAndRefusesOthers) {
+TEST_F(DriverSession, OpensFamilyMembersAndRefusesOthers) {
   Session vxi("VXI0::32::INSTR");
   ASSERT_EQ(vxi.status(), VI_SUCCESS);
   EXPECT_NE(vxi.vi(), VI_NULL);
@@ -51,7 +51,7 @@ TEST_F(SessionTest, OpensFamilyMembersAndRefusesOthers) {
   EXPECT_EQ(vi, VI_NULL);
 }
 
-TEST_F(SessionTest, UnknownAndClosedSessionsAreInvalidObjects) {
+TEST_F(DriverSession, UnknownAndClosedSessionsAreInvalidObjects) {
   ViSession vi = VI_NULL;
   ASSERT_EQ(pgxgen_init("GPIB0::10::INSTR", VI_TRUE, VI_FALSE, &vi), VI_SUCCESS);
   ASSERT_EQ(pgxgen_close(vi), VI_SUCCESS);
@@ -70,7 +70,7 @@ TEST_F(SessionTest, UnknownAndClosedSessionsAreInvalidObjects) {
   EXPECT_STRNE(text, "");
 }
 
-TEST_F(SessionTest, ResetRestoresSettings) {
+TEST_F(DriverSession, ResetRestoresSettings) {
   Session s("GPIB0::10::INSTR", VI_TRUE, VI_TRUE);
   ASSERT_EQ(s.status(), VI_SUCCESS);
   ASSERT_EQ(pgxgen_timeWidth(s, 1, 20e-9), VI_SUCCESS);
@@ -80,7 +80,7 @@ TEST_F(SessionTest, ResetRestoresSettings) {
   EXPECT_DOUBLE_EQ(width, 100e-9);
 }
 
-TEST_F(SessionTest, RevisionSelfTestAndTimeOut) {
+TEST_F(DriverSession, RevisionSelfTestAndTimeOut) {
   Session s("VXI0::32::INSTR");
   ViChar driver[256], instrument[256];
   ASSERT_EQ(pgxgen_revision_query(s, driver, instrument), VI_SUCCESS);
@@ -106,7 +106,7 @@ TEST_F(SessionTest, RevisionSelfTestAndTimeOut) {
 
 // ---- Parameter statuses: checked before anything is sent -------------------------------------------
 
-TEST_F(SessionTest, ParameterStatusesNameThePositionAndSendNothing) {
+TEST_F(DriverSession, ParameterStatusesNameThePositionAndSendNothing) {
   Session s("VXI0::32::INSTR");
   ASSERT_EQ(s.status(), VI_SUCCESS);
   Trace trace;
@@ -188,7 +188,7 @@ TEST_F(SessionTest, ParameterStatusesNameThePositionAndSendNothing) {
   (void)real, (void)i32;
 }
 
-TEST_F(SessionTest, ErrorMessagesCoverEveryStatus) {
+TEST_F(DriverSession, ErrorMessagesCoverEveryStatus) {
   ViChar text[256];
   for (ViStatus status : {VI_SUCCESS, VI_ERROR_TMO, VI_ERROR_CONN_LOST, VI_ERROR_INV_OBJECT, VI_ERROR_RSRC_NFOUND,
                           PGXGEN_ERROR_PARAMETER1, PGXGEN_ERROR_PARAMETER8, PGXGEN_ERROR_FAIL_ID_QUERY,
@@ -206,7 +206,7 @@ TEST_F(SessionTest, ErrorMessagesCoverEveryStatus) {
 
 // ---- Error queue and automatic error query ---------------------------------------------------------
 
-TEST_F(SessionTest, CheckedCallReportsTheInstrumentErrorOnceAndKeepsIt) {
+TEST_F(DriverSession, CheckedCallReportsTheInstrumentErrorOnceAndKeepsIt) {
   Session s("VXI0::32::INSTR");
   ASSERT_EQ(pgxgen_errorQueryDetect(s, VI_TRUE), VI_SUCCESS);
   ViBoolean on = VI_FALSE;
@@ -225,7 +225,7 @@ TEST_F(SessionTest, CheckedCallReportsTheInstrumentErrorOnceAndKeepsIt) {
   EXPECT_STREQ(message, "No error");
 }
 
-TEST_F(SessionTest, CheckedCallsCostOneRoundTrip) {
+TEST_F(DriverSession, CheckedCallsCostOneRoundTrip) {
   Session s("VXI0::32::INSTR");
   ASSERT_EQ(pgxgen_errorQueryDetect(s, VI_TRUE), VI_SUCCESS);
   Trace trace;
@@ -238,7 +238,7 @@ TEST_F(SessionTest, CheckedCallsCostOneRoundTrip) {
   EXPECT_EQ(Trace::count(io, "viRead"), 2) << io;
 }
 
-TEST_F(SessionTest, CheckedQueryWithACommandErrorReportsIt) {
+TEST_F(DriverSession, CheckedQueryWithACommandErrorReportsIt) {
   Session s("GPIB0::10::INSTR");
   ASSERT_EQ(pgxgen_errorQueryDetect(s, VI_TRUE), VI_SUCCESS);
   ASSERT_EQ(pgxgen_timeOut(s, 100), VI_SUCCESS);
@@ -252,7 +252,7 @@ TEST_F(SessionTest, CheckedQueryWithACommandErrorReportsIt) {
   EXPECT_DOUBLE_EQ(value, 1e6);
 }
 
-TEST_F(SessionTest, ErrorsReadDuringChecksComeFirstOldestFirst) {
+TEST_F(DriverSession, ErrorsReadDuringChecksComeFirstOldestFirst) {
   Bench bench({{"GPIB0::10::INSTR", {"Q510A"}, "{queued-errors: [{code: -100, text: first}, {code: -200, text: second}]}"}});
   Session s("GPIB0::10::INSTR");
   ASSERT_EQ(pgxgen_errorQueryDetect(s, VI_TRUE), VI_SUCCESS);
@@ -274,7 +274,7 @@ TEST_F(SessionTest, ErrorsReadDuringChecksComeFirstOldestFirst) {
 
 // ---- Transactions ----------------------------------------------------------------------------------
 
-TEST_F(SessionTest, TransactionIsOneWriteAndAppliesInOrder) {
+TEST_F(DriverSession, TransactionIsOneWriteAndAppliesInOrder) {
   Session s("VXI0::32::INSTR");
   Trace trace;
   ASSERT_EQ(pgxgen_transactionStart(s), VI_SUCCESS);
@@ -306,7 +306,7 @@ TEST_F(SessionTest, TransactionIsOneWriteAndAppliesInOrder) {
   EXPECT_STREQ(state, "1");
 }
 
-TEST_F(SessionTest, CancelSendsNothingAndSecondStartChangesNothing) {
+TEST_F(DriverSession, CancelSendsNothingAndSecondStartChangesNothing) {
   Session s("VXI0::32::INSTR");
   Trace trace;
   ASSERT_EQ(pgxgen_transactionStart(s), VI_SUCCESS);
@@ -327,7 +327,7 @@ TEST_F(SessionTest, CancelSendsNothingAndSecondStartChangesNothing) {
   EXPECT_DOUBLE_EQ(width, 100e-9);
 }
 
-TEST_F(SessionTest, QueryInsideTransactionSeesEarlierSettings) {
+TEST_F(DriverSession, QueryInsideTransactionSeesEarlierSettings) {
   Session s("VXI0::32::INSTR");
   ASSERT_EQ(pgxgen_transactionStart(s), VI_SUCCESS);
   ASSERT_EQ(pgxgen_timeWidth(s, 1, 30e-9), VI_SUCCESS);
@@ -342,7 +342,7 @@ TEST_F(SessionTest, QueryInsideTransactionSeesEarlierSettings) {
   EXPECT_DOUBLE_EQ(width, 35e-9);
 }
 
-TEST_F(SessionTest, FinishReportsAFailedSettingAndAppliesTheRest) {
+TEST_F(DriverSession, FinishReportsAFailedSettingAndAppliesTheRest) {
   Session s("VXI0::32::INSTR");
   ASSERT_EQ(pgxgen_transactionStart(s), VI_SUCCESS);
   ASSERT_EQ(pgxgen_timeWidth(s, 1, 5e3), VI_SUCCESS);  // out of range: -222 refuses only this unit
@@ -357,7 +357,7 @@ TEST_F(SessionTest, FinishReportsAFailedSettingAndAppliesTheRest) {
   EXPECT_DOUBLE_EQ(width, 30e-9);
 }
 
-TEST_F(SessionTest, ClosingDiscardsAnActiveTransaction) {
+TEST_F(DriverSession, ClosingDiscardsAnActiveTransaction) {
   {
     Session s("VXI0::32::INSTR");
     ASSERT_EQ(pgxgen_transactionStart(s), VI_SUCCESS);
@@ -371,7 +371,7 @@ TEST_F(SessionTest, ClosingDiscardsAnActiveTransaction) {
 
 // ---- Raw commands ----------------------------------------------------------------------------------
 
-TEST_F(SessionTest, RawQueriesParseStrictlyAndBoundTheirBuffers) {
+TEST_F(DriverSession, RawQueriesParseStrictlyAndBoundTheirBuffers) {
   const std::string long_answer(300, 'x');
   Bench bench({{"GPIB0::10::INSTR", {"Q530A", "Q530A"},
                 "{scripted-replies: {\":TRIG:COUN?\": \"65535\", \":TRIG:LEV?\": \"-1\", \":ARM:LEV?\": \"1.5\", "
@@ -415,7 +415,7 @@ TEST_F(SessionTest, RawQueriesParseStrictlyAndBoundTheirBuffers) {
   EXPECT_EQ(pgxgen_opc_Q(s, &complete), VI_SUCCESS);
 }
 
-TEST_F(SessionTest, RawSettersSendHeaderBlankAndValue) {
+TEST_F(DriverSession, RawSettersSendHeaderBlankAndValue) {
   Session s("VXI0::32::INSTR");
   Trace trace;
   ASSERT_EQ(pgxgen_cmdReal(s, ":PULS:WIDT1", 1.0 / 3.0 * 1e-7), VI_SUCCESS);
@@ -431,12 +431,12 @@ TEST_F(SessionTest, RawSettersSendHeaderBlankAndValue) {
   }
   ViReal64 width = 0;
   ASSERT_EQ(pgxgen_timeWidth_Q(s, 1, &width), VI_SUCCESS);
-  EXPECT_EQ(width, 1.0 / 3.0 * 1e-7);
+  EXPECT_DOUBLE_EQ(width, 1.0 / 3.0 * 1e-7);
 }
 
 // ---- Faults of the instrument ----------------------------------------------------------------------
 
-TEST_F(SessionTest, GarbageAnswerIsRefusedAndTheSessionStaysUsable) {
+TEST_F(DriverSession, GarbageAnswerIsRefusedAndTheSessionStaysUsable) {
   Bench bench({{"GPIB0::10::INSTR", {"Q510A"}, ""}, {"GPIB0::11::INSTR", {"Q510A"}, "{garbage-reply: \"\\x01\\xff#3\"}"}});
   ViSession vi = VI_NULL;
   // The garbage answers the identity query: no session is left open.
@@ -448,7 +448,7 @@ TEST_F(SessionTest, GarbageAnswerIsRefusedAndTheSessionStaysUsable) {
   EXPECT_DOUBLE_EQ(width, 100e-9);
 }
 
-TEST_F(SessionTest, TimeOutLeavesNoStaleAnswerBehind) {
+TEST_F(DriverSession, TimeOutLeavesNoStaleAnswerBehind) {
   Bench bench({{"GPIB0::10::INSTR", {"Q510A"}, "{reply-delay-ms: 150}"}});
   Session s("GPIB0::10::INSTR", VI_FALSE);
   ASSERT_EQ(s.status(), VI_SUCCESS);
@@ -461,7 +461,7 @@ TEST_F(SessionTest, TimeOutLeavesNoStaleAnswerBehind) {
   EXPECT_EQ(count, 1);
 }
 
-TEST_F(SessionTest, DroppedConnectionFailsCallsWithoutCrashing) {
+TEST_F(DriverSession, DroppedConnectionFailsCallsWithoutCrashing) {
   Bench bench({{"GPIB0::10::INSTR", {"Q510A"}, "{drop-after-messages: 3}"}});
   Session s("GPIB0::10::INSTR");  // *IDN? and *OPT?
   ASSERT_EQ(s.status(), VI_SUCCESS);
@@ -478,7 +478,7 @@ TEST_F(SessionTest, DroppedConnectionFailsCallsWithoutCrashing) {
 
 // Random replies to typed queries: every call either succeeds with what a valid reply holds or fails with
 // a status; the session keeps answering.
-TEST_F(SessionTest, RandomRepliesNeverCrashOrLeaveTheSessionUnusable) {
+TEST_F(DriverSession, RandomRepliesNeverCrashOrLeaveTheSessionUnusable) {
   std::mt19937 random(4242);
   const std::string alphabet = "0123456789+-.eE#;, ONFVOLTCURR\t";
   const char* queries[] = {":PULS:WIDT1?", ":HOLD?", ":OUTP1?", ":OUTP1:POL?", ":PULS:DEL1:UNIT?", ":DIG:PATT:DATA1?",
