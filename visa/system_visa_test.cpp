@@ -1,0 +1,101 @@
+// Forwarding every call to a system VISA library named by PGX_VISA_LIBRARY.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include "visa/testing/session_helpers.h"
+#include "visa/testing/test_files.h"
+#include "visa/visa.h"
+
+namespace pgx::visa {
+namespace {
+
+using testing::query;
+using testing::ScopedEnv;
+
+std::string description(ViStatus status) {
+  char desc[VI_FIND_BUFLEN];
+  viStatusDesc(VI_NULL, status, desc);
+  return desc;
+}
+
+TEST(VisaSystemLibrary, EveryCallIsForwarded) {
+  ScopedEnv library("PGX_VISA_LIBRARY", STAND_IN_VISA);
+  ViSession rm = VI_NULL;
+  ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+  ViFindList list = VI_NULL;
+  ViUInt32 count = 0;
+  char desc[VI_FIND_BUFLEN];
+  ASSERT_EQ(viFindRsrc(rm, "?*INSTR", &list, &count, desc), VI_SUCCESS);
+  EXPECT_EQ(count, 2u);
+  EXPECT_STREQ(desc, "GPIB7::1::INSTR");
+  ASSERT_EQ(viFindNext(list, desc), VI_SUCCESS);
+  EXPECT_STREQ(desc, "GPIB7::2::INSTR");
+  EXPECT_EQ(viFindRsrc(rm, "VXI?*", &list, &count, desc), VI_ERROR_RSRC_NFOUND);
+
+  ViUInt16 type = 0, board = 0;
+  EXPECT_EQ(viParseRsrc(rm, "anything", &type, &board), VI_SUCCESS);
+  EXPECT_EQ(board, 7);
+
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "GPIB7::1::INSTR", VI_NULL, 2500, &vi), VI_SUCCESS);
+  EXPECT_EQ(query(vi, "*IDN?\n"), "STAND-IN:*IDN?\n");
+  ViUInt32 timeout = 0;
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
+  EXPECT_EQ(timeout, 1234u);
+  ViSession owner = VI_NULL;
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_RM_SESSION, &owner), VI_SUCCESS);
+  EXPECT_EQ(owner, rm);  // our handle, not the library's
+  ViUInt16 stb = 0;
+  EXPECT_EQ(viReadSTB(vi, &stb), VI_SUCCESS);
+  EXPECT_EQ(stb, 0x40);
+  EXPECT_EQ(viStatusDesc(vi, VI_ERROR_TMO, desc), VI_SUCCESS);
+  EXPECT_STREQ(desc, "stand-in status 0xBFFF0015");
+
+  // A function the library lacks.
+  EXPECT_EQ(viFlush(vi, VI_READ_BUF), VI_ERROR_LIBRARY_NFOUND);
+  EXPECT_NE(description(VI_ERROR_LIBRARY_NFOUND).find(std::string(STAND_IN_VISA) + " has no viFlush"),
+            std::string::npos);
+
+  // Closing the resource manager closes what it owns.
+  ASSERT_EQ(viClose(rm), VI_SUCCESS);
+  EXPECT_EQ(viClose(vi), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(viFindNext(list, desc), VI_ERROR_INV_OBJECT);
+}
+
+TEST(VisaSystemLibrary, LibrariesThatCannotServeAreRefusedNamingThePath) {
+  struct Case {
+    const char* path;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"/nonexistent/libvisa.so", "cannot load VISA library /nonexistent/libvisa.so"},
+      {"libm.so.6", "libm.so.6 is not a VISA library"},
+      {PGXVISA_ITSELF, "is this library itself"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    ScopedEnv library("PGX_VISA_LIBRARY", c.path);
+    ViSession rm = 9;
+    EXPECT_EQ(viOpenDefaultRM(&rm), VI_ERROR_LIBRARY_NFOUND);
+    EXPECT_EQ(rm, VI_NULL);
+    EXPECT_NE(description(VI_ERROR_LIBRARY_NFOUND).find(c.message), std::string::npos)
+        << description(VI_ERROR_LIBRARY_NFOUND);
+  }
+}
+
+TEST(VisaSystemLibrary, AutoFallsBackToTheBuiltInBenchWhenNoneIsInstalled) {
+  if (void* installed = dlopen("libvisa.so", RTLD_LAZY)) {
+    dlclose(installed);
+    GTEST_SKIP() << "a system VISA library is installed";
+  }
+  ScopedEnv library("PGX_VISA_LIBRARY", "auto");
+  ScopedEnv bench("PGX_VISA_BENCH", "");
+  testing::ResourceManager rm;
+  ASSERT_EQ(rm.status(), VI_SUCCESS);
+  ViUInt32 count = 0;
+  EXPECT_EQ(viFindRsrc(rm, "?*INSTR", VI_NULL, &count, VI_NULL), VI_SUCCESS);
+  EXPECT_EQ(count, 9u);
+}
+
+}  // namespace
+}  // namespace pgx::visa

@@ -1,0 +1,157 @@
+// The I/O trace: what a user reads to see exactly what went to the instrument and came back.
+#include "visa/trace.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <vector>
+
+#include "visa/testing/session_helpers.h"
+#include "visa/testing/test_files.h"
+#include "visa/visa.h"
+
+namespace pgx::visa {
+namespace {
+
+using testing::ScopedEnv;
+using testing::TempDir;
+
+struct Line {
+  std::string thread, handle, resource, call, details, status;
+};
+
+std::vector<Line> read_trace(const std::string& path) {
+  Trace::instance().flush();
+  static const std::regex kLine(
+      R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z (T\d+) (0x[0-9A-F]{8}) (\S+) (\w+)(?: (.*))? -> (\w+) \d+\.\dus$)");
+  std::vector<Line> lines;
+  std::istringstream in(testing::read_file(path));
+  for (std::string text; std::getline(in, text);) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(text, m, kLine)) << text;
+    if (!m.empty()) lines.push_back({m[1], m[2], m[3], m[4], m[5], m[6]});
+  }
+  return lines;
+}
+
+std::string hex(ViObject vi) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", vi);
+  return text;
+}
+
+TEST(VisaTrace, ASmallSessionIsTracedExactly) {
+  TempDir dir;
+  std::string path = dir.file("io.trace");
+  ScopedEnv trace("PGX_VISA_TRACE", path);
+  ScopedEnv bench("PGX_VISA_BENCH", "");
+  ViSession rm = VI_NULL, vi = VI_NULL;
+  ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+  ASSERT_EQ(viOpen(rm, "gpib0::10", VI_NULL, 2500, &vi), VI_SUCCESS);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 3000), VI_SUCCESS);
+  ASSERT_EQ(testing::write_text(vi, "*IDN?\n"), VI_SUCCESS);
+  ViStatus status;
+  std::string reply = testing::read_text(vi, &status, 512);
+  ASSERT_EQ(status, VI_SUCCESS);
+  ViInt16 slot;
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_SLOT, &slot), VI_ERROR_NSUP_ATTR);
+  ASSERT_EQ(viClose(vi), VI_SUCCESS);
+  ASSERT_EQ(viClose(rm), VI_SUCCESS);
+
+  std::string escaped_reply = reply;
+  ASSERT_EQ(escaped_reply.back(), '\n');
+  escaped_reply.replace(escaped_reply.size() - 1, 1, "\\n");
+  const std::string resource = "GPIB0::10::INSTR";
+  std::vector<Line> expected = {
+      {"", hex(rm), "-", "viOpenDefaultRM", "", "VI_SUCCESS"},
+      {"", hex(vi), resource, "viOpen", "gpib0::10 mode=0 timeout=2500", "VI_SUCCESS"},
+      {"", hex(vi), resource, "viSetAttribute", "VI_ATTR_TMO_VALUE = 3000", "VI_SUCCESS"},
+      {"", hex(vi), resource, "viWrite", "\"*IDN?\\n\"", "VI_SUCCESS"},
+      {"", hex(vi), resource, "viRead", "\"" + escaped_reply + "\" (max 512)", "VI_SUCCESS"},
+      {"", hex(vi), resource, "viGetAttribute", "VI_ATTR_SLOT", "VI_ERROR_NSUP_ATTR"},
+      {"", hex(vi), resource, "viClose", "", "VI_SUCCESS"},
+      {"", hex(rm), "-", "viClose", "", "VI_SUCCESS"},
+  };
+  std::vector<Line> lines = read_trace(path);
+  ASSERT_EQ(lines.size(), expected.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(lines[i].handle, expected[i].handle);
+    EXPECT_EQ(lines[i].resource, expected[i].resource);
+    EXPECT_EQ(lines[i].call, expected[i].call);
+    EXPECT_EQ(lines[i].details, expected[i].details);
+    EXPECT_EQ(lines[i].status, expected[i].status);
+    EXPECT_EQ(lines[i].thread, lines[0].thread);
+  }
+}
+
+TEST(VisaTrace, BytesAreEscapedAndLongBlocksAbbreviated) {
+  struct Case {
+    std::string bytes;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"plain text", "\"plain text\""},
+      {"a\r\n\t\"q\"\\", "\"a\\r\\n\\t\\\"q\\\"\\\\\""},
+      {std::string("\x00\x01\x7f\xff", 4), "\"\\x00\\x01\\x7f\\xff\""},
+      {std::string(96, 'x'), "\"" + std::string(96, 'x') + "\""},
+      {std::string(97, 'y'), "\"" + std::string(48, 'y') + "\"... (97 bytes)"},
+      {"#3100" + std::string(100, '\x80'), "\"#3100" + std::string(43 * 4, 'z') + "\"... (105 bytes)"},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    append_escaped(out, c.bytes.data(), c.bytes.size());
+    std::string expected = c.shown;
+    // The block case: 43 bytes of 0x80 shown as \x80.
+    for (std::size_t at; (at = expected.find("zzzz")) != std::string::npos;) expected.replace(at, 4, "\\x80");
+    EXPECT_EQ(out, expected);
+  }
+}
+
+TEST(VisaTrace, AnUnusableTraceFileIsReportedOnceAndNeverFailsTheIo) {
+  TempDir dir;
+  std::string path = dir.file("no/such/folder/io.trace");
+  ScopedEnv trace("PGX_VISA_TRACE", path);
+  ScopedEnv bench("PGX_VISA_BENCH", "");
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; ++i) {
+    testing::ResourceManager rm;
+    ASSERT_EQ(rm.status(), VI_SUCCESS);
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(viOpen(rm, "GPIB0::10::INSTR", VI_NULL, 2500, &vi), VI_SUCCESS);
+    EXPECT_NE(testing::query(vi, "*IDN?\n").find("DE51000010"), std::string::npos);
+  }
+  std::string errors = ::testing::internal::GetCapturedStderr();
+  std::size_t first = errors.find(path);
+  ASSERT_NE(first, std::string::npos) << errors;
+  EXPECT_EQ(errors.find(path, first + 1), std::string::npos) << "reported more than once: " << errors;
+  EXPECT_FALSE(Trace::instance().enabled());
+}
+
+TEST(VisaTrace, TracingFollowsTheVariableAndIsOffWithoutIt) {
+  TempDir dir;
+  std::string first = dir.file("first.trace"), second = dir.file("second.trace");
+  ScopedEnv bench("PGX_VISA_BENCH", "");
+  {
+    ScopedEnv trace("PGX_VISA_TRACE", first);
+    testing::ResourceManager rm;
+  }
+  {
+    ScopedEnv trace("PGX_VISA_TRACE", second);
+    testing::ResourceManager rm;
+  }
+  {
+    ScopedEnv trace("PGX_VISA_TRACE", "");
+    testing::ResourceManager rm;
+    EXPECT_FALSE(Trace::instance().enabled());
+  }
+  // Each file holds the open and close made while the variable named it.
+  EXPECT_EQ(read_trace(first).size(), 2u);
+  auto lines = read_trace(second);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].call, "viOpenDefaultRM");
+}
+
+}  // namespace
+}  // namespace pgx::visa
