@@ -4,6 +4,9 @@
 
 #include <stdexcept>
 #include <string>
+#include <thread>
+
+#include "sim/testing/session.h"
 
 namespace pgx::sim {
 namespace {
@@ -62,6 +65,146 @@ TEST(SimDeviceTest, RejectsBadConfigurations) {
     cfg.front_ends = fe;
     EXPECT_THROW(make_device(cfg), std::invalid_argument);
   }
+}
+
+// Everything the device answers to a sequence of writes, message by message.
+std::vector<std::string> replies(Device& d, const std::vector<std::string>& writes) {
+  for (const std::string& w : writes) d.write(w);
+  std::vector<std::string> out;
+  std::string current;
+  char buf[3];  // small reads: a reply spans several
+  bool end = false;
+  while (std::size_t n = d.read(buf, sizeof buf, end)) {
+    current.append(buf, n);
+    if (end) {
+      out.push_back(current);
+      current.clear();
+    }
+  }
+  EXPECT_EQ(current, "");
+  return out;
+}
+
+TEST(SimDeviceTest, FramesSplitAndMergedWrites) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> writes;
+    std::vector<std::string> replies;
+  };
+  const Case cases[] = {
+      {"merged", {"*OPC?\n:TRIG:COUN 7\n:TRIG:COUN?\n"}, {"1\n", "7\n"}},
+      {"split", {"*O", "PC", "?", "\n:TRIG:CO", "UN?\n"}, {"1\n", "1\n"}},
+      {"CR LF", {"*OPC?\r\n", "*OPC?\r", "\n"}, {"1\n", "1\n"}},
+      {"no terminator yet", {"*OPC?"}, {}},
+      {"LF inside a block", {":DIG:PATT:DATA1 #12", "1\n", "\n"}, {}},
+      {"block split in its length", {":DIG:PATT:DATA1 #", "1", "3", "101;:DIG:PATT:DATA1?\n"}, {"#13101\n"}},
+      {"quoted terminator does not hide the next message", {"*OPC \"abc\n*OPC?\n"}, {"1\n"}},
+  };
+  for (const Case& c : cases) {
+    DeviceConfig cfg;
+    cfg.front_ends = {"M4030A"};
+    auto d = make_device(cfg);
+    EXPECT_EQ(replies(*d, c.writes), c.replies) << c.name;
+  }
+}
+
+TEST(SimDeviceTest, LfInsideBlockIsData) {
+  // The LF inside the block is a pattern byte the instrument refuses (-224), not a terminator (-161 would
+  // mean the block was cut).
+  DeviceConfig cfg;
+  cfg.front_ends = {"M4030A"};
+  testing::Session s = testing::Session::with(cfg);
+  s.device().write(":DIG:PATT:DATA1 #13\n11\n");
+  EXPECT_EQ(s.error_codes(), "-224");
+}
+
+TEST(SimDeviceTest, OverlongMessageIsDiscardedAndTheDeviceStaysUsable) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"Q510A"};
+  cfg.max_message_bytes = 100;
+  testing::Session s = testing::Session::with(cfg);
+  s.device().write(":FREQ 1" + std::string(150, '0'));
+  s.device().write(std::string(500, '0') + "\n*OPC?\n");
+  EXPECT_EQ(s.read(), "1");
+  // A block that announces more than fits is waited for until the buffer is full; then it is discarded and
+  // the stream resynchronises at the next LF.
+  s.device().write(":DIG:PATT:DATA1 #9999999999\n*IDN?\n");
+  EXPECT_EQ(s.read(), "");
+  s.device().write(std::string(200, 'x') + "\n*IDN?\n");
+  EXPECT_EQ(s.read().substr(0, 15), "PGX Instruments");
+  EXPECT_EQ(s.error_codes(), "-363 -363");
+}
+
+TEST(SimDeviceTest, DeviceClearDiscardsInputAndOutputButKeepsSettings) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"Q510A"};
+  testing::Session s = testing::Session::with(cfg);
+  s.device().write(":TRIG:COUN 9\n*IDN?\n:TRIG:CO");
+  EXPECT_TRUE(s.device().output_pending());
+  s.device().device_clear();
+  EXPECT_FALSE(s.device().output_pending());
+  EXPECT_EQ(s.ask(":TRIG:COUN?"), "9");
+  EXPECT_EQ(s.errors(), "");
+}
+
+TEST(SimDeviceTest, SerialPollShowsMessageAvailableAndErrors) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"Q510A"};
+  testing::Session s = testing::Session::with(cfg);
+  EXPECT_EQ(s.device().serial_poll(), 0);
+  s.send("*IDN?");
+  EXPECT_EQ(s.device().serial_poll(), 16);
+  s.read();
+  EXPECT_EQ(s.device().serial_poll(), 0);
+  s.send(":BOGUS");
+  EXPECT_EQ(s.device().serial_poll(), 4);
+  s.send("*SRE 4");
+  EXPECT_EQ(s.device().serial_poll(), 4 | 64);
+}
+
+TEST(SimDeviceTest, InjectedFaults) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"M4030A", "M4040A"};
+  cfg.faults.scripted_replies["*OPT?"] = "M4030A;X,M4040A";
+  cfg.faults.scripted_replies[":SYST:VERS?"] = std::string(300, 'v');
+  cfg.faults.queued_errors = {{-310, "System error; board 2"}};
+  testing::Session s = testing::Session::with(cfg);
+  EXPECT_EQ(s.ask("*OPT?"), "M4030A;X,M4040A");
+  EXPECT_EQ(s.ask(":SYST:VERS?"), std::string(300, 'v'));
+  EXPECT_EQ(s.ask("*IDN?").substr(0, 22), "PGX Instruments,M4000A");
+  EXPECT_EQ(s.ask("*ESR?"), std::to_string(128 | 8));  // power-on, device-dependent error
+  EXPECT_EQ(s.errors(), "-310,\"System error; board 2\"");
+
+  // Faults can change while the device is in use.
+  s.device().faults().queued_errors = {{-241, "Hardware missing"}};
+  s.device().faults().garbage_reply = std::string("\xff\x00junk", 6);
+  EXPECT_EQ(s.ask("*OPC?"), std::string("\xff\x00junk", 6));
+  EXPECT_EQ(s.ask("*OPC?"), "1");  // spent
+  EXPECT_EQ(s.error_codes(), "-241");
+
+  s.device().faults().reply_delay = std::chrono::milliseconds(60);
+  s.send("*OPC?");
+  EXPECT_TRUE(s.device().output_pending());
+  char buf[8];
+  bool end = false;
+  EXPECT_EQ(s.device().read(buf, sizeof buf, end), 0u);
+  EXPECT_GT(s.device().time_until_readable().count(), 0);
+  std::this_thread::sleep_for(s.device().time_until_readable());
+  EXPECT_EQ(s.read(), "1");
+}
+
+TEST(SimDeviceTest, DroppedConnection) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"Q510A"};
+  cfg.faults.drop_after_messages = 2;
+  testing::Session s = testing::Session::with(cfg);
+  EXPECT_EQ(s.ask("*OPC?"), "1");
+  EXPECT_EQ(s.ask("*OPC?"), "1");
+  EXPECT_FALSE(s.device().connection_dropped());
+  EXPECT_EQ(s.ask("*OPC?"), "");  // the third message is lost with the connection
+  EXPECT_TRUE(s.device().connection_dropped());
+  EXPECT_FALSE(s.device().output_pending());
+  EXPECT_EQ(s.ask("*IDN?"), "");
 }
 
 }  // namespace
