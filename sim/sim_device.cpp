@@ -109,8 +109,10 @@ class SimDevice final : public Device {
           }
           break;
         case Scan::kBlockBytes: {
-          // Block bytes are taken as they are, LF included.
-          std::size_t n = std::min(block_left_, bytes.size() - i);
+          // Block bytes are taken as they are, LF included, but never past the input buffer's end.
+          const std::size_t held = pending_.size() + (i - start);
+          const std::size_t room = held < max_message_ ? max_message_ - held : 0;
+          std::size_t n = std::min({block_left_, bytes.size() - i, room + 1});
           i += n - 1;
           block_left_ -= n;
           if (block_left_ == 0) scan_ = Scan::kNormal;
