@@ -187,6 +187,17 @@ BenchResource read_resource(const Reader& r, const YAML::Node& res) {
   if (res["faults"]) device.faults = read_faults(r, res["faults"]);
   if (out.model_name.empty()) out.model_name = device.model;
 
+  // Benchtop front-ends (Q5xx) live on GPIB, module front-ends (M40xx) in a VXI mainframe.
+  if (device.kind == "pulse-generator") {
+    for (const auto& fe : device.front_ends) {
+      bool module = fe.rfind("M4", 0) == 0, benchtop = fe.rfind("Q5", 0) == 0;
+      if (vxi && benchtop)
+        r.fail(res["front-ends"], "front-end " + fe + " is a benchtop model; a VXI resource holds M40xx modules");
+      if (!vxi && module)
+        r.fail(res["front-ends"], "front-end " + fe + " is a VXI module; a GPIB resource holds Q5xx front-ends");
+    }
+  }
+
   try {
     (void)sim::make_device(device);
   } catch (const std::exception& e) {
