@@ -11,6 +11,7 @@
 #include "sim/front_end.h"
 #include "sim/instrument.h"
 #include "sim/pulse_generator.h"
+#include "sim/shared_instrument.h"
 
 namespace pgx::sim {
 namespace {
@@ -37,7 +38,7 @@ class ForeignInstrument final : public Instrument {
 
 class SimDevice final : public Device {
  public:
-  SimDevice(const DeviceConfig& config, std::unique_ptr<Instrument> instrument, const CommandTree& tree)
+  SimDevice(const DeviceConfig& config, std::shared_ptr<Instrument> instrument, const CommandTree& tree)
       : faults_(config.faults),
         instrument_(std::move(instrument)),
         engine_(tree, *instrument_),
@@ -47,7 +48,7 @@ class SimDevice final : public Device {
   }
 
   FaultConfig& faults() override { return faults_; }
-  const FaultConfig& fault_config() const { return faults_; }
+  void keep_alive(std::shared_ptr<SharedInstrument> shared) { shared_ = std::move(shared); }
 
   void write(std::string_view bytes) override {
     std::size_t start = 0;  // first byte of the current message not yet moved to pending_
@@ -229,7 +230,7 @@ class SimDevice final : public Device {
   }
 
   FaultConfig faults_;
-  std::unique_ptr<Instrument> instrument_;
+  std::shared_ptr<Instrument> instrument_;
   Engine engine_;
   std::size_t max_message_;
 
@@ -247,17 +248,33 @@ class SimDevice final : public Device {
 
   long long messages_ = 0;
   bool dropped_ = false;
+  std::shared_ptr<SharedInstrument> shared_;
 };
 
 }  // namespace
 
-std::unique_ptr<Device> make_device(const DeviceConfig& config) {
+// An instrument that several connections share.
+struct SharedInstrument {
+  DeviceConfig config;
+  std::shared_ptr<Instrument> instrument;
+  const CommandTree* tree = nullptr;
+  PulseGenerator* generator = nullptr;  // when it is one of the family
+  FaultConfig instrument_faults;        // the faults the instrument itself reads (self-test, calibration)
+};
+
+namespace {
+
+std::shared_ptr<SharedInstrument> build(const DeviceConfig& config) {
+  auto shared = std::make_shared<SharedInstrument>();
+  shared->config = config;
   const std::string serial = config.serial.empty() ? "SIM000001" : config.serial;
   const std::string firmware = config.firmware.empty() ? "1.0" : config.firmware;
   if (config.kind != "pulse-generator") {
     const std::string model = config.model.empty() ? "DMM-100" : config.model;
-    auto instrument = std::make_unique<ForeignInstrument>("Acme Measurement," + model + "," + serial + "," + firmware);
-    return std::make_unique<SimDevice>(config, std::move(instrument), ForeignInstrument::tree());
+    shared->instrument =
+        std::make_shared<ForeignInstrument>("Acme Measurement," + model + "," + serial + "," + firmware);
+    shared->tree = &ForeignInstrument::tree();
+    return shared;
   }
   std::vector<const FrontEndModel*> front_ends;
   if (config.front_ends.size() > 2)
@@ -279,11 +296,31 @@ std::unique_ptr<Device> make_device(const DeviceConfig& config) {
   if ((model == "M4000A") != vxi)
     throw std::invalid_argument("mainframe " + model + " does not take front-end " + std::string(front_ends[0]->name));
   PulseGenerator::Identity id{"PGX Instruments", model, serial, firmware};
-  auto holder = std::make_unique<PulseGenerator>(id, front_ends, config.clock_in_frequency);
-  PulseGenerator* pg = holder.get();
-  auto device = std::make_unique<SimDevice>(config, std::move(holder), PulseGenerator::tree());
-  // The device owns the fault settings; the instrument reads the ones that concern it from there.
-  pg->set_faults(&device->faults());
+  auto generator = std::make_shared<PulseGenerator>(id, front_ends, config.clock_in_frequency);
+  shared->generator = generator.get();
+  shared->instrument = std::move(generator);
+  shared->tree = &PulseGenerator::tree();
+  shared->instrument_faults = config.faults;
+  shared->generator->set_faults(&shared->instrument_faults);
+  return shared;
+}
+
+}  // namespace
+
+std::unique_ptr<Device> make_device(const DeviceConfig& config) {
+  std::shared_ptr<SharedInstrument> shared = build(config);
+  auto device = std::make_unique<SimDevice>(config, shared->instrument, *shared->tree);
+  // A device of its own: the instrument reads its faults from the device, so tests can change them.
+  if (shared->generator) shared->generator->set_faults(&device->faults());
+  device->keep_alive(std::move(shared));
+  return device;
+}
+
+std::shared_ptr<SharedInstrument> make_shared_instrument(const DeviceConfig& config) { return build(config); }
+
+std::unique_ptr<Device> connect(const std::shared_ptr<SharedInstrument>& instrument) {
+  auto device = std::make_unique<SimDevice>(instrument->config, instrument->instrument, *instrument->tree);
+  device->keep_alive(instrument);
   return device;
 }
 
