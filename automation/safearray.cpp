@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -75,10 +76,12 @@ char* ElementAt(SAFEARRAY* psa, std::uint64_t index) {
   return static_cast<char*>(psa->pvData) + index * psa->cbElements;
 }
 
+bool OwnsContents(VARTYPE vt) { return vt == VT_BSTR || vt == VT_VARIANT || vt == VT_DISPATCH || vt == VT_UNKNOWN; }
+
 // Frees what elements [first, first + count) own and zeroes them.
 void ClearElements(SAFEARRAY* psa, std::uint64_t first, std::uint64_t count) {
   VARTYPE vt = StoredType(psa);
-  for (std::uint64_t i = first; i < first + count; ++i) {
+  for (std::uint64_t i = first; OwnsContents(vt) && i < first + count; ++i) {
     char* element = ElementAt(psa, i);
     if (vt == VT_BSTR) {
       SysFreeString(*reinterpret_cast<BSTR*>(element));
@@ -304,6 +307,10 @@ HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) {
   if (target->cLocks > 0) return DISP_E_ARRAYISLOCKED;
   VARTYPE vt = StoredType(source);
   std::uint64_t count = TotalElements(source);
+  if (!OwnsContents(vt)) {
+    std::memcpy(target->pvData, source->pvData, count * source->cbElements);
+    return S_OK;
+  }
   ClearElements(target, 0, count);
   for (std::uint64_t i = 0; i < count; ++i) {
     HRESULT hr = CopyElement(vt, source->cbElements, ElementAt(source, i), ElementAt(target, i));
@@ -319,14 +326,20 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   if (!ppsaOut) return E_INVALIDARG;
   *ppsaOut = nullptr;
   if (!psa) return S_OK;
-  std::vector<SAFEARRAYBOUND> bounds;
-  try {
-    bounds.resize(psa->cDims);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  // The bounds in dimension order, as SafeArrayCreate takes them; on the stack for the usual few dimensions.
+  SAFEARRAYBOUND few[8];
+  std::vector<SAFEARRAYBOUND> many;
+  SAFEARRAYBOUND* bounds = few;
+  if (psa->cDims > std::size(few)) {
+    try {
+      many.resize(psa->cDims);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    bounds = many.data();
   }
   for (UINT d = 0; d < psa->cDims; ++d) bounds[d] = Bound(psa, d);
-  SAFEARRAY* copy = SafeArrayCreate(StoredType(psa), psa->cDims, bounds.data());
+  SAFEARRAY* copy = SafeArrayCreate(StoredType(psa), psa->cDims, bounds);
   if (!copy) return E_OUTOFMEMORY;
   HRESULT hr = SafeArrayCopyData(psa, copy);
   if (FAILED(hr)) {

@@ -377,9 +377,9 @@ HRESULT VariantChangeTypeEx(VARIANTARG* dest, const VARIANTARG* src, LCID lcid, 
 
   // A BYREF source is read through a copy of the value it refers to.
   VARIANT dereferenced;
-  VariantInit(&dereferenced);
   const VARIANT* value = src;
   if (src->vt & VT_BYREF) {
+    VariantInit(&dereferenced);
     HRESULT hr = VariantCopyInd(&dereferenced, src);
     if (FAILED(hr)) return hr;
     value = &dereferenced;
@@ -393,7 +393,7 @@ HRESULT VariantChangeTypeEx(VARIANTARG* dest, const VARIANTARG* src, LCID lcid, 
   } else {
     hr = CoerceScalar(*value, flags, lcid, vt, &result);
   }
-  VariantClear(&dereferenced);
+  if (value == &dereferenced) VariantClear(&dereferenced);
   if (FAILED(hr)) {
     VariantClear(&result);
     return hr;
