@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "automation/hresult.h"
 #include "automation/types.h"
 
 struct HKEY__;

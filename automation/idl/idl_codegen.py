@@ -366,7 +366,15 @@ class Generator:
         for cut, p in enumerate(inputs):
             if p.default is not None and p.resolved.spec.base == "BSTR" and not p.resolved.byref and all(
                     q.has("optional") for q in inputs[cut:]):
-                head = ", ".join(plain[:cut])
+                head_defaults = []
+                trailing = True
+                for q in reversed(inputs[:cut]):
+                    ok = trailing and q.has("optional") and not (q.default is not None and
+                                                                 q.resolved.spec.base == "BSTR" and not q.resolved.byref)
+                    head_defaults.append(self.wrapper_default(q) if ok else "")
+                    trailing = ok
+                head_defaults.reverse()
+                head = ", ".join(f"{self.wrapper_param_type(q)} {q.name}{d}" for q, d in zip(inputs[:cut], head_defaults))
                 fwd = [q.name for q in inputs[:cut]]
                 fwd.append(f"pgx::auto_::Bstr({u16str(p.default.value)})")
                 for q in inputs[cut + 1:]:

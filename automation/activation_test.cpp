@@ -1,0 +1,262 @@
+// Activation by ProgID through the registry, and the whole runtime at work on the test server module:
+// created by ProgID, called late-bound by name, early-bound and through the generated client wrappers,
+// then released and unloaded.
+#include "automation/activation.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "automation/client.h"
+#include "automation/errorinfo.h"
+#include "automation/registry.h"
+#include "automation/testing/testsrv_idl.h"
+
+namespace pgx::auto_ {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ModulePath() {
+  auto path = RegReadString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToU16String(CLSID_Widget) + u"\\InprocServer32");
+  std::string out;
+  if (path) Utf16ToUtf8(*path, out);
+  return out;
+}
+
+std::u16string ErrorDescription() {
+  IErrorInfo* info = nullptr;
+  std::u16string text;
+  if (GetErrorInfo(0, &info) == S_OK && info) {
+    BSTR d = nullptr;
+    info->GetDescription(&d);
+    text = BstrView(d);
+    SysFreeString(d);
+    info->Release();
+  }
+  return text;
+}
+
+// A scratch copy of the build's test registry, so a test may change it.
+class ScratchRegistry {
+ public:
+  ScratchRegistry() {
+    char pattern[] = "/tmp/pgx-activation-test-XXXXXX";
+    dir_ = ::mkdtemp(pattern) ? pattern : "/tmp";
+    const char* current = std::getenv("PGX_REGISTRY");
+    original_ = current ? current : "";
+    path_ = dir_ + "/registry";
+    std::error_code ec;
+    if (!original_.empty()) fs::copy_file(original_, path_, ec);
+    ::setenv("PGX_REGISTRY", path_.c_str(), 1);
+  }
+  ~ScratchRegistry() {
+    ::setenv("PGX_REGISTRY", original_.c_str(), 1);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_, path_, original_;
+};
+
+TEST(ActivationTest, ProgIdsLeadToTheClassAndBack) {
+  struct Case {
+    const char16_t* progid;
+    HRESULT hr;
+  } cases[] = {{u"TestSrv.Widget.1", S_OK},
+               {u"TestSrv.Widget", S_OK},  // through CurVer
+               {u"testsrv.WIDGET", S_OK},
+               {u"{6A3C1F20-5B7D-4E2A-9C11-2F0B7D1E4A30}", S_OK},
+               {u"TestSrv.Gadget", CO_E_CLASSSTRING},
+               {u"", CO_E_CLASSSTRING}};
+  for (const Case& c : cases) {
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(CLSIDFromProgID(c.progid, &clsid), c.hr);
+    if (c.hr == S_OK) {
+      EXPECT_EQ(clsid, CLSID_Widget);
+    }
+  }
+  LPOLESTR progid = nullptr;
+  ASSERT_EQ(ProgIDFromCLSID(CLSID_Widget, &progid), S_OK);
+  EXPECT_EQ(std::u16string_view(progid), u"TestSrv.Widget.1");
+  CoTaskMemFree(progid);
+  EXPECT_EQ(ProgIDFromCLSID(IID_IWidget, &progid), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(progid, nullptr);
+}
+
+TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
+  const std::string module = ModulePath();
+  ASSERT_FALSE(module.empty());
+  CLSID clsid;
+  ASSERT_EQ(CLSIDFromProgID(u"TestSrv.Widget", &clsid), S_OK);
+  {
+    ComPtr<IDispatch> object;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               object.ReleaseAndGetAddressOfVoid()),
+              S_OK);
+    EXPECT_TRUE(IsServerModuleLoaded(module));
+
+    // Late-bound, by name.
+    DispatchPtr late(object);
+    late.InvokeByName(u"count", DISPATCH_PROPERTYPUT, {Variant(LONG{5})});
+    EXPECT_EQ(late.InvokeByName(u"COUNT", DISPATCH_PROPERTYGET).AsLong(), 5);
+    EXPECT_EQ(late.InvokeByName(u"Format", DISPATCH_METHOD, {Variant(LONG{2})}).AsUtf8(), "5 unit");
+    Variant child = late.InvokeByName(u"Item", DISPATCH_PROPERTYGET, {Variant(u"3")});
+    EXPECT_EQ(DispatchPtr(child.pdispVal).InvokeByName(u"Index", DISPATCH_PROPERTYGET).AsLong(), 3);
+
+    // Early-bound, through the interface.
+    ComPtr<IWidget> early;
+    ASSERT_EQ(object.As(&early), S_OK);
+    LONG count = 0;
+    ASSERT_EQ(early->get_Count(&count), S_OK);
+    EXPECT_EQ(count, 5);
+    TestAttributes attributes{};
+    ASSERT_EQ(early->GetAttributes(&attributes), S_OK);
+    EXPECT_EQ(attributes.ManfId, 4095);
+    EXPECT_EQ(attributes.ModelCode, 0x1234);
+    ComPtr<IWide> wide;
+    ASSERT_EQ(object.As(&wide), S_OK);
+    LONG member = 0;
+    ASSERT_EQ(wide->get_Member17(&member), S_OK);
+    EXPECT_EQ(member, 17);
+
+    // Through the generated client wrappers.
+    TestSrvLib::IWidgetPtr widget(object);
+    widget.PutCount(9);
+    EXPECT_EQ(widget.GetCount(), 9);
+    EXPECT_EQ(widget.Format(2).View(), u"5 unit");
+    EXPECT_EQ(widget.Format(2, 1.0, Bstr(u"V")).View(), u"2 V");
+    LONG quotient = 0, remainder = 100;
+    widget.Divide(17, 5, &quotient, &remainder);
+    EXPECT_EQ(quotient, 3);
+    EXPECT_EQ(remainder, 102);
+    widget.Divide(17, 5, &quotient);
+    widget.PutLevel(TestColorGreen, 1.25);
+    EXPECT_EQ(widget.GetLevel(TestColorGreen), 1.25);
+    EXPECT_EQ(widget.Flags(), 102);
+    EXPECT_EQ(widget.Flags(VARIANT_FALSE, TestColorGreen), 1);
+    EXPECT_EQ(widget.GetChild().GetIndex(), 0);
+    EXPECT_EQ(widget.GetItem(Variant(LONG{2})).GetIndex(), 2);
+    ComPtr<IChild> own_child;
+    ASSERT_EQ(early->get_Child(own_child.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(widget.Adopt(own_child.Get()), VARIANT_TRUE);
+    EXPECT_THROW(widget.Adopt(static_cast<IChild*>(nullptr)), com_error);
+    TestSrvLib::IChildPtr item = widget.GetItem(Variant(LONG{1}));
+    EXPECT_TRUE(item);
+    try {
+      widget.Fail(static_cast<LONG>(0x80040469), Variant(u"The array is too small for the data"));
+      ADD_FAILURE() << "no exception";
+    } catch (const com_error& e) {
+      EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x80040469));
+      EXPECT_EQ(e.Description(), u"The array is too small for the data");
+      EXPECT_EQ(e.Source(), u"TestSrv.Widget");
+    }
+    EXPECT_THROW(widget.GetLevel(static_cast<TestColor>(9)), com_error);
+
+    // While objects live the module stays.
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(IsServerModuleLoaded(module));
+  }
+  CoFreeUnusedLibraries();
+  EXPECT_FALSE(IsServerModuleLoaded(module));
+  EXPECT_EQ(::dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
+
+  // And it loads again on the next request.
+  ComPtr<IUnknown> again;
+  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, again.ReleaseAndGetAddressOfVoid()),
+            S_OK);
+  again.Reset();
+  CoFreeUnusedLibraries();
+}
+
+TEST(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
+  ScratchRegistry scratch;
+  const CLSID missing_clsid = *ParseGuid("{11111111-2222-3333-4444-555555555555}");
+  const CLSID garbage_clsid = *ParseGuid("{11111111-2222-3333-4444-666666666666}");
+  const std::string missing = scratch.dir() + "/gone.so";
+  const std::string garbage = scratch.dir() + "/garbage.so";
+  std::ofstream(garbage) << "this is not a shared object";
+  std::u16string missing16, garbage16;
+  Utf8ToUtf16(missing, missing16);
+  Utf8ToUtf16(garbage, garbage16);
+  ASSERT_EQ(RegWriteString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToU16String(missing_clsid) + u"\\InprocServer32",
+                           u"", missing16),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegWriteString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToU16String(garbage_clsid) + u"\\InprocServer32",
+                           u"", garbage16),
+            ERROR_SUCCESS);
+
+  ComPtr<IUnknown> object;
+  EXPECT_EQ(CoCreateInstance(missing_clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             object.ReleaseAndGetAddressOfVoid()),
+            CO_E_DLLNOTFOUND);
+  EXPECT_NE(ErrorDescription().find(missing16), std::u16string::npos);
+
+  EXPECT_EQ(CoCreateInstance(garbage_clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             object.ReleaseAndGetAddressOfVoid()),
+            CO_E_ERRORINDLL);
+  std::u16string description = ErrorDescription();
+  EXPECT_NE(description.find(garbage16), std::u16string::npos);
+  EXPECT_NE(description.find(u"could not be loaded: "), std::u16string::npos);
+
+  const CLSID unknown = *ParseGuid("{11111111-2222-3333-4444-777777777777}");
+  EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             object.ReleaseAndGetAddressOfVoid()),
+            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CoCreateInstance(CLSID_Widget, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                             object.ReleaseAndGetAddressOfVoid()),
+            CLASS_E_CLASSNOTAVAILABLE);
+}
+
+TEST(ActivationTest, ModulesRegisterAndUnregisterTheirKeys) {
+  const std::string module = ModulePath();
+  ASSERT_FALSE(module.empty());
+  ScratchRegistry scratch;
+  ASSERT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, nullptr), ERROR_SUCCESS);
+  std::string message;
+  ASSERT_EQ(RegisterServerModule(module, false, message), S_OK) << message;
+
+  const std::u16string clsid = GuidToU16String(CLSID_Widget);
+  const std::u16string libid = GuidToU16String(LIBID_TestSrvLib);
+  struct Expected {
+    std::u16string key, name, value;
+  } expected[] = {
+      {u"TestSrv.Widget.1", u"", u"Widget Class"},
+      {u"TestSrv.Widget.1\\CLSID", u"", clsid},
+      {u"TestSrv.Widget\\CurVer", u"", u"TestSrv.Widget.1"},
+      {u"CLSID\\" + clsid, u"", u"Widget Class"},
+      {u"CLSID\\" + clsid + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
+      {u"CLSID\\" + clsid + u"\\VersionIndependentProgID", u"", u"TestSrv.Widget"},
+      {u"CLSID\\" + clsid + u"\\TypeLib", u"", libid},
+      {u"TypeLib\\" + libid + u"\\1.2", u"", u"Test server type library"},
+      {u"TypeLib\\" + libid + u"\\1.2\\FLAGS", u"", u"0"},
+      {u"Interface\\" + GuidToU16String(IID_IWidget), u"", u"IWidget"},
+      {u"Interface\\" + GuidToU16String(IID_IWidget) + u"\\TypeLib", u"Version", u"1.2"},
+      {u"Interface\\" + GuidToU16String(DIID__IWidgetEvents) + u"\\ProxyStubClsid32", u"",
+       u"{00020420-0000-0000-C000-000000000046}"},
+  };
+  for (const Expected& e : expected) {
+    EXPECT_EQ(RegReadString(HKEY_CLASSES_ROOT, e.key, e.name), e.value);
+  }
+  std::u16string module16;
+  Utf8ToUtf16(module, module16);
+  EXPECT_EQ(RegReadString(HKEY_CLASSES_ROOT, u"TypeLib\\" + libid + u"\\1.2\\0\\win64"), module16);
+
+  ASSERT_EQ(RegisterServerModule(module, true, message), S_OK) << message;
+  for (const Expected& e : expected) EXPECT_FALSE(RegReadString(HKEY_CLASSES_ROOT, e.key, e.name));
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, (u"TypeLib\\" + libid).c_str(), 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+
+  EXPECT_EQ(RegisterServerModule(scratch.dir() + "/none.so", false, message), CO_E_DLLNOTFOUND);
+  EXPECT_NE(message.find("none.so"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pgx::auto_

@@ -1,0 +1,214 @@
+#include "automation/registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace pgx::auto_ {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every test works on a registry file of its own.
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/pgx-registry-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/registry";
+    ::setenv("PGX_REGISTRY", path_.c_str(), 1);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string FileText() const {
+    std::ifstream in(path_);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  static DWORD Dword(HKEY key, const char16_t* name) {
+    DWORD type = 0, value = 0, size = sizeof value;
+    EXPECT_EQ(RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_DWORD);
+    return value;
+  }
+
+  std::string dir_, path_;
+};
+
+TEST_F(RegistryTest, ValuesRoundTripThroughTheFile) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, u"Pgx.Test\\Sub\\Deep", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_ALL_ACCESS, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  const char16_t text[] = u"quote \" back\\slash\nline \u00e9\u6f22";
+  ASSERT_EQ(RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text), ERROR_SUCCESS);
+  DWORD number = 0xDEADBEEF;
+  ASSERT_EQ(RegSetValueEx(key, u"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+  // Read back through a new handle opened with another spelling of the names.
+  EXPECT_EQ(RegReadString(HKEY_CLASSES_ROOT, u"PGX.TEST\\sub\\DEEP"), std::u16string(text));
+  ASSERT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, u"pgx.test\\SUB\\deep", 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(Dword(key, u"NUMBER"), 0xDEADBEEFu);
+
+  // Size queries and short buffers.
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueEx(key, u"", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, sizeof text);
+  BYTE small[4];
+  size = sizeof small;
+  EXPECT_EQ(RegQueryValueEx(key, nullptr, nullptr, nullptr, small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, sizeof text);
+  EXPECT_EQ(RegQueryValueEx(key, u"Missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+
+  // The file is text a person can read.
+  std::string file = FileText();
+  EXPECT_NE(file.find("[HKEY_CLASSES_ROOT\\Pgx.Test\\Sub\\Deep]"), std::string::npos) << file;
+  EXPECT_NE(file.find("\"Number\"=dword:deadbeef"), std::string::npos) << file;
+  EXPECT_NE(file.find("@=\"quote \\\" back\\\\slash\\nline"), std::string::npos) << file;
+
+  ASSERT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, u"Pgx.Test\\Sub\\Deep", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                           &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, EnumerationAndDeletion) {
+  for (const char16_t* name : {u"Root\\b", u"Root\\A", u"Root\\c\\inner"}) {
+    ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, name, u"", u"x"), ERROR_SUCCESS);
+  }
+  HKEY root = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, u"Root", 0, KEY_READ, &root), ERROR_SUCCESS);
+  std::vector<std::u16string> names;
+  for (DWORD i = 0;; ++i) {
+    OLECHAR name[16];
+    DWORD size = 16;
+    LSTATUS s = RegEnumKeyEx(root, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (s == ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(s, ERROR_SUCCESS);
+    names.emplace_back(name, size);
+  }
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"b", u"c"}));
+  OLECHAR tiny[1];
+  DWORD tiny_size = 1;
+  EXPECT_EQ(RegEnumKeyEx(root, 0, tiny, &tiny_size, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+
+  EXPECT_EQ(RegDeleteKey(root, u"c"), ERROR_ACCESS_DENIED);  // it has a subkey
+  EXPECT_EQ(RegDeleteKey(root, u"A"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKey(root, u"A"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteTree(root, u"C"), ERROR_SUCCESS);
+  EXPECT_FALSE(RegReadString(HKEY_CURRENT_USER, u"Root\\c\\inner"));
+  EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, u"Root\\b"));
+
+  // The handle of a deleted key reports it; the predefined roots cannot be deleted.
+  EXPECT_EQ(RegDeleteTree(HKEY_CURRENT_USER, u"Root"), ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueEx(root, nullptr, nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, u""), ERROR_ACCESS_DENIED);
+  RegCloseKey(root);
+  EXPECT_EQ(RegCloseKey(root), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegOpenKeyEx(reinterpret_cast<HKEY>(0x1234), u"x", 0, KEY_READ, &root), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(RegistryTest, ADamagedFileIsReportedWithItsLineAndNeverOverwritten) {
+  const std::string damaged = "[HKEY_CLASSES_ROOT\\Good]\n@=\"fine\"\n\"Broken\"=\"no end\n";
+  {
+    std::ofstream out(path_);
+    out << damaged;
+  }
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, u"Good", 0, KEY_READ, &key), ERROR_BADDB);
+  EXPECT_NE(RegistryErrorText().find(path_ + ":3:"), std::string::npos) << RegistryErrorText();
+  EXPECT_NE(RegistryErrorText().find("unterminated string"), std::string::npos) << RegistryErrorText();
+  EXPECT_EQ(RegWriteString(HKEY_CLASSES_ROOT, u"Other", u"", u"value"), ERROR_BADDB);
+  EXPECT_EQ(FileText(), damaged);
+
+  struct Case {
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {"@=\"early\"\n", ":1: a value stands before the first [key] line"},
+      {"[HKEY_LOCAL_MACHINE\\X]\n", ":1: unknown root key 'HKEY_LOCAL_MACHINE'"},
+      {"; comment\n[HKEY_CURRENT_USER\\X]\n\"n\"=dword:12\n", ":3: expected 8 hex digits"},
+      {"[HKEY_CURRENT_USER\\X\n", ":1: expected ']'"},
+      {"[HKEY_CURRENT_USER\\X]\nname=\"v\"\n", ":2: expected '[key]'"},
+  };
+  for (const Case& c : cases) {
+    {
+      std::ofstream out(path_);
+      out << c.text;
+    }
+    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, u"X", 0, KEY_READ, &key), ERROR_BADDB) << c.text;
+    EXPECT_NE(RegistryErrorText().find(c.expected), std::string::npos) << RegistryErrorText();
+  }
+}
+
+TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
+  constexpr int kWrites = 40;
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = ::fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] == 0) {
+      int failures = 0;
+      for (int i = 0; i < kWrites; ++i) {
+        std::u16string name = u"Writer" + std::u16string(1, static_cast<char16_t>(u'0' + c)) + u"\\Key";
+        DWORD v = static_cast<DWORD>(i);
+        std::u16string value_name = u"V" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) +
+                                    std::u16string(1, static_cast<char16_t>(u'a' + i / 26));
+        if (RegSetKeyValue(HKEY_CLASSES_ROOT, name.c_str(), value_name.c_str(), REG_DWORD, &v, sizeof v) !=
+            ERROR_SUCCESS) {
+          ++failures;
+        }
+      }
+      ::_exit(failures);
+    }
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  for (int c = 0; c < 2; ++c) {
+    HKEY key = nullptr;
+    std::u16string name = u"Writer" + std::u16string(1, static_cast<char16_t>(u'0' + c)) + u"\\Key";
+    ASSERT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    for (int i = 0; i < kWrites; ++i) {
+      std::u16string value_name = u"V" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) +
+                                  std::u16string(1, static_cast<char16_t>(u'a' + i / 26));
+      EXPECT_EQ(Dword(key, value_name.c_str()), static_cast<DWORD>(i));
+    }
+    RegCloseKey(key);
+  }
+  EXPECT_FALSE(fs::exists(path_ + ".tmp." + std::to_string(children[0])));
+}
+
+TEST_F(RegistryTest, TheFileIsPerUserWhenNotNamed) {
+  ::unsetenv("PGX_REGISTRY");
+  ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+  EXPECT_EQ(RegistryPath(), dir_ + "/pgx/registry");
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::setenv("HOME", dir_.c_str(), 1);
+  EXPECT_EQ(RegistryPath(), dir_ + "/.config/pgx/registry");
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, u"Software\\Pgx", u"Name", u"v"), ERROR_SUCCESS);
+  EXPECT_TRUE(fs::exists(dir_ + "/.config/pgx/registry"));
+}
+
+}  // namespace
+}  // namespace pgx::auto_
