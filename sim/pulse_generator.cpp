@@ -1277,8 +1277,9 @@ void PulseGenerator::build(CommandTree& t) {
             c.append_string(w[i]);
           }
         }));
+  // The calibration state, on every model: 0 while the calibration holds, 1 after a failed calibration.
   t.add(":CALibration[:ALL]", nullptr, PG_CMD({
-          if (c.expect(0, 0)) g.calibrate(c);
+          if (c.expect(0, 0)) c.reply_integer(g.calibration_failed_ || (g.faults_ && g.faults_->calibration_fails));
         }));
 }
 

@@ -165,8 +165,9 @@ TEST(PulseGeneratorTest, EachFrontEndRefusesWhatItLacks) {
       {{"M4010A"}, ":DIG:PATT ON", true},
       {{"M4010A"}, ":DIG:PATT:DATA1 #11" "1", true},
       {{"M4010A"}, "*CAL?", true},
-      {{"M4020A"}, ":CAL?", true},
-      {{"M4030A"}, ":CAL?", false},
+      {{"M4020A"}, "*CAL?", true},
+      {{"M4020A"}, ":CAL:ALL?", false},  // the calibration state exists on every model
+      {{"M4030A"}, "*CAL?", false},
       {{"M4030A", "M4010A"}, ":DIG:PATT ON", true},  // instrument-wide: every front-end must have it
       {{"M4030A", "M4030A"}, ":CHAN:MATH PLUS", false},
       {{"M4030A", "M4040A"}, ":CHAN:MATH PLUS", true},
@@ -414,12 +415,14 @@ TEST(PulseGeneratorTest, InjectedSelfTestAndCalibrationFailures) {
   cfg.faults.calibration_fails = true;
   Session s = Session::with(cfg);
   EXPECT_EQ(s.ask("*TST?"), "4");
-  EXPECT_EQ(s.ask(":CAL?"), "1");
+  EXPECT_EQ(s.ask(":CAL:ALL?"), "1");  // the state
+  EXPECT_EQ(s.ask("*CAL?"), "1");      // a calibration run
   EXPECT_EQ(s.ask(":STAT:QUES:COND?"), "256");
   EXPECT_EQ(s.error_codes(), "-330 -340");
   s.device().faults().calibration_fails = false;
   s.device().faults().self_test_result = 0;
-  EXPECT_EQ(s.ask("*CAL?;*TST?;:STAT:QUES:COND?"), "0;0;0");
+  EXPECT_EQ(s.ask(":CAL?"), "1");  // still failed until calibrated again
+  EXPECT_EQ(s.ask("*CAL?;:CAL?;*TST?;:STAT:QUES:COND?"), "0;0;0;0");
 }
 
 TEST(PulseGeneratorTest, ClockInputMeasurement) {
