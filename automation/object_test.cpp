@@ -36,6 +36,9 @@ class Widget final : public Object<Widget, IWidget, ISupportErrorInfo> {
     return E_NOTIMPL;
   }
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override { return riid == IID_IWidget ? S_OK : S_FALSE; }
+  // The widget's events interface IID is served by its dual interface.
+  void* FindExtraInterface(REFIID riid) { return riid == kWidgetEvents ? static_cast<IWidget*>(this) : nullptr; }
+  static constexpr IID kWidgetEvents = {0x0B7D4F63, 0x1C3A, 0x4E59, {0x8D, 0x21, 0x6A, 0x9C, 0x0E, 0x3F, 0x5B, 0x14}};
 
  private:
   bool* destroyed_;
@@ -70,6 +73,11 @@ TEST(ObjectTest, QueryInterfaceAnswersTheListedInterfacesAndTheirBases) {
   widget->QueryInterface(IID_IDispatch, &dispatch);
   EXPECT_EQ(dispatch, static_cast<IDispatch*>(static_cast<IWidget*>(widget.Get())));
   static_cast<IDispatch*>(dispatch)->Release();
+
+  void* extra = nullptr;
+  ASSERT_EQ(widget->QueryInterface(Widget::kWidgetEvents, &extra), S_OK);
+  EXPECT_EQ(extra, static_cast<IWidget*>(widget.Get()));
+  static_cast<IWidget*>(extra)->Release();
 
   void* none = reinterpret_cast<void*>(0x1);
   EXPECT_EQ(widget->QueryInterface(IID_IEnumVARIANT, &none), E_NOINTERFACE);
