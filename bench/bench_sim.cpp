@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
     std::printf("in process: %.0f commands/s (target >= 1000000: %s)\n", in_process,
                 in_process >= 1e6 ? "met" : "MISSED");
   if (echo > 0 && pgxsim > 0)
-    std::printf("loopback TCP: pgxsim %.0f round trips/s, echo %.0f/s, ratio %.1f %% (target >= 90 %%: %s)\n", pgxsim,
-                echo, 100 * pgxsim / echo, pgxsim >= 0.9 * echo ? "met" : "MISSED");
+    std::printf("loopback TCP: pgxsim %.0f round trips/s, echo %.0f/s, ratio %.1f %% (target >= 90 %%: %s)\n",
+                pgxsim, echo, 100 * pgxsim / echo, pgxsim >= 0.9 * echo ? "met" : "MISSED");
   return 0;
 }

@@ -58,9 +58,9 @@ class Call {
   void reply_real(double v);
   void reply_integer(long long v);
   void reply_bool(bool v) { reply_raw(v ? "1" : "0"); }
-  void reply_raw(std::string_view text);       // character data or a pre-formatted reply
-  void reply_string(std::string_view text);    // quoted, inner quotes doubled
-  void reply_block(std::string_view bytes);    // #<n><len><bytes>
+  void reply_raw(std::string_view text);     // character data or a pre-formatted reply
+  void reply_string(std::string_view text);  // quoted, inner quotes doubled
+  void reply_block(std::string_view bytes);  // #<n><len><bytes>
   // Continue the current reply without a separator (",<next field>").
   void append_raw(std::string_view text);
   void append_string(std::string_view text);

@@ -5,7 +5,9 @@
 namespace pgx::sim {
 namespace {
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool equal_upper(std::string_view token, std::string_view upper_text) {
   if (token.size() != upper_text.size()) return false;
@@ -24,7 +26,9 @@ struct PatternNode {
 std::vector<PatternNode> parse_pattern(std::string_view p) {
   std::vector<PatternNode> out;
   std::size_t i = 0;
-  auto fail = [&](const char* why) { throw std::logic_error(std::string(why) + " in pattern " + std::string(p)); };
+  auto fail = [&](const char* why) {
+    throw std::logic_error(std::string(why) + " in pattern " + std::string(p));
+  };
   while (i < p.size()) {
     PatternNode n;
     if (p[i] == '[') {
@@ -34,7 +38,8 @@ std::vector<PatternNode> parse_pattern(std::string_view p) {
     if (i >= p.size() || p[i] != ':') fail("missing ':'");
     ++i;
     std::size_t start = i;
-    while (i < p.size() && ((p[i] >= 'A' && p[i] <= 'Z') || (p[i] >= 'a' && p[i] <= 'z') || (p[i] >= '0' && p[i] <= '9')))
+    while (i < p.size() &&
+           ((p[i] >= 'A' && p[i] <= 'Z') || (p[i] >= 'a' && p[i] <= 'z') || (p[i] >= '0' && p[i] <= '9')))
       ++i;
     std::string_view name = p.substr(start, i - start);
     if (name.empty()) fail("empty node");
@@ -60,7 +65,9 @@ std::vector<PatternNode> parse_pattern(std::string_view p) {
 
 }  // namespace
 
-CommandTree::CommandTree() { nodes_.push_back(Node{}); }
+CommandTree::CommandTree() {
+  nodes_.push_back(Node{});
+}
 
 int CommandTree::find_child(int parent, std::string_view letters) const {
   for (int c : nodes_[static_cast<std::size_t>(parent)].children) {
@@ -124,7 +131,8 @@ void CommandTree::add(std::string_view pattern, Handler set, Handler query) {
         child = static_cast<int>(nodes_.size() - 1);
         nodes_[static_cast<std::size_t>(at)].children.push_back(child);
       } else if (nodes_[static_cast<std::size_t>(child)].takes_suffix != pn.suffix) {
-        throw std::logic_error("node " + pn.long_form + " with and without suffix in " + std::string(pattern));
+        throw std::logic_error("node " + pn.long_form + " with and without suffix in " +
+                               std::string(pattern));
       }
       if (pn.suffix) e.slot_depth[static_cast<std::size_t>(slot++)] = static_cast<std::int8_t>(depth);
       at = child;

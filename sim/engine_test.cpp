@@ -46,8 +46,9 @@ const CommandTree& test_tree() {
     tree.add(":FREQuency", REC("freq"), REC("freq"));
     tree.add(":DIGital[:STIMulus]:PATTern[:STATe]", REC("patt"), REC("patt"));
     tree.add(":TRIGger:COUNt", REC("count"), REC("count"));
-    tree.add(":TEST:FAIL", [](Instrument&, Call& c) { c.fail(err::kDataOutOfRange); },
-             [](Instrument&, Call& c) { c.fail(err::kDataOutOfRange); });
+    tree.add(
+        ":TEST:FAIL", [](Instrument&, Call& c) { c.fail(err::kDataOutOfRange); },
+        [](Instrument&, Call& c) { c.fail(err::kDataOutOfRange); });
     return tree;
   }();
   return t;
@@ -92,23 +93,23 @@ TEST_F(EngineTest, HeadersShortLongOptionalAndSuffixes) {
       {":FREQ 1", "freq[1,1](1)", ""},
       {":frequency 1", "freq[1,1](1)", ""},
       {":FREQU 1", "", "-113"},
-      {"FREQ 1", "freq[1,1](1)", ""},                                   // leading colon optional at the root
-      {"VOLT2:HIGH 5", "high[2,1](5)", ""},                             // first node optional
-      {":SOUR:VOLT:LEV:IMM:HIGH 5", "high[1,1](5)", ""},                // every optional node written
+      {"FREQ 1", "freq[1,1](1)", ""},                     // leading colon optional at the root
+      {"VOLT2:HIGH 5", "high[2,1](5)", ""},               // first node optional
+      {":SOUR:VOLT:LEV:IMM:HIGH 5", "high[1,1](5)", ""},  // every optional node written
       {":SOURCE:VOLTAGE2:LEVEL:HIGH 5", "high[2,1](5)", ""},
-      {":VOLT1 3", "ampl[1,1](3)", ""},                                 // trailing optional leaf
+      {":VOLT1 3", "ampl[1,1](3)", ""},  // trailing optional leaf
       {":VOLT1:AMPL 3", "ampl[1,1](3)", ""},
-      {":SOUR 3", "", "-113"},                                           // all-optional tail never matches a parent
+      {":SOUR 3", "", "-113"},  // all-optional tail never matches a parent
       {":DIG:STIM:PATT ON", "patt[1,1](ON)", ""},
       {":DIG:PATT:STAT ON", "patt[1,1](ON)", ""},
-      {":OUTP2:PORT3:STAT 1", "port[2,3](1)", ""},                      // two suffix slots
-      {":FREQ2 1", "", "-114"},                                          // suffix on a node without one
+      {":OUTP2:PORT3:STAT 1", "port[2,3](1)", ""},  // two suffix slots
+      {":FREQ2 1", "", "-114"},                     // suffix on a node without one
       {":VOLT1:HIGH2 1", "", "-114"},
       {":VERYLONGMNEMONICX 1", "", "-112"},
       {":FREQ? ", "freq[1,1]()", ""},
       {":FREQ?X", "", "-102"},
       {"::FREQ 1", "", "-102"},
-      {"*IDN", "", "-113"},                                              // set form of a query-only command
+      {"*IDN", "", "-113"},  // set form of a query-only command
       {"*XYZ?", "", "-113"},
   };
   for (const Case& c : cases) {
@@ -163,11 +164,11 @@ TEST_F(EngineTest, ParameterSyntax) {
   };
   const Case cases[] = {
       {":FREQ 1, 2 ,3", "freq[1,1](1|2|3)", ""},
-      {":FREQ \"a;b,c\"", "freq[1,1](a;b,c)", ""},                       // separators inside strings
+      {":FREQ \"a;b,c\"", "freq[1,1](a;b,c)", ""},  // separators inside strings
       {":FREQ 'it''s'", "freq[1,1](it''s)", ""},
-      {":FREQ #13a;b", "freq[1,1](a;b)", ""},                             // separators inside blocks
+      {":FREQ #13a;b", "freq[1,1](a;b)", ""},  // separators inside blocks
       {":FREQ #0abc", "freq[1,1](abc)", ""},
-      {":FREQ #15ab", "", "-161"},                                         // shorter than announced
+      {":FREQ #15ab", "", "-161"},  // shorter than announced
       {":FREQ #2x1", "", "-161"},
       {":FREQ \"abc", "", "-151"},
       {":FREQ 1,,2", "", "-102"},
@@ -188,7 +189,8 @@ TEST_F(EngineTest, ErrorQueueIsFifoAndOverflows) {
   run(":BOGUS");
   run(":FREQ2 1");
   EXPECT_EQ(run(":SYST:ERR:COUN?"), "2");
-  EXPECT_EQ(run(":SYST:ERR?;:SYST:ERR:NEXT?"), "-113,\"Undefined header\";-114,\"Header suffix out of range\"");
+  EXPECT_EQ(run(":SYST:ERR?;:SYST:ERR:NEXT?"),
+            "-113,\"Undefined header\";-114,\"Header suffix out of range\"");
   for (int i = 0; i < 40; ++i) run(":BOGUS");
   EXPECT_EQ(run(":SYST:ERR:COUN?"), "30");
   for (int i = 0; i < 29; ++i) EXPECT_EQ(run(":SYST:ERR?"), "-113,\"Undefined header\"");

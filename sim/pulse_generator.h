@@ -45,6 +45,7 @@ class PulseGenerator final : public Instrument {
 
   // The warnings in force, in a fixed order.
   std::vector<std::string> warnings() const;
+  std::size_t warning_count() const;
 
  private:
   // Which quantity stays when the period changes.
@@ -85,7 +86,7 @@ class PulseGenerator final : public Instrument {
     int channel_math = 0;
     bool pattern_on = false;
     int pattern_update = 2;
-    int pattern_format = 0;  // ASCII, binary replies
+    int pattern_format = 0;              // ASCII, binary replies
     std::array<std::string, 3> pattern;  // one byte (0 or 1) per position: channel 1, channel 2, strobe
     long long trigger_count = 1;
     int trigger_source = 0;

@@ -163,7 +163,10 @@ TEST(PulseGeneratorTest, EachFrontEndRefusesWhatItLacks) {
       {{"Q540A"}, ":PULS:TRAN1:TRA?", false},
       {{"Q540A"}, ":OUTP1:COMP ON", false},
       {{"M4010A"}, ":DIG:PATT ON", true},
-      {{"M4010A"}, ":DIG:PATT:DATA1 #11" "1", true},
+      {{"M4010A"},
+       ":DIG:PATT:DATA1 #11"
+       "1",
+       true},
       {{"M4010A"}, "*CAL?", true},
       {{"M4020A"}, "*CAL?", true},
       {{"M4020A"}, ":CAL:ALL?", false},  // the calibration state exists on every model
@@ -239,7 +242,7 @@ TEST(PulseGeneratorTest, WarningsFollowTheirCause) {
   EXPECT_EQ(s.ask(":SYST:WARN:STRING?"), "\"Width clipped to fit period on channel 1\"");
   EXPECT_EQ(s.ask(":STAT:QUES:COND?"), "4");
   EXPECT_EQ(s.ask(":PULS:WIDT1?"), "9E-07");  // kept as programmed
-  s.send(":VOLT2:HLOW 15,0");                  // beyond what 50 ohm allows
+  s.send(":VOLT2:HLOW 15,0");                 // beyond what 50 ohm allows
   EXPECT_EQ(s.ask(":SYST:WARN:STRING?"),
             "\"Width clipped to fit period on channel 1\";\"Levels clipped by load on channel 2\"");
   EXPECT_EQ(s.ask(":STAT:QUES:COND?"), "5");
@@ -285,8 +288,10 @@ TEST(PulseGeneratorTest, DelaysInEveryUnit) {
     const char* reply;
   };
   const Case cases[] = {
-      {":PULS:DEL1 250NS", "S", "2.5E-07"},   {":PULS:DEL1 25PCT", "S", "2.5E-07"},
-      {":PULS:DEL1 90DEG", "PCT", "25"},      {":PULS:DEL1 3.141592653589793RAD", "DEG", "180"},
+      {":PULS:DEL1 250NS", "S", "2.5E-07"},
+      {":PULS:DEL1 25PCT", "S", "2.5E-07"},
+      {":PULS:DEL1 90DEG", "PCT", "25"},
+      {":PULS:DEL1 3.141592653589793RAD", "DEG", "180"},
       {":PULS:DEL1 100NS", "RAD", "0.628318530717959"},
   };
   for (const Case& c : cases) {
@@ -338,7 +343,9 @@ TEST(PulseGeneratorTest, Transitions) {
 TEST(PulseGeneratorTest, PatternData) {
   Session s({"M4030A"});
   // ASCII and binary positions may be mixed.
-  s.send(std::string(":DIG:PATT:DATA1 #16") + std::string("10\x01\x00" "01", 6));
+  s.send(std::string(":DIG:PATT:DATA1 #16") + std::string("10\x01\x00"
+                                                          "01",
+                                                          6));
   EXPECT_EQ(s.errors(), "");
   EXPECT_EQ(s.ask(":DIG:PATT:DATA1?"), "#16101001");
   s.send(":DIG:PATT:FORM BIN");
@@ -354,16 +361,19 @@ TEST(PulseGeneratorTest, PatternData) {
     const std::string bits = reply.substr(2 + static_cast<std::size_t>(reply[1] - '0'));
     ASSERT_EQ(bits.size(), period + extra) << order;
     EXPECT_EQ(bits.substr(0, extra), bits.substr(period, extra)) << order;
-    EXPECT_EQ(std::count(bits.begin(), bits.begin() + static_cast<long>(period), '1'), 1 << (order - 1)) << order;
+    EXPECT_EQ(std::count(bits.begin(), bits.begin() + static_cast<long>(period), '1'), 1 << (order - 1))
+        << order;
     for (std::size_t shift = 1; shift < 40; ++shift)
       ASSERT_NE(bits.substr(0, 40), bits.substr(shift, 40)) << order << " repeats early";
   }
   s.send(":DIG:PATT:DATA:ALL #13011");
   EXPECT_EQ(s.ask(":DIG:PATT:DATA1?;:DIG:PATT:DATA3?"), "#13011;#13011");
-  s.send(":DIG:PATT:DATA1 #132x1");           // not a position
-  s.send(":DIG:PATT:DATA2 #11" "1");          // one channel only
-  s.send(":DIG:PATT:DATA1 1");                // not a block
-  s.send(":DIG:PATT:PRBS1 6,10");             // order 7..14
+  s.send(":DIG:PATT:DATA1 #132x1");  // not a position
+  s.send(
+      ":DIG:PATT:DATA2 #11"
+      "1");                        // one channel only
+  s.send(":DIG:PATT:DATA1 1");     // not a block
+  s.send(":DIG:PATT:PRBS1 6,10");  // order 7..14
   s.send(":DIG:PATT:DATA1 #516385" + std::string(16385, '1'));
   EXPECT_EQ(s.error_codes(), "-224 -114 -104 -222 -223");
   EXPECT_EQ(s.ask(":DIG:PATT:DATA1?"), "#13011");
@@ -380,11 +390,16 @@ TEST(PulseGeneratorTest, LearnStringRestoresEverySetting) {
     Session s(fe);
     // Settings away from *RST, where the model has them (refusals are fine here).
     s.send(":FREQ 5MHZ;:PULS:HOLD1 DCYC;:PULS:DCYC1 25;:PULS:DEL1:HOLD PRAT;:PULS:DEL1 12.5PCT");
-    s.send(":PULS:DEL1:UNIT DEG;:PULS:DOUB1 ON;:PULS:DOUB1:DEL 30NS;:PULS:TRAN1 2.5NS;:PULS:TRAN1:TRA:AUTO ON");
+    s.send(
+        ":PULS:DEL1:UNIT DEG;:PULS:DOUB1 ON;:PULS:DOUB1:DEL 30NS;:PULS:TRAN1 2.5NS;:PULS:TRAN1:TRA:AUTO ON");
     s.send(":HOLD CURR;:OUTP1:IMP:EXT 75;:CURR1:HLOW 0.02,-0.01;:VOLT1:LIM:STAT ON;:OUTP1:POL INV;:OUTP1 ON");
     s.send(":OUTP1:COMP ON;:OUTP1:IMP 1000;:TRIG:SOUR EXT2;:TRIG:SLOP NEG;:ARM:SOUR EXT;:ARM:SENS LEV");
-    s.send(":ARM:SLOP EITH;:ARM:FREQ 250;:ROSC:SOUR CLK;:ROSC:FREQ 5MHZ;:PULS:STR:LEV ECL;:PULS:TRIG:SOUR:AUTO 1");
-    s.send(":DIG:PATT:DATA1 #14\x01" "011;:DIG:PATT:FORM BIN;:DIG:SIGN1:FORM RZ;:TRIG:COUN 12;:DIG:PATT ON");
+    s.send(
+        ":ARM:SLOP EITH;:ARM:FREQ 250;:ROSC:SOUR CLK;:ROSC:FREQ 5MHZ;:PULS:STR:LEV ECL;:PULS:TRIG:SOUR:AUTO "
+        "1");
+    s.send(
+        ":DIG:PATT:DATA1 #14\x01"
+        "011;:DIG:PATT:FORM BIN;:DIG:SIGN1:FORM RZ;:TRIG:COUN 12;:DIG:PATT ON");
     s.errors();
     const std::string learned = s.ask("*LRN?");
     s.send("*RST");
@@ -404,7 +419,9 @@ TEST(PulseGeneratorTest, SettingsMemoriesAndSecurity) {
   EXPECT_EQ(s.ask(":FREQ?"), "3000000");
   s.send("*SAV 10;*RCL -1");
   EXPECT_EQ(s.error_codes(), "-222 -222");
-  s.send(":DIG:PATT:DATA1 #11" "1;:SYST:SEC ON;:SYST:SEC OFF");  // leaving secure mode erases stored data
+  s.send(
+      ":DIG:PATT:DATA1 #11"
+      "1;:SYST:SEC ON;:SYST:SEC OFF");  // leaving secure mode erases stored data
   s.send("*RCL 9");
   EXPECT_EQ(s.ask(":FREQ?;:DIG:PATT:DATA1?"), "1000000;#10");
 }

@@ -74,7 +74,7 @@ unsigned error_event_bit(int code) {
   if (code <= -100 && code > -200) return 1u << 5;  // CME: command error
   if (code <= -200 && code > -300) return 1u << 4;  // EXE: execution error
   if (code <= -400 && code > -500) return 1u << 2;  // QYE: query error
-  return 1u << 3;                                    // DDE: device-dependent (also positive numbers)
+  return 1u << 3;                                   // DDE: device-dependent (also positive numbers)
 }
 
 void ErrorQueue::push(int code, std::string_view detail) {

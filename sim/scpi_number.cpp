@@ -11,9 +11,15 @@
 namespace pgx::sim {
 namespace {
 
-constexpr char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
-constexpr bool is_space(char c) { return (c >= 0 && c <= ' ' && c != '\n'); }
+constexpr char upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+constexpr bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+constexpr bool is_space(char c) {
+  return (c >= 0 && c <= ' ' && c != '\n');
+}
 
 bool equal_upper(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -43,8 +49,18 @@ struct Multiplier {
   int exponent;
 };
 constexpr std::array<Multiplier, 12> kMultipliers{{
-    {"EX", 18}, {"PE", 15}, {"T", 12}, {"G", 9}, {"MA", 6}, {"K", 3},
-    {"M", -3}, {"U", -6}, {"N", -9}, {"P", -12}, {"F", -15}, {"A", -18},
+    {"EX", 18},
+    {"PE", 15},
+    {"T", 12},
+    {"G", 9},
+    {"MA", 6},
+    {"K", 3},
+    {"M", -3},
+    {"U", -6},
+    {"N", -9},
+    {"P", -12},
+    {"F", -15},
+    {"A", -18},
 }};
 
 // Resolves a suffix ("100MV" -> "MV") against the accepted units; the multiplier becomes a power of ten.
@@ -84,10 +100,17 @@ int parse_non_decimal(std::string_view t, Numeric& out) {
   if (t.size() < 3) return err::kNumericData;
   int base = 0;
   switch (upper(t[1])) {
-    case 'H': base = 16; break;
-    case 'Q': base = 8; break;
-    case 'B': base = 2; break;
-    default: return err::kNumericData;
+    case 'H':
+      base = 16;
+      break;
+    case 'Q':
+      base = 8;
+      break;
+    case 'B':
+      base = 2;
+      break;
+    default:
+      return err::kNumericData;
   }
   unsigned long long v = 0;
   const char* first = t.data() + 2;

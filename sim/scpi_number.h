@@ -12,12 +12,14 @@ namespace pgx::sim {
 enum class Unit : std::uint8_t { kNone, kVolt, kAmpere, kSecond, kHertz, kOhm, kPercent, kDegree, kRadian };
 
 // A set of units a parameter accepts.
-constexpr unsigned unit_bit(Unit u) { return 1u << static_cast<unsigned>(u); }
+constexpr unsigned unit_bit(Unit u) {
+  return 1u << static_cast<unsigned>(u);
+}
 
 struct Numeric {
   enum class Kind : std::uint8_t { kValue, kMinimum, kMaximum, kDefault };
   Kind kind = Kind::kValue;
-  double value = 0;      // scaled by the multiplier (100MV -> 0.1)
+  double value = 0;         // scaled by the multiplier (100MV -> 0.1)
   Unit unit = Unit::kNone;  // kNone when the number carried no suffix
 };
 

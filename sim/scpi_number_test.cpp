@@ -20,15 +20,15 @@ TEST(ScpiNumberTest, ValuesUnitsAndMultipliers) {
     Unit unit;
   };
   const Case cases[] = {
-      {"2.5", 2.5, Unit::kNone},         {"+.5", 0.5, Unit::kNone},        {"-1E-3", -1e-3, Unit::kNone},
-      {"1e+3", 1000, Unit::kNone},       {"2.5V", 2.5, Unit::kVolt},       {"2.5 v", 2.5, Unit::kVolt},
-      {"100MV", 0.1, Unit::kVolt},       {"100mv", 0.1, Unit::kVolt},      {"5NS", 5e-9, Unit::kSecond},
-      {"10US", 10e-6, Unit::kSecond},    {"10MHZ", 10e6, Unit::kHertz},    {"10MAHZ", 10e6, Unit::kHertz},
-      {"10mhz", 10e6, Unit::kHertz},     {"1KOHM", 1000, Unit::kOhm},      {"1MOHM", 1e6, Unit::kOhm},
-      {"20MA", 0.02, Unit::kAmpere},     {"1A", 1, Unit::kAmpere},         {"3MAV", 3e6, Unit::kVolt},
-      {"50PCT", 50, Unit::kPercent},     {"90DEG", 90, Unit::kDegree},     {"1.5RAD", 1.5, Unit::kRadian},
-      {"#HFF", 255, Unit::kNone},        {"#q17", 15, Unit::kNone},        {"#B101", 5, Unit::kNone},
-      {"1E-400", 0, Unit::kNone},        {"2GHZ", 2e9, Unit::kHertz},      {"1.5E3 MS", 1.5, Unit::kSecond},
+      {"2.5", 2.5, Unit::kNone},      {"+.5", 0.5, Unit::kNone},     {"-1E-3", -1e-3, Unit::kNone},
+      {"1e+3", 1000, Unit::kNone},    {"2.5V", 2.5, Unit::kVolt},    {"2.5 v", 2.5, Unit::kVolt},
+      {"100MV", 0.1, Unit::kVolt},    {"100mv", 0.1, Unit::kVolt},   {"5NS", 5e-9, Unit::kSecond},
+      {"10US", 10e-6, Unit::kSecond}, {"10MHZ", 10e6, Unit::kHertz}, {"10MAHZ", 10e6, Unit::kHertz},
+      {"10mhz", 10e6, Unit::kHertz},  {"1KOHM", 1000, Unit::kOhm},   {"1MOHM", 1e6, Unit::kOhm},
+      {"20MA", 0.02, Unit::kAmpere},  {"1A", 1, Unit::kAmpere},      {"3MAV", 3e6, Unit::kVolt},
+      {"50PCT", 50, Unit::kPercent},  {"90DEG", 90, Unit::kDegree},  {"1.5RAD", 1.5, Unit::kRadian},
+      {"#HFF", 255, Unit::kNone},     {"#q17", 15, Unit::kNone},     {"#B101", 5, Unit::kNone},
+      {"1E-400", 0, Unit::kNone},     {"2GHZ", 2e9, Unit::kHertz},   {"1.5E3 MS", 1.5, Unit::kSecond},
   };
   for (const Case& c : cases) {
     Numeric n;
@@ -53,9 +53,9 @@ TEST(ScpiNumberTest, SpecialValues) {
     const char* text;
     Numeric::Kind kind;
   };
-  const Case cases[] = {{"MIN", Numeric::Kind::kMinimum},     {"minimum", Numeric::Kind::kMinimum},
-                        {"MAX", Numeric::Kind::kMaximum},     {"Maximum", Numeric::Kind::kMaximum},
-                        {"DEF", Numeric::Kind::kDefault},     {"DEFAULT", Numeric::Kind::kDefault}};
+  const Case cases[] = {{"MIN", Numeric::Kind::kMinimum}, {"minimum", Numeric::Kind::kMinimum},
+                        {"MAX", Numeric::Kind::kMaximum}, {"Maximum", Numeric::Kind::kMaximum},
+                        {"DEF", Numeric::Kind::kDefault}, {"DEFAULT", Numeric::Kind::kDefault}};
   for (const Case& c : cases) {
     Numeric n;
     ASSERT_EQ(parse_numeric(c.text, kAll, n), 0) << c.text;
@@ -98,9 +98,9 @@ TEST(ScpiNumberTest, MnemonicsMatchExactlyShortOrLongForm) {
     bool match;
   };
   const Case cases[] = {
-      {"FREQ", "FREQuency", true},       {"frequency", "FREQuency", true}, {"FREQU", "FREQuency", false},
-      {"FRE", "FREQuency", false},       {"INT2", "INTernal2", true},      {"internal2", "INTernal2", true},
-      {"INT", "INTernal2", false},       {"ECLT0", "ECLTrg0", true},       {"EITH", "EITHer", true},
+      {"FREQ", "FREQuency", true}, {"frequency", "FREQuency", true}, {"FREQU", "FREQuency", false},
+      {"FRE", "FREQuency", false}, {"INT2", "INTernal2", true},      {"internal2", "INTernal2", true},
+      {"INT", "INTernal2", false}, {"ECLT0", "ECLTrg0", true},       {"EITH", "EITHer", true},
   };
   for (const Case& c : cases) EXPECT_EQ(matches_mnemonic(c.token, c.long_form), c.match) << c.token;
 }
@@ -110,9 +110,15 @@ TEST(ScpiNumberTest, RepliesAreShortAndStable) {
     double value;
     const char* text;
   };
-  const Case cases[] = {{2.5, "2.5"},       {1e-8, "1E-08"},           {1e6, "1000000"},     {0.015, "0.015"},
-                        {0.75 / 50, "0.015"}, {-3.25e-12, "-3.25E-12"}, {1.0 / 3, "0.333333333333333"},
-                        {-0.0, "0"},        {1e21, "1E+21"}};
+  const Case cases[] = {{2.5, "2.5"},
+                        {1e-8, "1E-08"},
+                        {1e6, "1000000"},
+                        {0.015, "0.015"},
+                        {0.75 / 50, "0.015"},
+                        {-3.25e-12, "-3.25E-12"},
+                        {1.0 / 3, "0.333333333333333"},
+                        {-0.0, "0"},
+                        {1e21, "1E+21"}};
   for (const Case& c : cases) {
     char buf[40];
     std::string text(buf, format_real(c.value, buf));

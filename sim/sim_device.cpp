@@ -294,7 +294,8 @@ std::shared_ptr<SharedInstrument> build(const DeviceConfig& config) {
   if (model != "M4000A" && model != "Q500A")
     throw std::invalid_argument("unknown mainframe model \"" + model + "\" (Q500A or M4000A)");
   if ((model == "M4000A") != vxi)
-    throw std::invalid_argument("mainframe " + model + " does not take front-end " + std::string(front_ends[0]->name));
+    throw std::invalid_argument("mainframe " + model + " does not take front-end " +
+                                std::string(front_ends[0]->name));
   PulseGenerator::Identity id{"PGX Instruments", model, serial, firmware};
   auto generator = std::make_shared<PulseGenerator>(id, front_ends, config.clock_in_frequency);
   shared->generator = generator.get();
@@ -316,7 +317,9 @@ std::unique_ptr<Device> make_device(const DeviceConfig& config) {
   return device;
 }
 
-std::shared_ptr<SharedInstrument> make_shared_instrument(const DeviceConfig& config) { return build(config); }
+std::shared_ptr<SharedInstrument> make_shared_instrument(const DeviceConfig& config) {
+  return build(config);
+}
 
 std::unique_ptr<Device> connect(const std::shared_ptr<SharedInstrument>& instrument) {
   auto device = std::make_unique<SimDevice>(instrument->config, instrument->instrument, *instrument->tree);

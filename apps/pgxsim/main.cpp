@@ -1,11 +1,11 @@
 // pgxsim: simulated PGX pulse generators served on TCP as raw-socket SCPI instruments.
 
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
-#include <unistd.h>
 
 #include "apps/pgxsim/tcp_server.h"
 
@@ -33,11 +33,14 @@ std::string timestamp() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Serves a simulated PGX pulse generator on a TCP port (VISA resource TCPIP0::<address>::<port>::SOCKET)"};
+  CLI::App app{
+      "Serves a simulated PGX pulse generator on a TCP port (VISA resource "
+      "TCPIP0::<address>::<port>::SOCKET)"};
   pgx::sim::ServerOptions options;
   options.port = 5025;
   std::vector<std::string> front_ends;
-  app.add_option("-a,--address", options.address, "Listen address (numeric IPv4 or IPv6)")->capture_default_str();
+  app.add_option("-a,--address", options.address, "Listen address (numeric IPv4 or IPv6)")
+      ->capture_default_str();
   app.add_option("-p,--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
   app.add_option("-m,--model", options.instrument.model,
                  "Mainframe model: Q500A (benchtop) or M4000A (VXI); default: after the front-ends");
@@ -46,7 +49,8 @@ int main(int argc, char** argv) {
       ->expected(1, 2);
   app.add_option("-s,--serial", options.instrument.serial, "Serial number");
   app.add_option("--firmware", options.instrument.firmware, "Firmware revision");
-  app.add_option("--kind", options.instrument.kind, "Instrument kind; anything but pulse-generator is a foreign instrument")
+  app.add_option("--kind", options.instrument.kind,
+                 "Instrument kind; anything but pulse-generator is a foreign instrument")
       ->capture_default_str();
   app.add_option("--max-message", options.instrument.max_message_bytes,
                  "Longest program message in bytes; longer ones give -363")

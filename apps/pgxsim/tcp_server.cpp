@@ -45,7 +45,9 @@ class Fd {
   int fd_ = -1;
 };
 
-[[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
 
 void set_non_blocking(int fd) {
   int flags = ::fcntl(fd, F_GETFL, 0);
@@ -82,7 +84,8 @@ struct TcpServer::Impl {
     while (true) {
       sockaddr_storage addr{};
       socklen_t len = sizeof addr;
-      int fd = ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      int fd =
+          ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) return;  // EAGAIN, or a connection that vanished before accept
       Client c;
       c.fd = Fd(fd);
@@ -201,7 +204,8 @@ TcpServer::TcpServer(ServerOptions options) : impl_(std::make_unique<Impl>()) {
   sockaddr_storage addr{};
   socklen_t len = 0;
   int family = AF_INET;
-  if (auto* a4 = reinterpret_cast<sockaddr_in*>(&addr); ::inet_pton(AF_INET, address.c_str(), &a4->sin_addr) == 1) {
+  if (auto* a4 = reinterpret_cast<sockaddr_in*>(&addr);
+      ::inet_pton(AF_INET, address.c_str(), &a4->sin_addr) == 1) {
     a4->sin_family = AF_INET;
     a4->sin_port = htons(impl_->options.port);
     len = sizeof(sockaddr_in);
@@ -224,17 +228,26 @@ TcpServer::TcpServer(ServerOptions options) : impl_(std::make_unique<Impl>()) {
   set_non_blocking(impl_->listener.get());
   sockaddr_storage bound{};
   socklen_t bound_len = sizeof bound;
-  if (::getsockname(impl_->listener.get(), reinterpret_cast<sockaddr*>(&bound), &bound_len) < 0) fail("getsockname");
+  if (::getsockname(impl_->listener.get(), reinterpret_cast<sockaddr*>(&bound), &bound_len) < 0)
+    fail("getsockname");
   impl_->port = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&bound)->sin_port
                                         : reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port);
 }
 
 TcpServer::~TcpServer() = default;
 
-std::uint16_t TcpServer::port() const { return impl_->port; }
-const std::string& TcpServer::address() const { return impl_->options.address; }
-void TcpServer::run() { impl_->run(); }
-int TcpServer::stop_fd() const { return impl_->wake_write.get(); }
+std::uint16_t TcpServer::port() const {
+  return impl_->port;
+}
+const std::string& TcpServer::address() const {
+  return impl_->options.address;
+}
+void TcpServer::run() {
+  impl_->run();
+}
+int TcpServer::stop_fd() const {
+  return impl_->wake_write.get();
+}
 
 void TcpServer::stop() noexcept {
   const char byte = 1;

@@ -12,7 +12,8 @@ namespace pgx::sim::testing {
 
 class Session {
  public:
-  explicit Session(std::vector<std::string> front_ends) : device_(make_device(config_for(std::move(front_ends)))) {}
+  explicit Session(std::vector<std::string> front_ends)
+      : device_(make_device(config_for(std::move(front_ends)))) {}
   explicit Session(std::unique_ptr<Device> device) : device_(std::move(device)) {}
   static Session with(const DeviceConfig& config) { return Session(make_device(config)); }
 
