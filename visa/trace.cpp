@@ -112,7 +112,9 @@ void Trace::record(std::string_view line) {
     return;
   }
   if (s->dropped) {
-    s->pending += "(" + std::to_string(s->dropped) + " trace lines dropped: the trace file fell behind)\n";
+    s->pending += '(';
+    s->pending += std::to_string(s->dropped);
+    s->pending += " trace lines dropped: the trace file fell behind)\n";
     s->dropped = 0;
   }
   s->pending.append(line);

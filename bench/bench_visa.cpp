@@ -1,0 +1,335 @@
+// The VISA layer's speed: *IDN? round trips in process on the simulated bench, over loopback TCP to
+// pgxsim next to a bare socket client and PyVISA with its pure-Python backend, and the cost of the I/O trace.
+//
+// Run: bench_visa [--benchmark_filter=...]. The loopback benchmarks need pgxsim (built alongside) and, for
+// the PyVISA comparison, /usr/bin/python3 with pyvisa and pyvisa-py; without them they are skipped.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "visa/trace.h"
+#include "visa/visa.h"
+
+namespace {
+
+constexpr char kQuery[] = "*IDN?\n";
+constexpr ViUInt32 kQueryLength = sizeof kQuery - 1;
+
+double cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Results kept for the comparison printed at the end: name -> {rate per second, CPU microseconds per query}.
+struct Result {
+  double rate = 0;
+  double cpu_us = 0;
+};
+std::map<std::string, Result>& results() {
+  static std::map<std::string, Result> r;
+  return r;
+}
+
+// Times a query loop: sets the rate and CPU-per-query counters and records them.
+template <typename Query>
+void run_queries(benchmark::State& state, const std::string& name, Query&& query) {
+  double cpu_start = cpu_seconds();
+  auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    if (!query()) {
+      state.SkipWithError("query failed");
+      return;
+    }
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double cpu_us = (cpu_seconds() - cpu_start) / static_cast<double>(state.iterations()) * 1e6;
+  state.SetItemsProcessed(state.iterations());
+  state.counters["cpu_us_per_query"] = cpu_us;
+  results()[name] = {static_cast<double>(state.iterations()) / seconds, cpu_us};
+}
+
+// ---- In process ------------------------------------------------------------------------------------
+
+class BenchSession {
+ public:
+  explicit BenchSession(const std::string& resource) {
+    if (viOpenDefaultRM(&rm_) < VI_SUCCESS) return;
+    if (viOpen(rm_, resource.c_str(), VI_NULL, 2500, &vi_) < VI_SUCCESS) vi_ = VI_NULL;
+    if (vi_) viSetAttribute(vi_, VI_ATTR_TERMCHAR_EN, VI_TRUE);
+  }
+  ~BenchSession() {
+    if (rm_) viClose(rm_);
+  }
+  bool ok() const { return vi_ != VI_NULL; }
+  bool query() {
+    ViUInt32 count = 0;
+    if (viWrite(vi_, reinterpret_cast<ViConstBuf>(kQuery), kQueryLength, &count) < VI_SUCCESS) return false;
+    return viRead(vi_, buffer_, sizeof buffer_, &count) >= VI_SUCCESS && count > 0;
+  }
+  ViSession vi() const { return vi_; }
+
+ private:
+  ViSession rm_ = VI_NULL;
+  ViSession vi_ = VI_NULL;
+  ViByte buffer_[256];
+};
+
+// Tracing on for the life of the object, into a temporary file.
+class TracingOn {
+ public:
+  TracingOn() {
+    char pattern[] = "/tmp/pgx-bench-trace-XXXXXX";
+    int fd = mkstemp(pattern);
+    if (fd >= 0) close(fd);
+    path_ = pattern;
+    setenv("PGX_VISA_TRACE", path_.c_str(), 1);
+  }
+  ~TracingOn() {
+    unsetenv("PGX_VISA_TRACE");
+    ViSession rm = VI_NULL;
+    viOpenDefaultRM(&rm);  // switches tracing off
+    viClose(rm);
+    unlink(path_.c_str());
+  }
+
+ private:
+  std::string path_;
+};
+
+void BM_IdnInProcess(benchmark::State& state) {
+  BenchSession session("GPIB0::10::INSTR");
+  if (!session.ok()) return state.SkipWithError("cannot open GPIB0::10::INSTR on the bench");
+  run_queries(state, "in process", [&] { return session.query(); });
+}
+BENCHMARK(BM_IdnInProcess)->MinTime(1.0);
+
+void BM_IdnInProcessTraced(benchmark::State& state) {
+  TracingOn tracing;
+  BenchSession session("GPIB0::10::INSTR");
+  if (!session.ok()) return state.SkipWithError("cannot open GPIB0::10::INSTR on the bench");
+  run_queries(state, "in process, traced", [&] { return session.query(); });
+}
+BENCHMARK(BM_IdnInProcessTraced)->MinTime(1.0);
+
+// The cheapest call, to isolate what one call costs with and without the trace.
+void BM_GetAttribute(benchmark::State& state) {
+  std::optional<TracingOn> tracing;
+  if (state.range(0)) tracing.emplace();
+  BenchSession session("GPIB0::10::INSTR");
+  if (!session.ok()) return state.SkipWithError("cannot open GPIB0::10::INSTR on the bench");
+  ViUInt32 timeout = 0;
+  run_queries(state, state.range(0) ? "get attribute, traced" : "get attribute",
+              [&] { return viGetAttribute(session.vi(), VI_ATTR_TMO_VALUE, &timeout) == VI_SUCCESS; });
+}
+BENCHMARK(BM_GetAttribute)->Arg(0)->Arg(1)->ArgName("traced")->MinTime(0.5);
+
+// ---- Over loopback TCP to pgxsim -------------------------------------------------------------------
+
+int connect_loopback(unsigned port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+// pgxsim in a child process for the whole run.
+class Simulator {
+ public:
+  static Simulator& instance() {
+    static Simulator sim;
+    return sim;
+  }
+  unsigned port() const { return port_; }
+  const std::string& problem() const { return problem_; }
+  std::string resource() const { return "TCPIP0::127.0.0.1::" + std::to_string(port_) + "::SOCKET"; }
+
+  ~Simulator() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+ private:
+  Simulator() {
+#ifdef PGXSIM_PATH
+    int out[2];
+    if (pipe(out) != 0) {
+      problem_ = "no pipe";
+      return;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      int null = ::open("/dev/null", O_WRONLY);
+      dup2(null, 2);
+      close(out[0]);
+      execl(PGXSIM_PATH, PGXSIM_PATH, "--port", "0", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    // pgxsim announces "pgxsim: listening on 127.0.0.1:<port>" once it listens.
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+    close(out[0]);
+    std::size_t colon = line.rfind(':');
+    if (line.find("listening") == std::string::npos || colon == std::string::npos) {
+      problem_ = "pgxsim did not start: " + line;
+      return;
+    }
+    port_ = static_cast<unsigned>(std::stoul(line.substr(colon + 1)));
+#else
+    problem_ = "pgxsim is not built";
+#endif
+  }
+
+  pid_t pid_ = -1;
+  unsigned port_ = 0;
+  std::string problem_;
+};
+
+void BM_IdnLoopbackBareSocket(benchmark::State& state) {
+  Simulator& sim = Simulator::instance();
+  if (!sim.problem().empty()) return state.SkipWithError(sim.problem().c_str());
+  int fd = connect_loopback(sim.port());
+  if (fd < 0) return state.SkipWithError("cannot connect to pgxsim");
+  char reply[512];
+  // The least a client can do: one send, and receive until the newline.
+  run_queries(state, "loopback, bare socket", [&] {
+    if (send(fd, kQuery, kQueryLength, MSG_NOSIGNAL) != static_cast<ssize_t>(kQueryLength)) return false;
+    std::size_t got = 0;
+    for (;;) {
+      ssize_t n = recv(fd, reply + got, sizeof reply - got, 0);
+      if (n <= 0) return false;
+      got += static_cast<std::size_t>(n);
+      if (reply[got - 1] == '\n') return true;
+      if (got == sizeof reply) return false;
+    }
+  });
+  close(fd);
+}
+BENCHMARK(BM_IdnLoopbackBareSocket)->MinTime(2.0)->UseRealTime();
+
+void BM_IdnLoopbackVisa(benchmark::State& state) {
+  Simulator& sim = Simulator::instance();
+  if (!sim.problem().empty()) return state.SkipWithError(sim.problem().c_str());
+  BenchSession session(sim.resource());
+  if (!session.ok()) return state.SkipWithError("cannot open a VISA socket session to pgxsim");
+  run_queries(state, "loopback, VISA", [&] { return session.query(); });
+}
+BENCHMARK(BM_IdnLoopbackVisa)->MinTime(2.0)->UseRealTime();
+
+constexpr char kPyVisaScript[] = R"(
+import resource, sys, time
+import pyvisa
+rm = pyvisa.ResourceManager('@py')
+inst = rm.open_resource(sys.argv[1], read_termination='\n', write_termination='\n')
+for _ in range(200):
+    inst.query('*IDN?')
+n = int(sys.argv[2])
+r0 = resource.getrusage(resource.RUSAGE_SELF)
+t0 = time.perf_counter()
+for _ in range(n):
+    inst.query('*IDN?')
+t1 = time.perf_counter()
+r1 = resource.getrusage(resource.RUSAGE_SELF)
+cpu = (r1.ru_utime - r0.ru_utime) + (r1.ru_stime - r0.ru_stime)
+print(n / (t1 - t0), cpu / n * 1e6, t1 - t0)
+inst.close()
+rm.close()
+)";
+
+// PyVISA with its pure-Python backend, as a subprocess against the same pgxsim.
+void BM_IdnLoopbackPyVisaPy(benchmark::State& state) {
+  Simulator& sim = Simulator::instance();
+  if (!sim.problem().empty()) return state.SkipWithError(sim.problem().c_str());
+  if (access("/usr/bin/python3", X_OK) != 0) return state.SkipWithError("/usr/bin/python3 is not installed");
+  char path[] = "/tmp/pgx-bench-pyvisa-XXXXXX";
+  int fd = mkstemp(path);
+  if (fd < 0 || write(fd, kPyVisaScript, sizeof kPyVisaScript - 1) < 0) return state.SkipWithError("no temp file");
+  close(fd);
+  const int queries = 20000;
+  std::string command = "/usr/bin/python3 " + std::string(path) + " " + sim.resource() + " " +
+                        std::to_string(queries) + " 2>/dev/null";
+  for (auto _ : state) {
+    FILE* pipe = popen(command.c_str(), "r");
+    double rate = 0, cpu_us = 0, seconds = 0;
+    int fields = pipe ? std::fscanf(pipe, "%lf %lf %lf", &rate, &cpu_us, &seconds) : 0;
+    if (pipe) pclose(pipe);
+    if (fields != 3) {
+      unlink(path);
+      return state.SkipWithError("PyVISA-py did not run (are python3-pyvisa and python3-pyvisa-py installed?)");
+    }
+    state.SetIterationTime(seconds / queries);
+    state.counters["queries_per_second"] = rate;
+    state.counters["cpu_us_per_query"] = cpu_us;
+    results()["loopback, PyVISA-py"] = {rate, cpu_us};
+  }
+  unlink(path);
+}
+BENCHMARK(BM_IdnLoopbackPyVisaPy)->Iterations(1)->UseManualTime();
+
+void print_comparison() {
+  auto& r = results();
+  auto have = [&](const char* name) { return r.count(name) && r[name].rate > 0; };
+  std::printf("\nSummary (targets in brackets)\n");
+  if (have("in process"))
+    std::printf("  in-process *IDN? round trips: %.0f/s [>= 500000/s]\n", r["in process"].rate);
+  if (have("get attribute") && have("get attribute, traced"))
+    std::printf("  trace cost per call: %.2f us [< 2 us]\n",
+                r["get attribute, traced"].cpu_us - r["get attribute"].cpu_us);
+  if (have("in process") && have("in process, traced"))
+    std::printf("  trace cost per call in a query (2 calls): %.2f us [< 2 us]\n",
+                (1e6 / r["in process, traced"].rate - 1e6 / r["in process"].rate) / 2);
+  if (have("loopback, VISA") && have("loopback, bare socket"))
+    std::printf("  loopback VISA %.0f/s vs bare socket %.0f/s: %.1f %% [>= 90 %%]\n", r["loopback, VISA"].rate,
+                r["loopback, bare socket"].rate, 100 * r["loopback, VISA"].rate / r["loopback, bare socket"].rate);
+  if (have("loopback, VISA") && have("loopback, PyVISA-py")) {
+    std::printf("  loopback VISA %.0f/s vs PyVISA-py %.0f/s: %.2fx [> 1]\n", r["loopback, VISA"].rate,
+                r["loopback, PyVISA-py"].rate, r["loopback, VISA"].rate / r["loopback, PyVISA-py"].rate);
+    std::printf("  CPU per query: VISA %.1f us vs PyVISA-py %.1f us: %.2f [<= 0.5]\n", r["loopback, VISA"].cpu_us,
+                r["loopback, PyVISA-py"].cpu_us, r["loopback, VISA"].cpu_us / r["loopback, PyVISA-py"].cpu_us);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  unsetenv("PGX_VISA_TRACE");
+  unsetenv("PGX_VISA_BENCH");
+  unsetenv("PGX_VISA_LIBRARY");
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  print_comparison();
+  return 0;
+}
