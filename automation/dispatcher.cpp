@@ -59,20 +59,67 @@ struct Slot {
   VARIANT* writeback;  // caller's BYREF variant to receive the value after the call
 };
 
+// Inline storage for the usual few parameters, the heap beyond; data() is resolved once.
 template <class T>
 class SmallArray {
  public:
-  explicit SmallArray(std::size_t n) : n_(n) {
-    if (n > kInlineParams) heap_.reset(new T[n]);
+  explicit SmallArray(std::size_t n) {
+    if (n > kInlineParams) {
+      heap_.reset(new T[n]);
+      data_ = heap_.get();
+    }
   }
-  T& operator[](std::size_t i) { return heap_ ? heap_[i] : inline_[i]; }
-  T* data() { return heap_ ? heap_.get() : inline_; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  T* data() { return data_; }
 
  private:
-  std::size_t n_;
   T inline_[kInlineParams];
   std::unique_ptr<T[]> heap_;
+  T* data_ = inline_;
 };
+
+// Whether clearing a variant of this type can free anything.
+bool NeedsClear(VARTYPE vt) {
+  if (vt & (VT_ARRAY | VT_BYREF)) return !(vt & VT_BYREF);
+  return vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN || vt == VT_VARIANT || vt == VT_RECORD;
+}
+
+// Lossless conversions between the numeric types, done here without the general coercion. False when
+// the pair is not one of them.
+bool WidenScalar(const VARIANT& from, VARTYPE to, VARIANT& out) {
+  double real;
+  long long integer;
+  switch (from.vt) {
+    case VT_UI1: integer = from.bVal; break;
+    case VT_I2: integer = from.iVal; break;
+    case VT_I4: integer = from.lVal; break;
+    case VT_R4:
+      if (to != VT_R8) return false;
+      out.vt = VT_R8;
+      out.dblVal = from.fltVal;
+      return true;
+    default: return false;
+  }
+  real = static_cast<double>(integer);
+  switch (to) {
+    case VT_I2:
+      if (from.vt != VT_UI1) return false;
+      out.iVal = static_cast<SHORT>(integer);
+      break;
+    case VT_I4:
+      if (from.vt == VT_I4) return false;
+      out.lVal = static_cast<LONG>(integer);
+      break;
+    case VT_R8: out.dblVal = real; break;
+    case VT_R4:
+      if (from.vt == VT_I4) return false;  // not every long is a float
+      out.fltVal = static_cast<FLOAT>(real);
+      break;
+    default: return false;
+  }
+  out.vt = to;
+  return true;
+}
 
 void SetDefault(const ParamInfo& p, VARIANT& v, bool& owned) {
   const DefaultValue& d = p.default_value;
@@ -353,7 +400,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
     HRESULT hr = S_OK;
     auto cleanup = [&] {
       for (USHORT k = 0; k < n; ++k) {
-        if (slots[k].owned) VariantClear(&slots[k].value);
+        if (slots[k].owned && NeedsClear(slots[k].value.vt)) VariantClear(&slots[k].value);
       }
     };
     for (USHORT k = 0; k < n && SUCCEEDED(hr); ++k) {
@@ -476,6 +523,8 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
           break;
         }
         slot.owned = true;
+      } else if (WidenScalar(*source, want, v)) {
+        // done without the general coercion
       } else {
         VariantInit(&v);
         if (FAILED(VariantChangeType(&v, source, 0, want))) {
