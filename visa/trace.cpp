@@ -21,23 +21,34 @@ namespace pgx::visa {
 namespace {
 constexpr std::size_t kMaxPending = 16 * 1024 * 1024;  // beyond this, lines are counted and dropped
 constexpr auto kWriterPeriod = std::chrono::milliseconds(50);
+constexpr std::size_t kWakeWriter = 256 * 1024;  // the writer wakes early when this much is waiting
 }  // namespace
 
 struct Trace::State {
-  std::mutex mutex;  // guards pending, dropped, path, fd (and serialises the writes)
+  // Recording a line takes only `lines`; the file is written under `file`, never while holding `lines`,
+  // so a slow disk holds up the writer thread but not the traced calls.
+  std::mutex lines;  // guards pending, dropped
   std::condition_variable wake;
   std::string pending;
   unsigned long long dropped = 0;
+
+  std::mutex file;  // guards path, fd, writer_started, reported; serialises writes in order
   std::string path;
   int fd = -1;
   bool writer_started = false;
   std::set<std::string> reported;  // paths already reported as unusable
 
-  // Takes the pending lines; the caller writes them with write_out.
-  void write_out(int to, const std::string& text) {
+  // Writes out what has been recorded; the caller holds `file`.
+  void write_pending() {
+    std::string text;
+    {
+      std::lock_guard lock(lines);
+      text.swap(pending);
+    }
+    if (fd < 0) return;
     std::size_t done = 0;
     while (done < text.size()) {
-      ssize_t n = ::write(to, text.data() + done, text.size() - done);
+      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return;  // a failing trace file never fails the traced I/O
       done += static_cast<std::size_t>(n);
@@ -65,7 +76,7 @@ void Trace::configure_from_environment() {
   if (wanted.empty() && !enabled()) return;
   {
     State* s = state();
-    std::lock_guard lock(s->mutex);
+    std::lock_guard lock(s->file);
     if (s->path == wanted && (s->fd >= 0 || wanted.empty())) return;
   }
   open(wanted);
@@ -73,8 +84,8 @@ void Trace::configure_from_environment() {
 
 void Trace::open(const std::string& path) {
   State* s = state();
-  flush();
-  std::lock_guard lock(s->mutex);
+  std::lock_guard lock(s->file);
+  s->write_pending();
   if (s->fd >= 0) ::close(s->fd);
   s->fd = -1;
   s->path = path;
@@ -90,13 +101,13 @@ void Trace::open(const std::string& path) {
   if (!s->writer_started) {
     s->writer_started = true;
     std::thread([s] {
-      std::unique_lock lock(s->mutex);
       for (;;) {
-        s->wake.wait_for(lock, kWriterPeriod);
-        if (s->pending.empty() || s->fd < 0) continue;
-        std::string text;
-        text.swap(s->pending);
-        s->write_out(s->fd, text);  // under the lock: keeps lines in order with flush() and open()
+        {
+          std::unique_lock lock(s->lines);
+          s->wake.wait_for(lock, kWriterPeriod, [s] { return s->pending.size() > kWakeWriter; });
+        }
+        std::lock_guard file(s->file);
+        s->write_pending();
       }
     }).detach();
   }
@@ -106,30 +117,31 @@ void Trace::open(const std::string& path) {
 void Trace::record(std::string_view line) {
   State* s = state_.load(std::memory_order_acquire);
   if (!s) return;
-  std::lock_guard lock(s->mutex);
-  if (s->pending.size() + line.size() + 1 > kMaxPending) {
-    ++s->dropped;
-    return;
+  bool wake = false;
+  {
+    std::lock_guard lock(s->lines);
+    if (s->pending.size() + line.size() + 1 > kMaxPending) {
+      ++s->dropped;
+      return;
+    }
+    if (s->dropped) {
+      s->pending += '(';
+      s->pending += std::to_string(s->dropped);
+      s->pending += " trace lines dropped: the trace file fell behind)\n";
+      s->dropped = 0;
+    }
+    s->pending.append(line);
+    s->pending.push_back('\n');
+    wake = s->pending.size() > kWakeWriter;
   }
-  if (s->dropped) {
-    s->pending += '(';
-    s->pending += std::to_string(s->dropped);
-    s->pending += " trace lines dropped: the trace file fell behind)\n";
-    s->dropped = 0;
-  }
-  s->pending.append(line);
-  s->pending.push_back('\n');
-  if (s->pending.size() > 256 * 1024) s->wake.notify_one();
+  if (wake) s->wake.notify_one();
 }
 
 void Trace::flush() {
   State* s = state_.load(std::memory_order_acquire);
   if (!s) return;
-  std::lock_guard lock(s->mutex);
-  if (s->fd < 0 || s->pending.empty()) return;
-  std::string text;
-  text.swap(s->pending);
-  s->write_out(s->fd, text);
+  std::lock_guard lock(s->file);
+  s->write_pending();
 }
 
 void append_hex(std::string& out, unsigned long long value, int digits) {
