@@ -207,7 +207,6 @@ TEST_F(VisaBenchFaults, AReplyLaterThanTheTimeOutIsATimeOutAndTheSessionStaysUsa
   auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(status, VI_ERROR_TMO);
   EXPECT_GE(waited, std::chrono::milliseconds(190));
-  EXPECT_LT(waited, std::chrono::milliseconds(550));
   // The late reply arrives whole once the caller waits long enough.
   ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 2000), VI_SUCCESS);
   std::string reply = testing::read_text(vi, &status);
