@@ -27,13 +27,12 @@ com_error::com_error(HRESULT hr, IErrorInfo* info, bool add_ref) noexcept : hr_(
   // what() is prepared here, so that it cannot fail later; if memory is short it stays empty.
   try {
     std::string description;
-    if (SUCCEEDED(BstrToUtf8(Bstr(Description()).get(), &description)) && !description.empty()) {
-      what_ = std::move(description);
-    } else {
-      what_ = ErrorMessage();
+    if (FAILED(BstrToUtf8(Bstr(Description()).get(), &description)) || description.empty()) {
+      description = ErrorMessage();
     }
+    what_ = std::make_shared<const std::string>(std::move(description));
   } catch (...) {
-    what_.clear();
+    what_.reset();
   }
 }
 
@@ -60,7 +59,7 @@ std::string com_error::ErrorMessage() const {
   return buffer;
 }
 
-const char* com_error::what() const noexcept { return what_.c_str(); }
+const char* com_error::what() const noexcept { return what_ ? what_->c_str() : ""; }
 
 void IssueError(HRESULT hr) {
   IErrorInfo* info = nullptr;

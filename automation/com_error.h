@@ -2,6 +2,7 @@
 #pragma once
 
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "automation/comptr.h"
@@ -32,7 +33,7 @@ class com_error : public std::exception {
  private:
   HRESULT hr_;
   ComPtr<IErrorInfo> info_;
-  std::string what_;
+  std::shared_ptr<const std::string> what_;  // shared, so that copying an exception cannot throw
 };
 
 // Throws com_error for a failed HRESULT, taking the thread's error information with it when the

@@ -51,8 +51,10 @@ VARTYPE StoredType(const SAFEARRAY* psa) {
 SAFEARRAYBOUND& Bound(SAFEARRAY* psa, UINT dim) { return psa->rgsabound[psa->cDims - 1 - dim]; }
 const SAFEARRAYBOUND& Bound(const SAFEARRAY* psa, UINT dim) { return psa->rgsabound[psa->cDims - 1 - dim]; }
 
+// Whether the upper bound (lower bound + count - 1) is a LONG, as SafeArrayGetUBound reports it.
 bool BoundsRepresentable(const SAFEARRAYBOUND& b) {
-  return static_cast<std::int64_t>(b.lLbound) + static_cast<std::int64_t>(b.cElements) - 1 <= INT32_MAX;
+  std::int64_t upper = static_cast<std::int64_t>(b.lLbound) + static_cast<std::int64_t>(b.cElements) - 1;
+  return upper >= INT32_MIN && upper <= INT32_MAX;
 }
 
 // Element count of a set of bounds, or false when the data would be too large.

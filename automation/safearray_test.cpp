@@ -219,6 +219,9 @@ TEST(SafeArrayTest, SizesThatCannotBeRepresentedAreRefused) {
   SAFEARRAYBOUND huge[] = {{0x10000, 0}, {0x10000, 0}};
   EXPECT_EQ(SafeArrayCreate(VT_R8, 2, huge), nullptr);
   EXPECT_EQ(SafeArrayCreateVector(VT_I4, INT32_MAX, 2), nullptr);  // upper bound beyond LONG
+  EXPECT_EQ(SafeArrayCreateVector(VT_I4, INT32_MIN, 0), nullptr);  // upper bound below LONG
+  SafeArray last(VT_I4, INT32_MAX, 1);
+  EXPECT_EQ(last.UpperBound(), INT32_MAX);
   SafeArray empty(VT_I2, 0, 0);
   EXPECT_EQ(empty.Count(), 0u);
   EXPECT_EQ(empty.UpperBound(), -1);
