@@ -33,36 +33,18 @@ ViStatus check_data_channel(const Session& session, int channel) {
   return check_supported(session, 0, kLackPattern);
 }
 
-// The outputs a data channel addresses: 1, 2, 3 (strobe) alone, or for "all" every installed channel and
-// the strobe. When the channel count is unknown the strobe goes before channel 2, so that a missing
-// second channel cannot keep the strobe from its data.
-int data_targets(const Session& session, int channel, int targets[3]) {
-  if (channel != PGXGEN_DATA_ALL) {
-    targets[0] = channel;
-    return 1;
+// "<header><k> <arguments>" for output k = 1, 2, 3 (strobe), or "<header>:ALL <arguments>" for every
+// installed channel and the strobe at once.
+void append_data_command(std::string& command, int channel, const char* node, std::string_view arguments) {
+  command += ":DIG:PATT:";
+  command += node;
+  if (channel == PGXGEN_DATA_ALL) {
+    command += ":ALL";
+  } else {
+    command += static_cast<char>('0' + channel);
   }
-  const InstrumentInfo& info = session.info();
-  if (info.identified && info.front_ends.size() < 2) {
-    targets[0] = 1, targets[1] = 3;
-    return 2;
-  }
-  targets[0] = 1, targets[1] = 3, targets[2] = 2;
-  return 3;
-}
-
-// "<header><k> <arguments>" for every output k the data channel addresses, joined into one message.
-void append_for_targets(std::string& command, const Session& session, int channel, const char* node,
-                        std::string_view arguments) {
-  int targets[3];
-  const int count = data_targets(session, channel, targets);
-  for (int i = 0; i < count; ++i) {
-    if (i > 0) command += ';';
-    command += ":DIG:PATT:";
-    command += node;
-    command += static_cast<char>('0' + targets[i]);
-    command += ' ';
-    command += arguments;
-  }
+  command += ' ';
+  command += arguments;
 }
 
 // Pattern positions as the instrument takes them: one byte 0 or 1 per position. Callers may give 0/1 or
@@ -91,7 +73,7 @@ ViStatus send_positions(Session& s, int channel, const std::string& positions) {
   }
   std::string block;
   append_block(block, positions.data(), positions.size());
-  append_for_targets(s.command(), s, channel, "DATA", block);
+  append_data_command(s.command(), channel, "DATA", block);
   return s.send();
 }
 
@@ -230,7 +212,7 @@ ViStatus pgxgen_patternDataPRBS(ViSession vi, ViInt16 dataChannel, ViInt16 expon
     append_int(arguments, exponent);
     arguments += ',';
     append_int(arguments, length);
-    append_for_targets(s.command(), s, dataChannel, "PRBS", arguments);
+    append_data_command(s.command(), dataChannel, "PRBS", arguments);
     return s.send();
   });
 }
@@ -247,7 +229,7 @@ ViStatus pgxgen_patternDataPreset(ViSession vi, ViInt16 dataChannel, ViInt32 div
     append_int(arguments, divider);
     arguments += ',';
     append_int(arguments, length);
-    append_for_targets(s.command(), s, dataChannel, "PRES", arguments);
+    append_data_command(s.command(), dataChannel, "PRES", arguments);
     return s.send();
   });
 }

@@ -215,7 +215,7 @@ ViStatus pgxgen_timeCalibration(ViSession vi) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     ViStatus status = check_supported(s, kNoChannel, kLackAutoCalibrate);
     if (status < VI_SUCCESS) return status;
-    s.command() = ":CAL?";
+    s.command() = "*CAL?";
     long long result = 0;
     status = query_integer(s, -32768, 32767, result);
     if (status < VI_SUCCESS) return status;

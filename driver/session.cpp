@@ -110,14 +110,11 @@ ViStatus Session::send() {
     buffer_in_transaction();
     return VI_SUCCESS;
   }
-  const std::string_view text = command_;
   if (!error_query_) {
-    message_.assign(text);
     message_ += '\n';
     return write(message_);
   }
-  // The status query is a message of its own: it is answered even when the command itself fails.
-  message_.assign(text);
+  // The status query is a message of its own: it is answered even when a command error ends the first.
   message_ += "\n*STB?\n";
   ViStatus status = write(message_);
   if (status < VI_SUCCESS) return status;
@@ -133,9 +130,7 @@ ViStatus Session::send() {
 }
 
 ViStatus Session::query(std::string_view& answer) {
-  message_.clear();
-  take_transaction_into(message_);
-  message_ += command_;
+  prepend_transaction();
   if (error_query_) message_ += ";*STB?";
   message_ += '\n';
   ViStatus status = write(message_);
@@ -204,9 +199,9 @@ ViStatus Session::next_error(ErrorEntry& entry) {
     pending_errors_.pop_front();
     return VI_SUCCESS;
   }
-  message_.clear();
-  take_transaction_into(message_);
-  message_ += ":SYST:ERR?\n";
+  message_ = ":SYST:ERR?";
+  prepend_transaction();
+  message_ += '\n';
   ViStatus status = write(message_);
   if (status < VI_SUCCESS) return status;
   std::string_view response;
@@ -224,7 +219,7 @@ ViStatus Session::next_error(ErrorEntry& entry) {
 // ---- Transactions ---------------------------------------------------------------------------------
 
 void Session::buffer_in_transaction() {
-  const std::string_view text = command_;
+  const std::string_view text = message_;
   if (text.empty()) return;
   if (!transaction_.empty()) {
     // Each unit starts again from the root of the command tree, as it would in a message of its own;
@@ -235,10 +230,11 @@ void Session::buffer_in_transaction() {
   transaction_ += text;
 }
 
-void Session::take_transaction_into(std::string& message) {
+void Session::prepend_transaction() {
   if (transaction_.empty()) return;
-  message += transaction_;
-  message += '\n';
+  transaction_ += '\n';
+  transaction_ += message_;
+  message_.swap(transaction_);
   transaction_.clear();
 }
 

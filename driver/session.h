@@ -46,10 +46,11 @@ class Session {
   InstrumentInfo& info() { return info_; }
   const InstrumentInfo& info() const { return info_; }
 
-  // The buffer to build the next command or query in (emptied by this call).
+  // The buffer to build the next command or query in (emptied by this call). The message is written
+  // from this buffer, so a call costs no copy of it.
   std::string& command() {
-    command_.clear();
-    return command_;
+    message_.clear();
+    return message_;
   }
 
   // Sends command() as setting: kept in the transaction while one is active, otherwise written,
@@ -96,10 +97,10 @@ class Session {
   ViStatus check_status_byte(int status_byte);
   ViStatus collect_errors();
   void keep_error(ErrorEntry entry);
-  // Appends command_ to the transaction buffer as a further unit of one program message.
+  // Appends the command in message_ to the transaction buffer as a further unit of one program message.
   void buffer_in_transaction();
-  // Prepends the buffered settings of a transaction to message (as a message of their own).
-  void take_transaction_into(std::string& message);
+  // Puts the buffered settings of a transaction before the command in message_, as a message of their own.
+  void prepend_transaction();
 
   std::mutex mutex_;
   ViSession resource_manager_;
@@ -113,7 +114,6 @@ class Session {
   bool transaction_active_ = false;
   std::string transaction_;
 
-  std::string command_;
   std::string message_;
   std::vector<char> input_;
 };
