@@ -19,10 +19,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "visa/trace.h"
 #include "visa/visa.h"
@@ -39,14 +41,31 @@ double cpu_seconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Results kept for the comparison printed at the end: name -> {rate per second, CPU microseconds per query}.
+// Results kept for the comparison printed at the end: name -> {rate per second, CPU microseconds per query}
+// of every repetition; the summary compares medians.
 struct Result {
   double rate = 0;
   double cpu_us = 0;
 };
-std::map<std::string, Result>& results() {
-  static std::map<std::string, Result> r;
+std::map<std::string, std::vector<Result>>& runs() {
+  static std::map<std::string, std::vector<Result>> r;
   return r;
+}
+void record(const std::string& name, Result result) { runs()[name].push_back(result); }
+
+std::map<std::string, Result> medians() {
+  std::map<std::string, Result> out;
+  for (auto& [name, list] : runs()) {
+    std::vector<double> rates, cpus;
+    for (const auto& r : list) {
+      rates.push_back(r.rate);
+      cpus.push_back(r.cpu_us);
+    }
+    std::sort(rates.begin(), rates.end());
+    std::sort(cpus.begin(), cpus.end());
+    out[name] = {rates[rates.size() / 2], cpus[cpus.size() / 2]};
+  }
+  return out;
 }
 
 // Times a query loop: sets the rate and CPU-per-query counters and records them.
@@ -64,7 +83,7 @@ void run_queries(benchmark::State& state, const std::string& name, Query&& query
   double cpu_us = (cpu_seconds() - cpu_start) / static_cast<double>(state.iterations()) * 1e6;
   state.SetItemsProcessed(state.iterations());
   state.counters["cpu_us_per_query"] = cpu_us;
-  results()[name] = {static_cast<double>(state.iterations()) / seconds, cpu_us};
+  record(name, {static_cast<double>(state.iterations()) / seconds, cpu_us});
 }
 
 // ---- In process ------------------------------------------------------------------------------------
@@ -291,24 +310,24 @@ void BM_IdnLoopbackPyVisaPy(benchmark::State& state) {
     state.SetIterationTime(seconds / queries);
     state.counters["queries_per_second"] = rate;
     state.counters["cpu_us_per_query"] = cpu_us;
-    results()["loopback, PyVISA-py"] = {rate, cpu_us};
+    record("loopback, PyVISA-py", {rate, cpu_us});
   }
   unlink(path);
 }
 BENCHMARK(BM_IdnLoopbackPyVisaPy)->Iterations(1)->UseManualTime();
 
 void print_comparison() {
-  auto& r = results();
+  auto r = medians();
   auto have = [&](const char* name) { return r.count(name) && r[name].rate > 0; };
-  std::printf("\nSummary (targets in brackets)\n");
+  std::printf("\nSummary, medians of the repetitions (targets in brackets)\n");
   if (have("in process"))
     std::printf("  in-process *IDN? round trips: %.0f/s [>= 500000/s]\n", r["in process"].rate);
   if (have("get attribute") && have("get attribute, traced"))
-    std::printf("  trace cost per call: %.2f us [< 2 us]\n",
+    std::printf("  trace cost per call (viGetAttribute, CPU incl. the writer thread): %.2f us [< 2 us]\n",
                 r["get attribute, traced"].cpu_us - r["get attribute"].cpu_us);
   if (have("in process") && have("in process, traced"))
-    std::printf("  trace cost per call in a query (2 calls): %.2f us [< 2 us]\n",
-                (1e6 / r["in process, traced"].rate - 1e6 / r["in process"].rate) / 2);
+    std::printf("  trace cost per call in a query (2 calls, CPU incl. the writer thread): %.2f us [< 2 us]\n",
+                (r["in process, traced"].cpu_us - r["in process"].cpu_us) / 2);
   if (have("loopback, VISA") && have("loopback, bare socket"))
     std::printf("  loopback VISA %.0f/s vs bare socket %.0f/s: %.1f %% [>= 90 %%]\n", r["loopback, VISA"].rate,
                 r["loopback, bare socket"].rate, 100 * r["loopback, VISA"].rate / r["loopback, bare socket"].rate);
