@@ -67,6 +67,10 @@ std::unique_ptr<SocketConnection> SocketConnection::connect(const std::string& h
       do {
         ready = ::poll(&p, 1, deadline.infinite() ? -1 : static_cast<int>(deadline.remaining().count()));
       } while (ready < 0 && errno == EINTR);
+      if (ready < 0) {
+        ::close(fd);
+        continue;
+      }
       if (ready == 0) {
         ::close(fd);
         status = VI_ERROR_TMO;
