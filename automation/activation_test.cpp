@@ -95,6 +95,7 @@ TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
   ASSERT_FALSE(module.empty());
   CLSID clsid;
   ASSERT_EQ(CLSIDFromProgID(u"TestSrv.Widget", &clsid), S_OK);
+  ComPtr<ITypeInfo> info;  // outlives the objects: it keeps the module of its tables loaded
   {
     ComPtr<IDispatch> object;
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
@@ -162,7 +163,15 @@ TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
     // While objects live the module stays.
     CoFreeUnusedLibraries();
     EXPECT_TRUE(IsServerModuleLoaded(module));
+    ASSERT_EQ(object->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf()), S_OK);
   }
+  CoFreeUnusedLibraries();
+  EXPECT_TRUE(IsServerModuleLoaded(module));
+  BSTR name = nullptr;
+  ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(BstrView(name), u"IWidget");
+  SysFreeString(name);
+  info.Reset();
   CoFreeUnusedLibraries();
   EXPECT_FALSE(IsServerModuleLoaded(module));
   EXPECT_EQ(::dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);

@@ -61,8 +61,11 @@ class DispatchTable {
   std::uint32_t mask_ = 0;
 };
 
-// Creates an ITypeInfo over one type of a library (GetTypeInfo, GetRefTypeInfo).
-HRESULT CreateTypeInfo(const LibraryInfo& library, const TypeInfoEntry& type, ITypeInfo** out) noexcept;
+// Creates an ITypeInfo over one type of a library (GetTypeInfo, GetRefTypeInfo). The tables live in the
+// module that implements the type: `owner` (an object of that module, or NULL for tables that are not in
+// an unloadable module) is held by the type information, so the module cannot be unloaded under it.
+HRESULT CreateTypeInfo(const LibraryInfo& library, const TypeInfoEntry& type, IUnknown* owner,
+                       ITypeInfo** out) noexcept;
 
 // IDispatch implemented from the tables of `Interface` (a dual interface of a generated library).
 template <class Interface>
@@ -77,7 +80,8 @@ class IDispatchImpl : public Interface {
     if (!info) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    return CreateTypeInfo(interface_type_info<Interface>::library(), interface_type_info<Interface>::type(), info);
+    return CreateTypeInfo(interface_type_info<Interface>::library(), interface_type_info<Interface>::type(),
+                          static_cast<Interface*>(this), info);
   }
   STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;

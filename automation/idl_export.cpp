@@ -112,7 +112,7 @@ std::string ExportIdl(const LibraryInfo& lib) {
     out << '\n';
     switch (t.kind) {
       case TKIND_ENUM:
-        out << "  typedef " << Attributes(attrs) << "enum " << t.name << " {\n";
+        out << "  typedef " << Attributes(attrs) << "enum " << (t.tag ? t.tag : t.name) << " {\n";
         for (USHORT v = 0; v < t.value_count; ++v) {
           const EnumValueInfo& e = t.values[v];
           out << "    ";
@@ -122,7 +122,7 @@ std::string ExportIdl(const LibraryInfo& lib) {
         out << "  } " << t.name << ";\n";
         break;
       case TKIND_RECORD:
-        out << "  typedef " << Attributes(attrs) << "struct " << t.name << " {\n";
+        out << "  typedef " << Attributes(attrs) << "struct " << (t.tag ? t.tag : t.name) << " {\n";
         for (USHORT f = 0; f < t.field_count; ++f) {
           const FieldInfo& field = t.fields[f];
           out << "    " << field.type.idl << ' ' << field.name;

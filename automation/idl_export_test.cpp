@@ -74,6 +74,8 @@ TEST_F(IdlTest, ExportReadsLikeTheSource) {
       "[helpstring(\"first value\")] TestColorStart = 0,",
       "TestColorNone = -1,",
       "double Values[2];",
+      "struct _TestAttributes {",
+      "} TestAttributes;",
       "[object, uuid(6A3C1F20-5B7D-4E2A-9C11-2F0B7D1E4A10), dual, oleautomation, nonextensible, "
       "helpstring(\"The test widget\")]",
       "[id(0x60020002), propget, helpstring(\"Level of one output\")] HRESULT Level([in] TestColor Output, "

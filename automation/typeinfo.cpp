@@ -44,7 +44,8 @@ struct VarDescHolder {
 
 class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
  public:
-  TypeInfo(const LibraryInfo& library, const TypeInfoEntry& type) : library_(library), type_(type) {}
+  TypeInfo(const LibraryInfo& library, const TypeInfoEntry& type, IUnknown* owner)
+      : library_(library), type_(type), owner_(owner) {}
 
   STDMETHODIMP GetTypeAttr(TYPEATTR** out) override {
     if (!out) return E_INVALIDARG;
@@ -241,7 +242,7 @@ class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
     if (!out) return E_INVALIDARG;
     *out = nullptr;
     if (ref >= library_.type_count) return TYPE_E_ELEMENTNOTFOUND;
-    return CreateTypeInfo(library_, library_.types[ref], out);
+    return CreateTypeInfo(library_, library_.types[ref], owner_.Get(), out);
   }
 
   STDMETHODIMP AddressOfMember(MEMBERID, INVOKEKIND, PVOID* out) override {
@@ -374,17 +375,19 @@ class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
 
   const LibraryInfo& library_;
   const TypeInfoEntry& type_;
+  ComPtr<IUnknown> owner_;  // keeps the module of the tables loaded
   std::once_flag table_once_;
   std::unique_ptr<DispatchTable> table_;
 };
 
 }  // namespace
 
-HRESULT CreateTypeInfo(const LibraryInfo& library, const TypeInfoEntry& type, ITypeInfo** out) noexcept {
+HRESULT CreateTypeInfo(const LibraryInfo& library, const TypeInfoEntry& type, IUnknown* owner,
+                       ITypeInfo** out) noexcept {
   if (!out) return E_POINTER;
   *out = nullptr;
   try {
-    ComPtr<TypeInfo> info = TypeInfo::Make(library, type);
+    ComPtr<TypeInfo> info = TypeInfo::Make(library, type, owner);
     *out = info.Get();
     info.Detach();
     return S_OK;

@@ -110,6 +110,7 @@ struct TypeInfoEntry {
   USHORT impl_count;
   ULONG size;
   USHORT alignment;
+  const char* tag = nullptr;  // enumerations and records: the C tag when it differs from the name
 };
 
 struct LibraryInfo {

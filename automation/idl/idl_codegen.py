@@ -162,22 +162,28 @@ class Generator:
     def emit_enum(self, e: Enum, w):
         if e.helpstring:
             w(f"// {e.helpstring}")
-        w(f"enum {e.name} : LONG {{")
+        tag = e.tag if e.tag and e.tag != e.name else None
+        w(f"enum {tag or e.name} : LONG {{")
         for v in e.values:
             comment = f"  // {v.helpstring}" if v.helpstring else ""
             w(f"  {v.name} = {v.value},{comment}")
         w("};")
+        if tag:
+            w(f"using {e.name} = {tag};")
         w("")
 
     def emit_record(self, r: Record, w):
         offsets, size, _ = record_layout(self.lib, r)
         if r.helpstring:
             w(f"// {r.helpstring}")
-        w(f"struct {r.name} {{")
+        tag = r.tag if r.tag and r.tag != r.name else None
+        w(f"struct {tag or r.name} {{")
         for f in r.fields:
             cpp = self.field_cpp(f)
             w(f"  {cpp} {f.name}{f'[{f.count}]' if f.count else ''};")
         w("};")
+        if tag:
+            w(f"using {r.name} = {tag};")
         w(f"static_assert(sizeof({r.name}) == {size}, \"layout of {r.name}\");")
         for f, off in zip(r.fields, offsets):
             w(f"static_assert(offsetof({r.name}, {f.name}) == {off}, \"offset of {r.name}::{f.name}\");")
@@ -507,9 +513,11 @@ class Generator:
     def entry(self, t, kind, funcs="nullptr", n_funcs=0, vars="nullptr", n_vars=0, enums="nullptr", n_enums=0,
               fields="nullptr", n_fields=0, impls="nullptr", n_impls=0, base=None, size=0, align=0, own_funcs=0):
         guid = guid_init(t.uuid) if t.uuid else "{}"
+        tag = getattr(t, "tag", None)
+        tag_text = f", {cstr(tag)}" if tag and tag != t.name else ""
         return (f"    {{{kind}, {cstr(t.name)}, {guid}, {'true' if t.uuid else 'false'}, {type_flags(t, self.lib)}, "
                 f"{cstr(t.helpstring)}, {cstr(base)}, {funcs}, {n_funcs}, {own_funcs}, {vars}, {n_vars}, "
-                f"{enums}, {n_enums}, {fields}, {n_fields}, {impls}, {n_impls}, {size}, {align}}},")
+                f"{enums}, {n_enums}, {fields}, {n_fields}, {impls}, {n_impls}, {size}, {align}{tag_text}}},")
 
     def emit_params(self, itf, m: Method, w):
         if not m.params:
