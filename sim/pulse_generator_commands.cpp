@@ -310,10 +310,10 @@ void PulseGenerator::build(CommandTree& t) {
           if (!g.channel_of(c, 0, ch) || !g.need(c, ch, kLackTransTime | kLackLeTeCouple) || !c.expect(1, 1))
             return;
           Channel& k = g.chan(ch);
-          int once = 0;
+          // ONCE copies the leading edge now and leaves the coupling off, as AUTO ONCE does everywhere.
           if (c.param(0).kind == Param::Kind::kToken && matches_mnemonic(c.param(0).text, "ONCE")) {
-            (void)once;
             k.trailing_held = k.leading_held;
+            k.trailing_coupled = false;
             return;
           }
           bool on = false;
