@@ -9,6 +9,7 @@
 
 #include "automation/activation.h"
 #include "automation/client.h"
+#include "automation/errorinfo.h"
 #include "automation/testing/testsrv_idl.h"
 
 namespace pgx::auto_ {
@@ -388,6 +389,86 @@ TEST_F(DispatcherTest, TypeInfoListsMembersParametersAndHelp) {
   EXPECT_TRUE(saw_level);
   FUNCDESC* none = nullptr;
   EXPECT_EQ(info->GetFuncDesc(funcs, &none), TYPE_E_ELEMENTNOTFOUND);
+}
+
+TEST_F(DispatcherTest, MalformedCallsAreRefused) {
+  const IID other = IID_IDispatch;
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(widget_->Invoke(0x60020001, other, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+            DISP_E_UNKNOWNINTERFACE);
+  LPOLESTR names[] = {const_cast<LPOLESTR>(u"Count")};
+  DISPID id = 0;
+  EXPECT_EQ(widget_->GetIDsOfNames(other, names, 1, 0, &id), DISP_E_UNKNOWNINTERFACE);
+
+  VARIANT arg;
+  arg.vt = VT_I4;
+  arg.lVal = 1;
+  DISPID named = 0;
+  DISPPARAMS more_named{&arg, &named, 1, 2};
+  EXPECT_EQ(widget_->Invoke(0x60020003, IID_NULL, 0, DISPATCH_METHOD, &more_named, &result, nullptr, nullptr),
+            E_INVALIDARG);
+  DISPPARAMS no_array{nullptr, nullptr, 1, 0};
+  EXPECT_EQ(widget_->Invoke(0x60020003, IID_NULL, 0, DISPATCH_METHOD, &no_array, &result, nullptr, nullptr),
+            E_INVALIDARG);
+  EXPECT_EQ(widget_->Invoke(0x60020001, IID_NULL, 0, 0, &none, &result, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
+  // No DISPPARAMS at all is a call without arguments; no result variant means the result is dropped.
+  EXPECT_EQ(widget_->Invoke(0x60020001, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, &result, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(widget_->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, nullptr, nullptr, nullptr),
+            S_OK);
+  // A failure without EXCEPINFO leaves the error information for the caller to take.
+  arg.lVal = 7;  // no such output
+  DISPPARAMS bad_index{&arg, nullptr, 1, 0};
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(widget_->Invoke(0x60020002, IID_NULL, 0, DISPATCH_PROPERTYGET, &bad_index, &result, nullptr, nullptr),
+            DISP_E_EXCEPTION);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  EXPECT_EQ(BstrView(description), u"No such output");
+  SysFreeString(description);
+  info->Release();
+}
+
+TEST_F(DispatcherTest, ReferencesToVariantsAreFollowed) {
+  Variant inner(SHORT{12});
+  Variant outer;
+  client::RefVARIANT(outer, &inner);
+  Call call;
+  Invoke(call, widget_.Get(), 0x6002000f, DISPATCH_METHOD, {outer, Variant(2.0), Variant(u"abc")});
+  ASSERT_EQ(call.hr, S_OK);
+  EXPECT_EQ(call.result.dblVal, 27.0);
+
+  Variant dangling;
+  dangling.vt = VT_BYREF | VT_VARIANT;
+  dangling.pvarVal = nullptr;
+  Call bad;
+  Invoke(bad, widget_.Get(), 0x6002000f, DISPATCH_METHOD, {dangling, Variant(2.0), Variant(u"abc")});
+  EXPECT_EQ(bad.hr, DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(bad.arg_err, 2u);
+
+  // A put by reference (Set) falls back on the plain put of a value property.
+  Call putref;
+  Invoke(putref, widget_.Get(), 0x60020001, DISPATCH_PROPERTYPUTREF, {}, {{DISPID_PROPERTYPUT, Variant(LONG{8})}});
+  EXPECT_EQ(putref.hr, S_OK);
+}
+
+TEST(ClientTest, ResultsAreCoercedToTheWrappersType) {
+  Variant text(u"12");
+  EXPECT_EQ(client::TakeI4(text), 12);
+  EXPECT_EQ(text.vt, VT_EMPTY);
+  Variant number(LONG{34});
+  EXPECT_EQ(client::TakeBSTR(number).View(), u"34");
+  Variant empty;
+  EXPECT_FALSE(client::TakeDISPATCH(empty));
+  Variant word(u"word");
+  EXPECT_THROW(client::TakeR8(word), com_error);
+  Variant not_array(LONG{1});
+  EXPECT_THROW(client::TakeArray(not_array, VT_ARRAY | VT_UI1), com_error);
+  EXPECT_THROW(DispatchPtr().GetIDOfName(u"x"), com_error);
 }
 
 }  // namespace
