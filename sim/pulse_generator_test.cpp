@@ -329,6 +329,7 @@ TEST(PulseGeneratorTest, Transitions) {
   EXPECT_EQ(s.ask(":PULS:TRAN1:TRA?;:PULS:TRAN1:TRA:AUTO?"), "1E-08;0");
   s.send(":PULS:TRAN1:TRA:AUTO ON;:PULS:TRAN1:TRA:AUTO ONCE;:PULS:TRAN1 4NS");  // ONCE ends the coupling
   EXPECT_EQ(s.ask(":PULS:TRAN1:TRA?;:PULS:TRAN1:TRA:AUTO?"), "1E-08;0");
+  s.send(":PULS:TRAN1 10NS");
   // Ratio hold: the edges follow the width.
   s.send(":PULS:TRAN1:HOLD WRAT;:PULS:WIDT1 200NS;:PULS:TRAN1:UNIT PCT");
   EXPECT_EQ(s.ask(":PULS:TRAN1?;:PULS:TRAN1:UNIT?"), "10;PCT");
