@@ -12,7 +12,9 @@ namespace {
 constexpr UINT kMaxByteLength = 0x7FFFFFF0u;
 constexpr std::size_t kPrefixBytes = sizeof(DWORD);
 
-DWORD* Prefix(BSTR bstr) { return reinterpret_cast<DWORD*>(reinterpret_cast<char*>(bstr) - kPrefixBytes); }
+DWORD* Prefix(BSTR bstr) {
+  return reinterpret_cast<DWORD*>(reinterpret_cast<char*>(bstr) - kPrefixBytes);
+}
 
 // Allocates a string of `byte_length` bytes plus a NUL character; copies `bytes` when given, otherwise the
 // contents are zero. NULL when the length is too large or memory is short.
@@ -32,7 +34,9 @@ BSTR AllocateBytes(const void* bytes, UINT byte_length) {
   return reinterpret_cast<BSTR>(data);
 }
 
-std::size_t TextLength(const OLECHAR* text) { return std::char_traits<char16_t>::length(text); }
+std::size_t TextLength(const OLECHAR* text) {
+  return std::char_traits<char16_t>::length(text);
+}
 
 }  // namespace
 
@@ -48,7 +52,9 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
   return AllocateBytes(text, length * static_cast<UINT>(sizeof(OLECHAR)));
 }
 
-BSTR SysAllocStringByteLen(LPCSTR bytes, UINT length) { return AllocateBytes(bytes, length); }
+BSTR SysAllocStringByteLen(LPCSTR bytes, UINT length) {
+  return AllocateBytes(bytes, length);
+}
 
 INT SysReAllocString(BSTR* bstr, const OLECHAR* text) {
   if (!bstr) return FALSE;
@@ -83,7 +89,9 @@ UINT SysStringByteLen(BSTR bstr) {
   return count;
 }
 
-UINT SysStringLen(BSTR bstr) { return SysStringByteLen(bstr) / sizeof(OLECHAR); }
+UINT SysStringLen(BSTR bstr) {
+  return SysStringByteLen(bstr) / sizeof(OLECHAR);
+}
 
 namespace pgx::auto_ {
 
@@ -228,7 +236,9 @@ Bstr Bstr::FromUtf8(std::string_view text) {
   return Attach(result);
 }
 
-BSTR Bstr::Copy() const { return bstr_ ? CopyOrThrow(View()) : nullptr; }
+BSTR Bstr::Copy() const {
+  return bstr_ ? CopyOrThrow(View()) : nullptr;
+}
 
 BSTR* Bstr::Out() noexcept {
   Reset();

@@ -47,7 +47,9 @@ HRESULT BstrFromUtf8(std::string_view text, BSTR* out);
 HRESULT BstrToUtf8(BSTR text, std::string* out);
 
 // The characters of a BSTR as a view (empty for NULL).
-inline std::u16string_view BstrView(BSTR bstr) { return {bstr ? bstr : u"", SysStringLen(bstr)}; }
+inline std::u16string_view BstrView(BSTR bstr) {
+  return {bstr ? bstr : u"", SysStringLen(bstr)};
+}
 
 // An owned BSTR. Copying copies the string; a NULL Bstr is the empty string. Allocation failures throw
 // std::bad_alloc; text that is not valid UTF-8 throws com_error(kConversionFailed).

@@ -140,10 +140,10 @@ TEST(BstrTest, Utf8ConversionIsStrict) {
 
 TEST(BstrTest, UnpairedSurrogatesAreConversionFailures) {
   const std::u16string bad[] = {
-      std::u16string(1, u'\xD800'),                 // lone high surrogate at the end
-      std::u16string(1, u'\xDC00'),                 // lone low surrogate
-      std::u16string{u'\xD800', u'a'},              // high surrogate followed by a normal character
-      std::u16string{u'\xDC00', u'\xD800'},         // reversed pair
+      std::u16string(1, u'\xD800'),          // lone high surrogate at the end
+      std::u16string(1, u'\xDC00'),          // lone low surrogate
+      std::u16string{u'\xD800', u'a'},       // high surrogate followed by a normal character
+      std::u16string{u'\xDC00', u'\xD800'},  // reversed pair
   };
   for (const auto& text : bad) {
     std::string out = "untouched";

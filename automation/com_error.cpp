@@ -42,9 +42,13 @@ IErrorInfo* com_error::ErrorInfo() const noexcept {
   return out;
 }
 
-std::u16string com_error::Description() const { return ReadPart(info_.Get(), &IErrorInfo::GetDescription); }
+std::u16string com_error::Description() const {
+  return ReadPart(info_.Get(), &IErrorInfo::GetDescription);
+}
 
-std::u16string com_error::Source() const { return ReadPart(info_.Get(), &IErrorInfo::GetSource); }
+std::u16string com_error::Source() const {
+  return ReadPart(info_.Get(), &IErrorInfo::GetSource);
+}
 
 GUID com_error::Guid() const noexcept {
   GUID guid = GUID_NULL;
@@ -59,7 +63,9 @@ std::string com_error::ErrorMessage() const {
   return buffer;
 }
 
-const char* com_error::what() const noexcept { return what_ ? what_->c_str() : ""; }
+const char* com_error::what() const noexcept {
+  return what_ ? what_->c_str() : "";
+}
 
 void IssueError(HRESULT hr) {
   IErrorInfo* info = nullptr;
@@ -87,7 +93,7 @@ void IssueDispatchError(HRESULT hr, EXCEPINFO& excep) {
   Bstr source = Bstr::Attach(std::exchange(excep.bstrSource, nullptr));
   Bstr description = Bstr::Attach(std::exchange(excep.bstrDescription, nullptr));
   Bstr help_file = Bstr::Attach(std::exchange(excep.bstrHelpFile, nullptr));
-  HRESULT error = excep.scode != 0 ? excep.scode
+  HRESULT error = excep.scode != 0   ? excep.scode
                   : excep.wCode != 0 ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, excep.wCode)
                                      : DISP_E_EXCEPTION;
   RaiseError(error, GUID_NULL, source.View(), description.View(), help_file.View(), excep.dwHelpContext);

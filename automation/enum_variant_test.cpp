@@ -10,8 +10,7 @@ namespace {
 
 ComPtr<IEnumVARIANT> MakeEnum(std::vector<Variant>& items) {
   ComPtr<IEnumVARIANT> e;
-  EXPECT_EQ(CreateEnumVariant(std::span<const Variant>(items), e.ReleaseAndGetAddressOf()),
-            S_OK);
+  EXPECT_EQ(CreateEnumVariant(std::span<const Variant>(items), e.ReleaseAndGetAddressOf()), S_OK);
   return e;
 }
 

@@ -50,15 +50,29 @@ int StringFromGUID2(REFGUID guid, LPOLESTR text, int cchMax) {
   return kGuidTextLength + 1;
 }
 
-HRESULT CLSIDFromString(LPCOLESTR text, LPCLSID clsid) { return ParseInto(text, clsid, CO_E_CLASSSTRING); }
-HRESULT IIDFromString(LPCOLESTR text, LPIID iid) { return ParseInto(text, iid, E_INVALIDARG); }
+HRESULT CLSIDFromString(LPCOLESTR text, LPCLSID clsid) {
+  return ParseInto(text, clsid, CO_E_CLASSSTRING);
+}
+HRESULT IIDFromString(LPCOLESTR text, LPIID iid) {
+  return ParseInto(text, iid, E_INVALIDARG);
+}
 
-void* CoTaskMemAlloc(std::size_t cb) { return std::malloc(cb ? cb : 1); }
-void* CoTaskMemRealloc(void* pv, std::size_t cb) { return std::realloc(pv, cb ? cb : 1); }
-void CoTaskMemFree(void* pv) { std::free(pv); }
+void* CoTaskMemAlloc(std::size_t cb) {
+  return std::malloc(cb ? cb : 1);
+}
+void* CoTaskMemRealloc(void* pv, std::size_t cb) {
+  return std::realloc(pv, cb ? cb : 1);
+}
+void CoTaskMemFree(void* pv) {
+  std::free(pv);
+}
 
-HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text) { return StringInTaskMemory(clsid, text); }
-HRESULT StringFromIID(REFIID iid, LPOLESTR* text) { return StringInTaskMemory(iid, text); }
+HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text) {
+  return StringInTaskMemory(clsid, text);
+}
+HRESULT StringFromIID(REFIID iid, LPOLESTR* text) {
+  return StringInTaskMemory(iid, text);
+}
 
 namespace pgx::auto_ {
 

@@ -32,7 +32,9 @@ constexpr bool operator==(REFGUID a, REFGUID b) {
   }
   return true;
 }
-constexpr bool operator!=(REFGUID a, REFGUID b) { return !(a == b); }
+constexpr bool operator!=(REFGUID a, REFGUID b) {
+  return !(a == b);
+}
 // A total order (field by field), so GUIDs can key ordered containers.
 constexpr bool operator<(REFGUID a, REFGUID b) {
   if (a.Data1 != b.Data1) return a.Data1 < b.Data1;
@@ -44,9 +46,15 @@ constexpr bool operator<(REFGUID a, REFGUID b) {
   return false;
 }
 
-constexpr bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
-constexpr bool IsEqualIID(REFIID a, REFIID b) { return a == b; }
-constexpr bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return a == b; }
+constexpr bool IsEqualGUID(REFGUID a, REFGUID b) {
+  return a == b;
+}
+constexpr bool IsEqualIID(REFIID a, REFIID b) {
+  return a == b;
+}
+constexpr bool IsEqualCLSID(REFCLSID a, REFCLSID b) {
+  return a == b;
+}
 
 inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 inline constexpr IID IID_NULL = GUID_NULL;

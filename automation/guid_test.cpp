@@ -39,13 +39,13 @@ TEST(GuidTest, TextFormRoundTrips) {
 TEST(GuidTest, BadTextIsRefusedAndLeavesTheOutputAlone) {
   const char16_t* bad[] = {
       u"",
-      u"12345678-9ABC-DEF0-0123-456789ABCDEF",      // no braces
-      u"{12345678-9ABC-DEF0-0123-456789ABCDE}",     // one digit short
-      u"{12345678-9ABC-DEF0-0123-456789ABCDEF0}",   // one digit too many
-      u"{12345678-9ABC-DEF0-0123-456789ABCDEG}",    // not hex
-      u"{12345678+9ABC-DEF0-0123-456789ABCDEF}",    // wrong separator
-      u"{12345678-9ABC-DEF00123-456789ABCDEF-}",    // separator misplaced
-      u"{12345678-9ABC-DEF0-0123-456789ABCDEF} ",   // trailing blank
+      u"12345678-9ABC-DEF0-0123-456789ABCDEF",     // no braces
+      u"{12345678-9ABC-DEF0-0123-456789ABCDE}",    // one digit short
+      u"{12345678-9ABC-DEF0-0123-456789ABCDEF0}",  // one digit too many
+      u"{12345678-9ABC-DEF0-0123-456789ABCDEG}",   // not hex
+      u"{12345678+9ABC-DEF0-0123-456789ABCDEF}",   // wrong separator
+      u"{12345678-9ABC-DEF00123-456789ABCDEF-}",   // separator misplaced
+      u"{12345678-9ABC-DEF0-0123-456789ABCDEF} ",  // trailing blank
       u"Pgxsrv.PgxGen",
   };
   for (const char16_t* text : bad) {

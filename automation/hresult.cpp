@@ -55,7 +55,8 @@ constexpr MessageEntry kMessages[] = {
     {HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), "The system cannot find the path specified."},
     {E_ACCESSDENIED, "Access is denied."},
     {E_HANDLE, "The handle is invalid."},
-    {HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY), "Not enough memory resources are available to process this command."},
+    {HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY),
+     "Not enough memory resources are available to process this command."},
     {HRESULT_FROM_WIN32(ERROR_INVALID_DATA), "The data is invalid."},
     {E_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
     {HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), "The request is not supported."},
@@ -89,8 +90,9 @@ static_assert(SortedByCode(), "kMessages must stay sorted by code for the binary
 }  // namespace
 
 const char* SystemMessageText(HRESULT hr) noexcept {
-  auto it = std::lower_bound(std::begin(kMessages), std::end(kMessages), static_cast<ULONG>(hr),
-                             [](const MessageEntry& e, ULONG code) { return static_cast<ULONG>(e.hr) < code; });
+  auto it =
+      std::lower_bound(std::begin(kMessages), std::end(kMessages), static_cast<ULONG>(hr),
+                       [](const MessageEntry& e, ULONG code) { return static_cast<ULONG>(e.hr) < code; });
   return it != std::end(kMessages) && it->hr == hr ? it->text : nullptr;
 }
 

@@ -6,16 +6,33 @@
 #include "automation/types.h"
 
 constexpr HRESULT MAKE_HRESULT(unsigned long severity, unsigned long facility, unsigned long code) {
-  return static_cast<HRESULT>(static_cast<ULONG>((severity << 31) | ((facility & 0x1fff) << 16) | (code & 0xffff)));
+  return static_cast<HRESULT>(
+      static_cast<ULONG>((severity << 31) | ((facility & 0x1fff) << 16) | (code & 0xffff)));
 }
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
-constexpr ULONG HRESULT_SEVERITY(HRESULT hr) { return (static_cast<ULONG>(hr) >> 31) & 0x1; }
-constexpr ULONG HRESULT_FACILITY(HRESULT hr) { return (static_cast<ULONG>(hr) >> 16) & 0x1fff; }
-constexpr ULONG HRESULT_CODE(HRESULT hr) { return static_cast<ULONG>(hr) & 0xffff; }
-constexpr ULONG SCODE_FACILITY(SCODE sc) { return HRESULT_FACILITY(sc); }
-constexpr ULONG SCODE_CODE(SCODE sc) { return HRESULT_CODE(sc); }
-constexpr bool IS_ERROR(HRESULT hr) { return HRESULT_SEVERITY(hr) == 1; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+  return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+  return hr < 0;
+}
+constexpr ULONG HRESULT_SEVERITY(HRESULT hr) {
+  return (static_cast<ULONG>(hr) >> 31) & 0x1;
+}
+constexpr ULONG HRESULT_FACILITY(HRESULT hr) {
+  return (static_cast<ULONG>(hr) >> 16) & 0x1fff;
+}
+constexpr ULONG HRESULT_CODE(HRESULT hr) {
+  return static_cast<ULONG>(hr) & 0xffff;
+}
+constexpr ULONG SCODE_FACILITY(SCODE sc) {
+  return HRESULT_FACILITY(sc);
+}
+constexpr ULONG SCODE_CODE(SCODE sc) {
+  return HRESULT_CODE(sc);
+}
+constexpr bool IS_ERROR(HRESULT hr) {
+  return HRESULT_SEVERITY(hr) == 1;
+}
 
 constexpr ULONG SEVERITY_SUCCESS = 0;
 constexpr ULONG SEVERITY_ERROR = 1;

@@ -25,10 +25,10 @@ constexpr const IID& uuidof() {
 }  // namespace pgx::auto_
 
 #define PGX_DEFINE_INTERFACE_ID(Interface, Base, iid_constant) \
-  template <>                                                   \
-  struct pgx::auto_::interface_traits<Interface> {              \
-    using base = Base;                                          \
-    static constexpr const IID& id() { return iid_constant; }   \
+  template <>                                                  \
+  struct pgx::auto_::interface_traits<Interface> {             \
+    using base = Base;                                         \
+    static constexpr const IID& id() { return iid_constant; }  \
   }
 
 inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -38,11 +38,12 @@ inline constexpr IID IID_ITypeInfo = {0x00020401, 0x0000, 0x0000, {0xC0, 0, 0, 0
 inline constexpr IID IID_ITypeLib = {0x00020402, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_ITypeComp = {0x00020403, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IEnumVARIANT = {0x00020404, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr IID IID_IErrorInfo = {0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
-inline constexpr IID IID_ICreateErrorInfo = {0x22F03340, 0x547D, 0x101B,
-                                             {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
-inline constexpr IID IID_ISupportErrorInfo = {0xDF0B3D60, 0x548F, 0x101B,
-                                              {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_IErrorInfo = {
+    0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ICreateErrorInfo = {
+    0x22F03340, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ISupportErrorInfo = {
+    0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
 
 struct IUnknown {
   STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) PURE;
@@ -74,8 +75,8 @@ constexpr WORD DISPATCH_PROPERTYPUT = 0x4;
 constexpr WORD DISPATCH_PROPERTYPUTREF = 0x8;
 
 struct DISPPARAMS {
-  VARIANTARG* rgvarg;          // arguments, last one first
-  DISPID* rgdispidNamedArgs;   // DISPIDs of the first cNamedArgs entries of rgvarg
+  VARIANTARG* rgvarg;         // arguments, last one first
+  DISPID* rgdispidNamedArgs;  // DISPIDs of the first cNamedArgs entries of rgvarg
   UINT cArgs;
   UINT cNamedArgs;
 };
@@ -101,8 +102,9 @@ struct IDispatch : IUnknown {
   STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) PURE;
   STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) PURE;
   STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) PURE;
-  STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) PURE;
+  STDMETHOD(Invoke)
+  (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+   EXCEPINFO* pExcepInfo, UINT* puArgErr) PURE;
 };
 using LPDISPATCH = IDispatch*;
 
@@ -297,8 +299,8 @@ struct VARDESC {
   MEMBERID memid;
   LPOLESTR lpstrSchema;
   union {
-    ULONG oInst;           // VAR_PERINSTANCE: offset in the record
-    VARIANT* lpvarValue;   // VAR_CONST: the value
+    ULONG oInst;          // VAR_PERINSTANCE: offset in the record
+    VARIANT* lpvarValue;  // VAR_CONST: the value
   };
   ELEMDESC elemdescVar;
   WORD wVarFlags;
@@ -323,12 +325,13 @@ struct ITypeInfo : IUnknown {
   STDMETHOD(GetRefTypeOfImplType)(UINT index, HREFTYPE* pRefType) PURE;
   STDMETHOD(GetImplTypeFlags)(UINT index, INT* pImplTypeFlags) PURE;
   STDMETHOD(GetIDsOfNames)(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) PURE;
-  STDMETHOD(Invoke)(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
-                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) PURE;
-  STDMETHOD(GetDocumentation)(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
-                              BSTR* pBstrHelpFile) PURE;
-  STDMETHOD(GetDllEntry)(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName, BSTR* pBstrName,
-                         WORD* pwOrdinal) PURE;
+  STDMETHOD(Invoke)
+  (PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+   EXCEPINFO* pExcepInfo, UINT* puArgErr) PURE;
+  STDMETHOD(GetDocumentation)
+  (MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext, BSTR* pBstrHelpFile) PURE;
+  STDMETHOD(GetDllEntry)
+  (MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName, BSTR* pBstrName, WORD* pwOrdinal) PURE;
   STDMETHOD(GetRefTypeInfo)(HREFTYPE hRefType, ITypeInfo** ppTInfo) PURE;
   STDMETHOD(AddressOfMember)(MEMBERID memid, INVOKEKIND invKind, PVOID* ppv) PURE;
   STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, PVOID* ppvObj) PURE;
@@ -346,11 +349,11 @@ struct ITypeLib : IUnknown {
   STDMETHOD(GetTypeInfoOfGuid)(REFGUID guid, ITypeInfo** ppTinfo) PURE;
   STDMETHOD(GetLibAttr)(TLIBATTR** ppTLibAttr) PURE;
   STDMETHOD(GetTypeComp)(ITypeComp** ppTComp) PURE;
-  STDMETHOD(GetDocumentation)(INT index, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
-                              BSTR* pBstrHelpFile) PURE;
+  STDMETHOD(GetDocumentation)
+  (INT index, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext, BSTR* pBstrHelpFile) PURE;
   STDMETHOD(IsName)(LPOLESTR szNameBuf, ULONG lHashVal, BOOL* pfName) PURE;
-  STDMETHOD(FindName)(LPOLESTR szNameBuf, ULONG lHashVal, ITypeInfo** ppTInfo, MEMBERID* rgMemId,
-                      USHORT* pcFound) PURE;
+  STDMETHOD(FindName)
+  (LPOLESTR szNameBuf, ULONG lHashVal, ITypeInfo** ppTInfo, MEMBERID* rgMemId, USHORT* pcFound) PURE;
   STDMETHOD_(void, ReleaseTLibAttr)(TLIBATTR* pTLibAttr) PURE;
 };
 

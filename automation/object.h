@@ -6,9 +6,9 @@
 // QueryInterface answers each listed interface and every interface it derives from (so IDispatch is
 // answered by the first listed interface derived from it); IUnknown is always the first listed
 // interface's, which gives the object one identity. A class may answer further IIDs with a member
-// `void* FindExtraInterface(REFIID)` that returns the interface pointer (without AddRef) or NULL. Objects count in the module's object count while they
-// live. IUnknown has no virtual destructor, so the last Release deletes through the concrete type: the
-// concrete class must be final or have a virtual destructor.
+// `void* FindExtraInterface(REFIID)` that returns the interface pointer (without AddRef) or NULL. Objects
+// count in the module's object count while they live. IUnknown has no virtual destructor, so the last Release
+// deletes through the concrete type: the concrete class must be final or have a virtual destructor.
 #pragma once
 
 #include <atomic>
@@ -75,7 +75,9 @@ class Object : public First, public Rest... {
       found = detail::FindInterface<First>(this, riid);
       ((found = found ? found : detail::FindInterface<Rest>(this, riid)), ...);
       // A class may answer further IIDs itself (say, a dispinterface IID that its dual interface serves).
-      if constexpr (requires(Derived& d) { { d.FindExtraInterface(riid) } -> std::convertible_to<void*>; }) {
+      if constexpr (requires(Derived & d) {
+                      { d.FindExtraInterface(riid) } -> std::convertible_to<void*>;
+                    }) {
         if (!found) found = static_cast<Derived*>(this)->FindExtraInterface(riid);
       }
     }

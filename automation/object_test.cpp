@@ -35,10 +35,15 @@ class Widget final : public Object<Widget, IWidget, ISupportErrorInfo> {
   STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return E_NOTIMPL;
   }
-  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override { return riid == IID_IWidget ? S_OK : S_FALSE; }
+  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+    return riid == IID_IWidget ? S_OK : S_FALSE;
+  }
   // The widget's events interface IID is served by its dual interface.
-  void* FindExtraInterface(REFIID riid) { return riid == kWidgetEvents ? static_cast<IWidget*>(this) : nullptr; }
-  static constexpr IID kWidgetEvents = {0x0B7D4F63, 0x1C3A, 0x4E59, {0x8D, 0x21, 0x6A, 0x9C, 0x0E, 0x3F, 0x5B, 0x14}};
+  void* FindExtraInterface(REFIID riid) {
+    return riid == kWidgetEvents ? static_cast<IWidget*>(this) : nullptr;
+  }
+  static constexpr IID kWidgetEvents = {
+      0x0B7D4F63, 0x1C3A, 0x4E59, {0x8D, 0x21, 0x6A, 0x9C, 0x0E, 0x3F, 0x5B, 0x14}};
 
  private:
   bool* destroyed_;
@@ -169,7 +174,8 @@ TEST(ObjectTest, CountsArePerLoadedModule) {
   auto can_unload = reinterpret_cast<LPFNCANUNLOADNOW>(dlsym(module, "DllCanUnloadNow"));
   ASSERT_NE(get_class_object, nullptr);
   ASSERT_NE(can_unload, nullptr);
-  constexpr CLSID kCountedClass = {0x5F0C3A1E, 0x7B2D, 0x4C8E, {0x9A, 0x61, 0x3D, 0x2B, 0x8E, 0x4F, 0x1A, 0x07}};
+  constexpr CLSID kCountedClass = {
+      0x5F0C3A1E, 0x7B2D, 0x4C8E, {0x9A, 0x61, 0x3D, 0x2B, 0x8E, 0x4F, 0x1A, 0x07}};
 
   long program_before = Module::ObjectCount();
   ComPtr<Widget> program_object = Widget::Make();

@@ -19,14 +19,31 @@ constexpr ULONG kMaxLocks = 0xFFFF;
 
 ULONG ElementSize(VARTYPE vt) {
   switch (vt) {
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR: return 4;
-    case VT_R8: return 8;
-    case VT_BSTR: return sizeof(BSTR);
-    case VT_DISPATCH: case VT_UNKNOWN: return sizeof(IUnknown*);
-    case VT_VARIANT: return sizeof(VARIANT);
-    default: return 0;
+    case VT_I1:
+    case VT_UI1:
+      return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+      return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR:
+      return 4;
+    case VT_R8:
+      return 8;
+    case VT_BSTR:
+      return sizeof(BSTR);
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      return sizeof(IUnknown*);
+    case VT_VARIANT:
+      return sizeof(VARIANT);
+    default:
+      return 0;
   }
 }
 
@@ -39,7 +56,9 @@ USHORT FeaturesFor(VARTYPE vt) {
   return features;
 }
 
-char* Block(SAFEARRAY* psa) { return reinterpret_cast<char*>(psa) - kPrefixBytes; }
+char* Block(SAFEARRAY* psa) {
+  return reinterpret_cast<char*>(psa) - kPrefixBytes;
+}
 
 VARTYPE StoredType(const SAFEARRAY* psa) {
   VARTYPE vt;
@@ -48,8 +67,12 @@ VARTYPE StoredType(const SAFEARRAY* psa) {
 }
 
 // The bounds of dimension `dim` (0 = the first dimension); they are stored last dimension first.
-SAFEARRAYBOUND& Bound(SAFEARRAY* psa, UINT dim) { return psa->rgsabound[psa->cDims - 1 - dim]; }
-const SAFEARRAYBOUND& Bound(const SAFEARRAY* psa, UINT dim) { return psa->rgsabound[psa->cDims - 1 - dim]; }
+SAFEARRAYBOUND& Bound(SAFEARRAY* psa, UINT dim) {
+  return psa->rgsabound[psa->cDims - 1 - dim];
+}
+const SAFEARRAYBOUND& Bound(const SAFEARRAY* psa, UINT dim) {
+  return psa->rgsabound[psa->cDims - 1 - dim];
+}
 
 // Whether the upper bound (lower bound + count - 1) is a LONG, as SafeArrayGetUBound reports it.
 bool BoundsRepresentable(const SAFEARRAYBOUND& b) {
@@ -78,7 +101,9 @@ char* ElementAt(SAFEARRAY* psa, std::uint64_t index) {
   return static_cast<char*>(psa->pvData) + index * psa->cbElements;
 }
 
-bool OwnsContents(VARTYPE vt) { return vt == VT_BSTR || vt == VT_VARIANT || vt == VT_DISPATCH || vt == VT_UNKNOWN; }
+bool OwnsContents(VARTYPE vt) {
+  return vt == VT_BSTR || vt == VT_VARIANT || vt == VT_DISPATCH || vt == VT_UNKNOWN;
+}
 
 // Frees what elements [first, first + count) own and zeroes them.
 void ClearElements(SAFEARRAY* psa, std::uint64_t first, std::uint64_t count) {
@@ -204,9 +229,13 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
   return S_OK;
 }
 
-UINT SafeArrayGetDim(SAFEARRAY* psa) { return psa ? psa->cDims : 0; }
+UINT SafeArrayGetDim(SAFEARRAY* psa) {
+  return psa ? psa->cDims : 0;
+}
 
-UINT SafeArrayGetElemsize(SAFEARRAY* psa) { return psa ? psa->cbElements : 0; }
+UINT SafeArrayGetElemsize(SAFEARRAY* psa) {
+  return psa ? psa->cbElements : 0;
+}
 
 HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* vt) {
   if (!psa || !vt) return E_INVALIDARG;
@@ -250,7 +279,9 @@ HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
   return hr;
 }
 
-HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) { return SafeArrayUnlock(psa); }
+HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) {
+  return SafeArrayUnlock(psa);
+}
 
 HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
   if (!psa || !rgIndices || !ppvData) return E_INVALIDARG;
@@ -357,7 +388,7 @@ HRESULT SafeArrayRedim(SAFEARRAY* psa, SAFEARRAYBOUND* psaboundNew) {
   if (psa->cLocks > 0 || (psa->fFeatures & FADF_FIXEDSIZE)) return DISP_E_ARRAYISLOCKED;
   if (!BoundsRepresentable(*psaboundNew)) return E_INVALIDARG;
   SAFEARRAYBOUND& last = psa->rgsabound[0];  // the last dimension, whose elements are contiguous blocks
-  std::uint64_t slice = 1;  // elements per index of the last dimension
+  std::uint64_t slice = 1;                   // elements per index of the last dimension
   for (UINT i = 1; i < psa->cDims; ++i) slice *= psa->rgsabound[i].cElements;
   std::uint64_t old_count = slice * last.cElements;
   std::uint64_t new_count = slice * psaboundNew->cElements;
@@ -391,7 +422,9 @@ SafeArray::SafeArray(VARTYPE vt, LONG lower_bound, ULONG count)
   if (!psa_) throw com_error(ElementSize(vt) ? E_OUTOFMEMORY : DISP_E_BADVARTYPE);
 }
 
-SafeArray::SafeArray(const SafeArray& other) { ThrowOnFailure(SafeArrayCopy(other.psa_, &psa_)); }
+SafeArray::SafeArray(const SafeArray& other) {
+  ThrowOnFailure(SafeArrayCopy(other.psa_, &psa_));
+}
 
 SafeArray& SafeArray::operator=(const SafeArray& other) {
   if (this != &other) {

@@ -14,8 +14,14 @@ TEST(SafeArrayTest, ElementSizesAndTypes) {
   const struct {
     VARTYPE vt;
     UINT size;
-  } rows[] = {{VT_UI1, 1}, {VT_BOOL, 2}, {VT_I2, 2}, {VT_I4, 4}, {VT_R8, 8},
-              {VT_BSTR, sizeof(BSTR)}, {VT_VARIANT, sizeof(VARIANT)}, {VT_DISPATCH, sizeof(IDispatch*)}};
+  } rows[] = {{VT_UI1, 1},
+              {VT_BOOL, 2},
+              {VT_I2, 2},
+              {VT_I4, 4},
+              {VT_R8, 8},
+              {VT_BSTR, sizeof(BSTR)},
+              {VT_VARIANT, sizeof(VARIANT)},
+              {VT_DISPATCH, sizeof(IDispatch*)}};
   for (const auto& row : rows) {
     SafeArray a(row.vt, 0, 3);
     EXPECT_EQ(SafeArrayGetElemsize(a.get()), row.size);

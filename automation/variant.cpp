@@ -13,9 +13,27 @@ namespace {
 // Types a VARIANT may hold by value (and, except EMPTY and NULL, by reference).
 bool IsValidScalarType(VARTYPE vt) {
   switch (vt) {
-    case VT_EMPTY: case VT_NULL: case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_UI1: case VT_UI2:
-    case VT_UI4: case VT_UI8: case VT_INT: case VT_UINT: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
-    case VT_BOOL: case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_ERROR:
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_I8:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BOOL:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_ERROR:
       return true;
     default:
       return false;
@@ -25,8 +43,21 @@ bool IsValidScalarType(VARTYPE vt) {
 // Element types of arrays held in variants.
 bool IsValidArrayElementType(VARTYPE vt) {
   switch (vt) {
-    case VT_I1: case VT_I2: case VT_I4: case VT_UI1: case VT_UI2: case VT_UI4: case VT_INT: case VT_UINT:
-    case VT_R4: case VT_R8: case VT_BOOL: case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_ERROR:
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_BOOL:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_ERROR:
     case VT_VARIANT:
       return true;
     default:
@@ -37,11 +68,28 @@ bool IsValidArrayElementType(VARTYPE vt) {
 // Size of a scalar value held by value.
 std::size_t ScalarSize(VARTYPE vt) {
   switch (vt) {
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR: return 4;
-    case VT_I8: case VT_UI8: case VT_CY: case VT_DATE: case VT_R8: return 8;
-    default: return 0;
+    case VT_I1:
+    case VT_UI1:
+      return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+      return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR:
+      return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_R8:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -109,7 +157,8 @@ bool IsValidVariantType(VARTYPE vt) noexcept {
   if (vt & VT_RESERVED) return false;
   VARTYPE base = vt & VT_TYPEMASK;
   if (vt & VT_ARRAY) return IsValidArrayElementType(base);
-  if (vt & VT_BYREF) return base == VT_VARIANT || (base != VT_EMPTY && base != VT_NULL && IsValidScalarType(base));
+  if (vt & VT_BYREF)
+    return base == VT_VARIANT || (base != VT_EMPTY && base != VT_NULL && IsValidScalarType(base));
   return IsValidScalarType(base);
 }
 
@@ -221,12 +270,24 @@ Variant& Variant::operator=(Variant&& other) noexcept {
   return *this;
 }
 
-Variant::Variant(SHORT v) noexcept : Variant() { vt = VT_I2, iVal = v; }
-Variant::Variant(LONG v) noexcept : Variant() { vt = VT_I4, lVal = v; }
-Variant::Variant(BYTE v) noexcept : Variant() { vt = VT_UI1, bVal = v; }
-Variant::Variant(float v) noexcept : Variant() { vt = VT_R4, fltVal = v; }
-Variant::Variant(double v) noexcept : Variant() { vt = VT_R8, dblVal = v; }
-Variant::Variant(bool v) noexcept : Variant() { vt = VT_BOOL, boolVal = v ? VARIANT_TRUE : VARIANT_FALSE; }
+Variant::Variant(SHORT v) noexcept : Variant() {
+  vt = VT_I2, iVal = v;
+}
+Variant::Variant(LONG v) noexcept : Variant() {
+  vt = VT_I4, lVal = v;
+}
+Variant::Variant(BYTE v) noexcept : Variant() {
+  vt = VT_UI1, bVal = v;
+}
+Variant::Variant(float v) noexcept : Variant() {
+  vt = VT_R4, fltVal = v;
+}
+Variant::Variant(double v) noexcept : Variant() {
+  vt = VT_R8, dblVal = v;
+}
+Variant::Variant(bool v) noexcept : Variant() {
+  vt = VT_BOOL, boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
+}
 
 Variant::Variant(const OLECHAR* text) : Variant() {
   if (text) {
@@ -289,7 +350,9 @@ HRESULT Variant::CopyTo(VARIANT* out) const noexcept {
   return VariantCopy(out, this);
 }
 
-void Variant::ChangeType(VARTYPE type, USHORT flags) { ThrowOnFailure(VariantChangeType(this, this, flags, type)); }
+void Variant::ChangeType(VARTYPE type, USHORT flags) {
+  ThrowOnFailure(VariantChangeType(this, this, flags, type));
+}
 
 LONG Variant::AsLong() const {
   Variant v;

@@ -146,8 +146,8 @@ using LPVARIANTARG = VARIANT*;
 #define V_ARRAYREF(v) ((v)->pparray)
 
 // Flags of VariantChangeType(Ex).
-constexpr USHORT VARIANT_NOVALUEPROP = 0x01;   // do not ask an object for its default property
-constexpr USHORT VARIANT_ALPHABOOL = 0x02;     // BOOL -> BSTR gives "True"/"False" instead of "-1"/"0"
+constexpr USHORT VARIANT_NOVALUEPROP = 0x01;  // do not ask an object for its default property
+constexpr USHORT VARIANT_ALPHABOOL = 0x02;    // BOOL -> BSTR gives "True"/"False" instead of "-1"/"0"
 constexpr USHORT VARIANT_NOUSEROVERRIDE = 0x04;
 constexpr USHORT VARIANT_CALENDAR_HIJRI = 0x08;
 constexpr USHORT VARIANT_LOCALBOOL = 0x10;

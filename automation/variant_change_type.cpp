@@ -13,8 +13,8 @@
 //  - A BYREF source is dereferenced one level.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -34,7 +34,9 @@ struct Number {
   bool from_bool = false;
 };
 
-bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
+bool IsSpace(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+}
 
 std::u16string_view Trim(std::u16string_view text) {
   while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
@@ -93,7 +95,8 @@ HRESULT ParseNumber(std::u16string_view text, double* out) {
       ++p;
       while (p < end && *p == '0') ++p, --magnitude;
     }
-    const char* exponent = std::find_if(static_cast<const char*>(buffer), end, [](char c) { return c == 'e' || c == 'E'; });
+    const char* exponent =
+        std::find_if(static_cast<const char*>(buffer), end, [](char c) { return c == 'e' || c == 'E'; });
     if (exponent != end) {
       long e = 0;
       auto parsed = std::from_chars(exponent + 1 + (exponent[1] == '+'), end, e);
@@ -113,26 +116,50 @@ HRESULT ParseNumber(std::u16string_view text, double* out) {
 HRESULT ReadNumber(const VARIANT& v, Number* out) {
   *out = Number{Number::kInteger};
   switch (v.vt) {
-    case VT_EMPTY: return S_OK;
-    case VT_I1: out->integer = v.cVal; return S_OK;
-    case VT_UI1: out->integer = v.bVal; return S_OK;
-    case VT_I2: out->integer = v.iVal; return S_OK;
-    case VT_UI2: out->integer = v.uiVal; return S_OK;
-    case VT_I4: out->integer = v.lVal; return S_OK;
-    case VT_UI4: out->integer = v.ulVal; return S_OK;
-    case VT_INT: out->integer = v.intVal; return S_OK;
-    case VT_UINT: out->integer = v.uintVal; return S_OK;
+    case VT_EMPTY:
+      return S_OK;
+    case VT_I1:
+      out->integer = v.cVal;
+      return S_OK;
+    case VT_UI1:
+      out->integer = v.bVal;
+      return S_OK;
+    case VT_I2:
+      out->integer = v.iVal;
+      return S_OK;
+    case VT_UI2:
+      out->integer = v.uiVal;
+      return S_OK;
+    case VT_I4:
+      out->integer = v.lVal;
+      return S_OK;
+    case VT_UI4:
+      out->integer = v.ulVal;
+      return S_OK;
+    case VT_INT:
+      out->integer = v.intVal;
+      return S_OK;
+    case VT_UINT:
+      out->integer = v.uintVal;
+      return S_OK;
     case VT_BOOL:
       out->integer = v.boolVal ? -1 : 0;
       out->from_bool = true;
       return S_OK;
-    case VT_R4: out->kind = Number::kFloat, out->floating = v.fltVal; return S_OK;
-    case VT_R8: out->kind = Number::kFloat, out->floating = v.dblVal; return S_OK;
+    case VT_R4:
+      out->kind = Number::kFloat, out->floating = v.fltVal;
+      return S_OK;
+    case VT_R8:
+      out->kind = Number::kFloat, out->floating = v.dblVal;
+      return S_OK;
     case VT_BSTR: {
       out->kind = Number::kFloat;
       return ParseNumber(BstrView(v.bstrVal), &out->floating);
     }
-    case VT_NULL: case VT_ERROR: case VT_UNKNOWN: case VT_DISPATCH:
+    case VT_NULL:
+    case VT_ERROR:
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
       return DISP_E_TYPEMISMATCH;
     default:
       return DISP_E_BADVARTYPE;
@@ -167,7 +194,9 @@ HRESULT ToInteger(const Number& n, std::int64_t lo, std::int64_t hi, std::int64_
   return S_OK;
 }
 
-double ToDouble(const Number& n) { return n.kind == Number::kInteger ? static_cast<double>(n.integer) : n.floating; }
+double ToDouble(const Number& n) {
+  return n.kind == Number::kInteger ? static_cast<double>(n.integer) : n.floating;
+}
 
 // Formats a floating-point value with `digits` significant digits in the C locale, exponents as "E+20".
 HRESULT FormatFloating(double value, int digits, BSTR* out) {
@@ -210,8 +239,10 @@ HRESULT ToBstr(const VARIANT& v, USHORT flags, BSTR* out) {
       }
       return *out ? S_OK : E_OUTOFMEMORY;
     }
-    case VT_R4: return FormatFloating(v.fltVal, 7, out);
-    case VT_R8: return FormatFloating(v.dblVal, 15, out);
+    case VT_R4:
+      return FormatFloating(v.fltVal, 7, out);
+    case VT_R8:
+      return FormatFloating(v.dblVal, 15, out);
     default: {
       Number n;
       HRESULT hr = ReadNumber(v, &n);
@@ -250,7 +281,8 @@ HRESULT DefaultValue(IDispatch* object, USHORT flags, LCID lcid, VARTYPE vt, VAR
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   VARIANT value;
   VariantInit(&value);
-  HRESULT hr = object->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr);
+  HRESULT hr =
+      object->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr);
   if (FAILED(hr)) {
     VariantClear(&value);
     return hr;
@@ -308,7 +340,8 @@ HRESULT CoerceScalar(const VARIANT& src, USHORT flags, LCID lcid, VARTYPE vt, VA
       out->boolVal = value;
       return S_OK;
     }
-    case VT_R4: case VT_R8: {
+    case VT_R4:
+    case VT_R8: {
       Number n;
       HRESULT hr = ReadNumber(src, &n);
       if (FAILED(hr)) return hr;
@@ -322,29 +355,62 @@ HRESULT CoerceScalar(const VARIANT& src, USHORT flags, LCID lcid, VARTYPE vt, VA
       out->vt = vt;
       return S_OK;
     }
-    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: {
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT: {
       Number n;
       HRESULT hr = ReadNumber(src, &n);
       if (FAILED(hr)) return hr;
       std::int64_t lo = 0, hi = 0;
       switch (vt) {
-        case VT_I1: lo = INT8_MIN, hi = INT8_MAX; break;
-        case VT_UI1: hi = UINT8_MAX; break;
-        case VT_I2: lo = INT16_MIN, hi = INT16_MAX; break;
-        case VT_UI2: hi = UINT16_MAX; break;
-        case VT_I4: case VT_INT: lo = INT32_MIN, hi = INT32_MAX; break;
-        default: hi = UINT32_MAX; break;
+        case VT_I1:
+          lo = INT8_MIN, hi = INT8_MAX;
+          break;
+        case VT_UI1:
+          hi = UINT8_MAX;
+          break;
+        case VT_I2:
+          lo = INT16_MIN, hi = INT16_MAX;
+          break;
+        case VT_UI2:
+          hi = UINT16_MAX;
+          break;
+        case VT_I4:
+        case VT_INT:
+          lo = INT32_MIN, hi = INT32_MAX;
+          break;
+        default:
+          hi = UINT32_MAX;
+          break;
       }
       std::int64_t value = 0;
       hr = ToInteger(n, lo, hi, &value);
       if (FAILED(hr)) return hr;
       switch (vt) {
-        case VT_I1: out->cVal = static_cast<CHAR>(value); break;
-        case VT_UI1: out->bVal = static_cast<BYTE>(value); break;
-        case VT_I2: out->iVal = static_cast<SHORT>(value); break;
-        case VT_UI2: out->uiVal = static_cast<USHORT>(value); break;
-        case VT_I4: case VT_INT: out->lVal = static_cast<LONG>(value); break;
-        default: out->ulVal = static_cast<ULONG>(value); break;
+        case VT_I1:
+          out->cVal = static_cast<CHAR>(value);
+          break;
+        case VT_UI1:
+          out->bVal = static_cast<BYTE>(value);
+          break;
+        case VT_I2:
+          out->iVal = static_cast<SHORT>(value);
+          break;
+        case VT_UI2:
+          out->uiVal = static_cast<USHORT>(value);
+          break;
+        case VT_I4:
+        case VT_INT:
+          out->lVal = static_cast<LONG>(value);
+          break;
+        default:
+          out->ulVal = static_cast<ULONG>(value);
+          break;
       }
       out->vt = vt;
       return S_OK;
@@ -359,9 +425,23 @@ bool IsTargetType(VARTYPE vt) {
   if (vt & VT_BYREF) return false;
   if (vt & VT_ARRAY) return pgx::auto_::IsValidVariantType(vt);
   switch (vt) {
-    case VT_EMPTY: case VT_NULL: case VT_I1: case VT_I2: case VT_I4: case VT_UI1: case VT_UI2: case VT_UI4:
-    case VT_INT: case VT_UINT: case VT_R4: case VT_R8: case VT_BOOL: case VT_BSTR: case VT_DISPATCH:
-    case VT_UNKNOWN: case VT_ERROR:
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_BOOL:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_ERROR:
       return true;
     default:
       return false;

@@ -16,47 +16,89 @@ Variant Of(VARTYPE vt, auto value) {
   Variant v;
   v.vt = vt;
   switch (vt) {
-    case VT_I1: v.cVal = static_cast<CHAR>(value); break;
-    case VT_UI1: v.bVal = static_cast<BYTE>(value); break;
-    case VT_I2: v.iVal = static_cast<SHORT>(value); break;
-    case VT_UI2: v.uiVal = static_cast<USHORT>(value); break;
-    case VT_I4: case VT_INT: v.lVal = static_cast<LONG>(value); break;
-    case VT_UI4: case VT_UINT: v.ulVal = static_cast<ULONG>(value); break;
-    case VT_R4: v.fltVal = static_cast<float>(value); break;
-    case VT_R8: v.dblVal = static_cast<double>(value); break;
-    case VT_BOOL: v.boolVal = static_cast<VARIANT_BOOL>(value); break;
-    case VT_ERROR: v.scode = static_cast<SCODE>(value); break;
-    default: break;
+    case VT_I1:
+      v.cVal = static_cast<CHAR>(value);
+      break;
+    case VT_UI1:
+      v.bVal = static_cast<BYTE>(value);
+      break;
+    case VT_I2:
+      v.iVal = static_cast<SHORT>(value);
+      break;
+    case VT_UI2:
+      v.uiVal = static_cast<USHORT>(value);
+      break;
+    case VT_I4:
+    case VT_INT:
+      v.lVal = static_cast<LONG>(value);
+      break;
+    case VT_UI4:
+    case VT_UINT:
+      v.ulVal = static_cast<ULONG>(value);
+      break;
+    case VT_R4:
+      v.fltVal = static_cast<float>(value);
+      break;
+    case VT_R8:
+      v.dblVal = static_cast<double>(value);
+      break;
+    case VT_BOOL:
+      v.boolVal = static_cast<VARIANT_BOOL>(value);
+      break;
+    case VT_ERROR:
+      v.scode = static_cast<SCODE>(value);
+      break;
+    default:
+      break;
   }
   return v;
 }
 
-Variant Text(std::u16string_view text) { return Variant(text); }
-Variant Empty() { return Variant(); }
+Variant Text(std::u16string_view text) {
+  return Variant(text);
+}
+Variant Empty() {
+  return Variant();
+}
 
 // The value of a scalar result as text, so rows can state expectations compactly.
 std::string Describe(const VARIANT& v) {
   switch (v.vt) {
-    case VT_EMPTY: return "EMPTY";
-    case VT_NULL: return "NULL";
-    case VT_I1: return "I1:" + std::to_string(v.cVal);
-    case VT_UI1: return "UI1:" + std::to_string(v.bVal);
-    case VT_I2: return "I2:" + std::to_string(v.iVal);
-    case VT_UI2: return "UI2:" + std::to_string(v.uiVal);
-    case VT_I4: return "I4:" + std::to_string(v.lVal);
-    case VT_INT: return "INT:" + std::to_string(v.intVal);
-    case VT_UI4: return "UI4:" + std::to_string(v.ulVal);
-    case VT_UINT: return "UINT:" + std::to_string(v.uintVal);
-    case VT_R4: return "R4:" + std::to_string(v.fltVal);
-    case VT_R8: return "R8:" + std::to_string(v.dblVal);
-    case VT_BOOL: return "BOOL:" + std::to_string(v.boolVal);
-    case VT_ERROR: return "ERROR:" + std::to_string(v.scode);
+    case VT_EMPTY:
+      return "EMPTY";
+    case VT_NULL:
+      return "NULL";
+    case VT_I1:
+      return "I1:" + std::to_string(v.cVal);
+    case VT_UI1:
+      return "UI1:" + std::to_string(v.bVal);
+    case VT_I2:
+      return "I2:" + std::to_string(v.iVal);
+    case VT_UI2:
+      return "UI2:" + std::to_string(v.uiVal);
+    case VT_I4:
+      return "I4:" + std::to_string(v.lVal);
+    case VT_INT:
+      return "INT:" + std::to_string(v.intVal);
+    case VT_UI4:
+      return "UI4:" + std::to_string(v.ulVal);
+    case VT_UINT:
+      return "UINT:" + std::to_string(v.uintVal);
+    case VT_R4:
+      return "R4:" + std::to_string(v.fltVal);
+    case VT_R8:
+      return "R8:" + std::to_string(v.dblVal);
+    case VT_BOOL:
+      return "BOOL:" + std::to_string(v.boolVal);
+    case VT_ERROR:
+      return "ERROR:" + std::to_string(v.scode);
     case VT_BSTR: {
       std::string text;
       EXPECT_EQ(BstrToUtf8(v.bstrVal, &text), S_OK);
       return "BSTR:" + text;
     }
-    default: return "vt " + std::to_string(v.vt);
+    default:
+      return "vt " + std::to_string(v.vt);
   }
 }
 
@@ -171,7 +213,11 @@ TEST(VariantChangeTypeTest, TextToNumberInTheCLocale) {
       {"two signs", Text(u"+-1"), VT_R8, DISP_E_TYPEMISMATCH, ""},
       {"empty", Text(u""), VT_R8, DISP_E_TYPEMISMATCH, ""},
       {"blanks only", Text(u"   "), VT_I4, DISP_E_TYPEMISMATCH, ""},
-      {"embedded NUL", Text(std::u16string_view(u"1\0" u"2", 3)), VT_I4, DISP_E_TYPEMISMATCH, ""},
+      {"embedded NUL",
+       Text(std::u16string_view(u"1\0"
+                                u"2",
+                                3)),
+       VT_I4, DISP_E_TYPEMISMATCH, ""},
       {"non-ASCII digit", Text(u"\u0661"), VT_I4, DISP_E_TYPEMISMATCH, ""},
       {"too large for R8", Text(u"1e400"), VT_R8, DISP_E_OVERFLOW, ""},
       {"too large without exponent", Text(std::u16string(320, u'9')), VT_R8, DISP_E_TYPEMISMATCH, ""},
@@ -243,7 +289,8 @@ TEST(VariantChangeTypeTest, SourceAndDestinationMayBeTheSame) {
 
   Variant text = Text(u"not a number");
   EXPECT_EQ(VariantChangeType(&text, &text, 0, VT_R8), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(Describe(text), "BSTR:not a number");  // untouched (and not freed: ASan would see a use after free)
+  EXPECT_EQ(Describe(text),
+            "BSTR:not a number");  // untouched (and not freed: ASan would see a use after free)
 }
 
 TEST(VariantChangeTypeTest, DestinationIsUntouchedOnFailure) {

@@ -83,8 +83,9 @@ TEST(VariantTest, ByRefIsCopiedAsReferenceOrDereferenced) {
 TEST(VariantTest, UnknownTypesAreRefusedAndKept) {
   VARIANT bad;
   VariantInit(&bad);
-  const VARTYPE types[] = {0x7F, VT_VARIANT, VT_EMPTY | VT_BYREF, VT_NULL | VT_BYREF, VT_ARRAY | VT_EMPTY,
-                           VT_RESERVED | VT_I4, VT_RECORD};
+  const VARTYPE types[] = {
+      0x7F,     VT_VARIANT, VT_EMPTY | VT_BYREF, VT_NULL | VT_BYREF, VT_ARRAY | VT_EMPTY, VT_RESERVED | VT_I4,
+      VT_RECORD};
   for (VARTYPE vt : types) {
     bad.vt = vt;
     EXPECT_EQ(VariantClear(&bad), DISP_E_BADVARTYPE) << vt;
