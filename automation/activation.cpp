@@ -25,7 +25,8 @@ struct LoadedModule {
   LPFNCANUNLOADNOW can_unload_now = nullptr;
 };
 
-std::mutex g_modules_mutex;
+// Recursive: a module's initialisation may itself create objects of another module.
+std::recursive_mutex g_modules_mutex;
 std::map<std::string, LoadedModule> g_modules;
 
 std::u16string Widen(std::string_view text) {
@@ -40,7 +41,7 @@ HRESULT LoadFailure(HRESULT hr, const std::string& path, const std::string& why)
 
 // The loaded module for `path`, loading it on first use.
 HRESULT Load(const std::string& path, LoadedModule& out) {
-  std::lock_guard lock(g_modules_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_modules_mutex);
   if (auto it = g_modules.find(path); it != g_modules.end()) {
     out = it->second;
     return S_OK;
@@ -157,7 +158,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 }
 
 void CoFreeUnusedLibraries() {
-  std::lock_guard lock(g_modules_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_modules_mutex);
   for (auto it = g_modules.begin(); it != g_modules.end();) {
     const LoadedModule& m = it->second;
     if (m.can_unload_now && m.can_unload_now() == S_OK) {
@@ -172,7 +173,7 @@ void CoFreeUnusedLibraries() {
 namespace pgx::auto_ {
 
 bool IsServerModuleLoaded(std::string_view path) {
-  std::lock_guard lock(g_modules_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_modules_mutex);
   return g_modules.count(std::string(path)) != 0;
 }
 

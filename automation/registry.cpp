@@ -365,11 +365,13 @@ class FileParser {
 
 // Reads and parses the file; a missing file is an empty store.
 LSTATUS ReadStore(const std::string& path, Store& store) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return ERROR_SUCCESS;
     return Fail(ERROR_CANTREAD, path + ": cannot be read: " + std::strerror(errno));
   }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Fail(ERROR_CANTREAD, path + ": cannot be read");
   std::stringstream buffer;
   buffer << in.rdbuf();
   std::string text = buffer.str();
