@@ -380,11 +380,7 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
   if (!name) return VI_ERROR_INV_RSRC_NAME;
   auto parsed = parse_resource_name(name);
   if (!parsed) return VI_ERROR_INV_RSRC_NAME;
-  if (mode & ~ViAccessMode{VI_LOAD_CONFIG}) {
-    return mode & VI_EXCLUSIVE_LOCK
-               ? fail(VI_ERROR_INV_ACC_MODE, "locking is not supported by the built-in backends")
-               : VI_ERROR_INV_ACC_MODE;
-  }
+  if (mode & ~ViAccessMode{VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG}) return VI_ERROR_INV_ACC_MODE;
 
   auto session = std::make_shared<Object>(Object::Kind::kSession, rm);
   session->resource = parsed->canonical();
@@ -407,7 +403,14 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
     session->attributes = session_attributes(*parsed, &instrument->resource(), nullptr, rm);
     session->connection = std::make_unique<BenchConnection>(std::move(instrument));
   }
-  *vi = ObjectTable::instance().add(std::move(session));
+  session->lock = ResourceLock::of(session->resource);
+  auto lock = session->lock;
+  ViSession handle = ObjectTable::instance().add(std::move(session));
+  if ((mode & VI_EXCLUSIVE_LOCK) && !lock->acquire(handle, timeout)) {
+    ObjectTable::instance().remove(handle);
+    return VI_ERROR_RSRC_LOCKED;
+  }
+  *vi = handle;
   if (record) record->vi = *vi;
   return VI_SUCCESS;
 }
@@ -416,6 +419,8 @@ ViStatus close(ViObject vi, CallRecord* record) {
   if (vi == VI_NULL) return VI_WARN_NULL_OBJECT;
   auto removed = ObjectTable::instance().remove(vi);
   if (removed.empty()) return VI_ERROR_INV_OBJECT;
+  for (const auto& gone : removed)
+    if (gone->lock) gone->lock->release(gone->handle);
   const auto& object = removed.front();
   if (record) {
     record->resource = object->resource;
@@ -442,6 +447,8 @@ ViStatus get_attribute(ViObject vi, ViAttr attr, void* value, CallRecord* record
     }
   } else {
     std::lock_guard lock(object->mutex);
+    if (attr == VI_ATTR_RSRC_LOCK_STATE && object->lock)
+      object->attributes.update(attr, object->lock->holder.load() ? VI_EXCLUSIVE_LOCK : VI_NO_LOCK);
     status = object->attributes.get(attr, value);
   }
   if (record) {
@@ -511,6 +518,7 @@ ViStatus io_session(ViSession vi, CallRecord* record, std::shared_ptr<Object>& s
   session = lookup(vi, record);
   if (!session) return VI_ERROR_INV_OBJECT;
   if (session->kind != Object::Kind::kSession) return VI_ERROR_NSUP_OPER;
+  if (session->lock && session->lock->held_against(vi)) return VI_ERROR_RSRC_LOCKED;
   return VI_SUCCESS;
 }
 

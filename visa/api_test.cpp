@@ -265,6 +265,7 @@ TEST_F(VisaApi, OpenRefusesWhatItCannotOpen) {
       {"ASRL1::INSTR", VI_NULL, VI_ERROR_RSRC_NFOUND},
       {"TCPIP0::localhost::inst0::INSTR", VI_NULL, VI_ERROR_NSUP_OPER},
       {"GPIB0::10::INSTR", 0x40, VI_ERROR_INV_ACC_MODE},
+      {"GPIB0::10::INSTR", VI_SHARED_LOCK, VI_ERROR_INV_ACC_MODE},
       {"gpib::10", VI_LOAD_CONFIG, VI_SUCCESS},
   };
   for (const auto& c : cases) {
@@ -282,6 +283,29 @@ TEST_F(VisaApi, OpenRefusesWhatItCannotOpen) {
   ViSession vi = VI_NULL;
   EXPECT_EQ(viOpen(rm, VI_NULL, VI_NULL, 0, &vi), VI_ERROR_INV_RSRC_NAME);
   EXPECT_EQ(viOpen(rm, "GPIB0::10::INSTR", VI_NULL, 0, VI_NULL), VI_ERROR_INV_PARAMETER);
+}
+
+TEST_F(VisaApi, AnExclusiveLockKeepsOtherSessionsOutUntilItsHolderCloses) {
+  ViSession holder = VI_NULL, other = open("GPIB0::13::INSTR"), second = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "GPIB0::13::INSTR", VI_EXCLUSIVE_LOCK, 0, &holder), VI_SUCCESS);
+  ViAccessMode state = VI_NO_LOCK;
+  EXPECT_EQ(viGetAttribute(other, VI_ATTR_RSRC_LOCK_STATE, &state), VI_SUCCESS);
+  EXPECT_EQ(state, static_cast<ViAccessMode>(VI_EXCLUSIVE_LOCK));
+  ViUInt16 stb;
+  EXPECT_EQ(testing::write_text(other, "*IDN?\n"), VI_ERROR_RSRC_LOCKED);
+  EXPECT_EQ(viReadSTB(other, &stb), VI_ERROR_RSRC_LOCKED);
+  EXPECT_EQ(viClear(other), VI_ERROR_RSRC_LOCKED);
+  EXPECT_EQ(viOpen(rm, "gpib0::13", VI_EXCLUSIVE_LOCK, 50, &second), VI_ERROR_RSRC_LOCKED);
+  EXPECT_EQ(second, VI_NULL);
+  EXPECT_NE(query(holder, "*IDN?\n").find("DE54000013"), std::string::npos);
+  // Another resource is not affected.
+  EXPECT_NE(query(open("GPIB0::10::INSTR"), "*IDN?\n").find("DE51000010"), std::string::npos);
+
+  ASSERT_EQ(viClose(holder), VI_SUCCESS);
+  EXPECT_NE(query(other, "*IDN?\n").find("DE54000013"), std::string::npos);
+  EXPECT_EQ(viGetAttribute(other, VI_ATTR_RSRC_LOCK_STATE, &state), VI_SUCCESS);
+  EXPECT_EQ(state, static_cast<ViAccessMode>(VI_NO_LOCK));
+  EXPECT_EQ(viOpen(rm, "GPIB0::13::INSTR", VI_EXCLUSIVE_LOCK, 0, &second), VI_SUCCESS);
 }
 
 TEST_F(VisaApi, ParseRsrcGivesInterfaceAndCanonicalName) {

@@ -1,6 +1,43 @@
 #include "visa/objects.h"
 
+#include <chrono>
+#include <map>
+
 namespace pgx::visa {
+
+std::shared_ptr<ResourceLock> ResourceLock::of(const std::string& resource) {
+  static std::mutex mutex;
+  static auto* locks = new std::map<std::string, std::weak_ptr<ResourceLock>>();
+  std::lock_guard guard(mutex);
+  auto& slot = (*locks)[resource];
+  auto lock = slot.lock();
+  if (!lock) {
+    lock = std::make_shared<ResourceLock>();
+    slot = lock;
+  }
+  return lock;
+}
+
+bool ResourceLock::acquire(ViSession session, ViUInt32 timeout_ms) {
+  std::unique_lock guard(mutex);
+  auto free = [&] { return holder.load() == VI_NULL || holder.load() == session; };
+  if (timeout_ms == VI_TMO_INFINITE) {
+    released.wait(guard, free);
+  } else if (!released.wait_for(guard, std::chrono::milliseconds(timeout_ms), free)) {
+    return false;
+  }
+  holder.store(session, std::memory_order_release);
+  return true;
+}
+
+void ResourceLock::release(ViSession session) {
+  {
+    std::lock_guard guard(mutex);
+    if (holder.load() != session) return;
+    holder.store(VI_NULL, std::memory_order_release);
+  }
+  released.notify_all();
+}
 
 ObjectTable& ObjectTable::instance() {
   static ObjectTable* table = new ObjectTable();  // lives as long as the process

@@ -2,6 +2,8 @@
 // The objects behind VISA handles (resource managers, find lists, sessions) and the table that maps
 // handles to them.
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +17,24 @@
 namespace pgx::visa {
 
 class Bench;
+
+// The exclusive lock of one resource, shared by every session open on it (viOpen with VI_EXCLUSIVE_LOCK).
+struct ResourceLock {
+  std::mutex mutex;
+  std::condition_variable released;
+  std::atomic<ViSession> holder{VI_NULL};
+
+  // The lock of a resource by canonical name (created on first use, gone when no session holds it).
+  static std::shared_ptr<ResourceLock> of(const std::string& resource);
+  // Takes the lock for `session`, waiting up to `timeout_ms` for another holder to let go.
+  bool acquire(ViSession session, ViUInt32 timeout_ms);
+  void release(ViSession session);
+  // True when another session holds the lock.
+  bool held_against(ViSession session) const {
+    ViSession h = holder.load(std::memory_order_acquire);
+    return h != VI_NULL && h != session;
+  }
+};
 
 struct Object {
   enum class Kind { kResourceManager, kFindList, kSession };
@@ -41,6 +61,7 @@ struct Object {
   std::size_t next = 0;
   // A session.
   std::unique_ptr<Connection> connection;
+  std::shared_ptr<ResourceLock> lock;
 };
 
 class ObjectTable {
