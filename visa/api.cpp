@@ -89,9 +89,11 @@ void describe_attribute(std::string& out, ViAttr attr) {
   }
 }
 
-// Runs one API call: catches every exception, and traces the call when tracing is on.
+// Runs one API call: catches every exception, and traces the call when tracing is on. A call forgets the
+// failure detail of the one before it (except viStatusDesc, which reads it).
 template <typename Body>
-ViStatus run(const char* call, ViObject vi, Body&& body) {
+ViStatus run(const char* call, ViObject vi, Body&& body, bool keep_detail = false) {
+  if (!keep_detail) t_detail_status = VI_SUCCESS;
   if (!Trace::instance().enabled()) {
     try {
       return body(static_cast<CallRecord*>(nullptr));
@@ -670,7 +672,8 @@ ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
 }
 
 ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]) {
-  return run("viStatusDesc", vi, [&](CallRecord* r) { return status_desc(vi, status, desc, r); });
+  return run(
+      "viStatusDesc", vi, [&](CallRecord* r) { return status_desc(vi, status, desc, r); }, /*keep_detail=*/true);
 }
 
 ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {

@@ -333,6 +333,15 @@ TEST_F(VisaApi, StatusDescriptions) {
   EXPECT_EQ(viStatusDesc(rm, static_cast<ViStatus>(0xBFFF7777), desc), VI_WARN_UNKNOWN_STATUS);
   EXPECT_NE(std::string(desc).find("BFFF7777"), std::string::npos);
   EXPECT_EQ(viStatusDesc(rm, VI_SUCCESS, VI_NULL), VI_ERROR_INV_PARAMETER);
+
+  // A failure's detail belongs to that failure only.
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "GPIB0::5::INSTR", VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
+  viStatusDesc(rm, VI_ERROR_RSRC_NFOUND, desc);
+  EXPECT_NE(std::string(desc).find("GPIB0::5::INSTR is not on the bench"), std::string::npos) << desc;
+  ASSERT_EQ(viFindRsrc(rm, "USB?*", VI_NULL, VI_NULL, VI_NULL), VI_ERROR_RSRC_NFOUND);
+  viStatusDesc(rm, VI_ERROR_RSRC_NFOUND, desc);
+  EXPECT_EQ(std::string(desc).find("GPIB0::5"), std::string::npos) << desc;
 }
 
 TEST_F(VisaApi, QueriesReachTheRightInstrument) {
