@@ -9,10 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <list>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "sim/shared_instrument.h"
@@ -54,41 +58,98 @@ void set_non_blocking(int fd) {
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) fail("fcntl");
 }
 
-// Output waiting for a client that reads slowly; past this the server stops reading from that client.
-constexpr std::size_t kMaxBacklog = 8u << 20;
+// Sends everything or fails (the client is gone, or the server is stopping).
+bool send_all(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
 
 }  // namespace
 
+// One thread accepts; every client has a thread of its own that blocks in recv, so a reply leaves as soon
+// as its query arrives (the loopback round trip is the kernel's, not ours) and a client that stalls or
+// never reads holds up nobody but itself. Calls into the instrument are serialised by one mutex.
 struct TcpServer::Impl {
-  struct Client {
+  struct Connection {
     Fd fd;
     std::string peer;
     std::unique_ptr<Device> device;
-    std::string backlog;  // bytes not yet accepted by the socket
-    std::size_t sent = 0;
+    std::thread thread;
+    std::atomic<bool> done{false};
   };
 
   ServerOptions options;
   std::shared_ptr<SharedInstrument> instrument;
+  std::mutex instrument_mutex;
   Fd listener;
   Fd wake_read, wake_write;
   std::uint16_t port = 0;
-  std::list<Client> clients;
-  std::vector<char> buffer = std::vector<char>(64 * 1024);
+  std::atomic<bool> stopping{false};
+  std::mutex connections_mutex;
+  std::list<std::unique_ptr<Connection>> connections;
 
   void log(const std::string& line) {
     if (options.log) options.log(line);
+  }
+
+  // Moves the readable output of a connection into `out`; returns how long a held-back reply still waits.
+  std::chrono::milliseconds take_output(Connection& c, std::string& out) {
+    char chunk[16 * 1024];
+    bool end = false;
+    while (std::size_t n = c.device->read(chunk, sizeof chunk, end)) out.append(chunk, n);
+    return c.device->output_pending()
+               ? std::max(c.device->time_until_readable(), std::chrono::milliseconds(1))
+               : std::chrono::milliseconds(0);
+  }
+
+  void serve(Connection& c) {
+    std::vector<char> buffer(64 * 1024);
+    std::string out;
+    while (!stopping) {
+      ssize_t n = ::recv(c.fd.get(), buffer.data(), buffer.size(), 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      bool dropped = false;
+      std::chrono::milliseconds wait{0};
+      {
+        std::lock_guard<std::mutex> lock(instrument_mutex);
+        c.device->write(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+        dropped = c.device->connection_dropped();
+        wait = take_output(c, out);
+      }
+      if (!send_all(c.fd.get(), out)) break;
+      out.clear();
+      // A reply held back by an injected delay is sent when it becomes readable.
+      while (wait.count() > 0 && !stopping) {
+        std::this_thread::sleep_for(std::min(wait, std::chrono::milliseconds(20)));
+        std::lock_guard<std::mutex> lock(instrument_mutex);
+        wait = take_output(c, out);
+      }
+      if (!send_all(c.fd.get(), out)) break;
+      out.clear();
+      if (dropped) break;
+    }
+    ::shutdown(c.fd.get(), SHUT_RDWR);
+    c.done = true;
   }
 
   void accept_clients() {
     while (true) {
       sockaddr_storage addr{};
       socklen_t len = sizeof addr;
-      int fd =
-          ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) return;  // EAGAIN, or a connection that vanished before accept
-      Client c;
-      c.fd = Fd(fd);
+      int fd = ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
+      if (fd < 0)
+        return;  // EAGAIN (the listener does not block), or a connection that vanished before accept
+      auto c = std::make_unique<Connection>();
+      c->fd = Fd(fd);
       int one = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       char host[INET6_ADDRSTRLEN] = "?";
@@ -102,93 +163,53 @@ struct TcpServer::Impl {
         ::inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
         port_no = ntohs(a->sin6_port);
       }
-      c.peer = std::string(host) + ":" + std::to_string(port_no);
-      c.device = connect(instrument);
-      log("connection from " + c.peer);
-      clients.push_back(std::move(c));
+      c->peer = std::string(host) + ":" + std::to_string(port_no);
+      {
+        std::lock_guard<std::mutex> lock(instrument_mutex);
+        c->device = connect(instrument);
+      }
+      log("connection from " + c->peer);
+      Connection& ref = *c;
+      std::lock_guard<std::mutex> lock(connections_mutex);
+      connections.push_back(std::move(c));
+      ref.thread = std::thread([this, &ref] { serve(ref); });
     }
   }
 
-  // Moves the device's output into the backlog and writes what the socket takes. False: drop the client.
-  bool flush(Client& c) {
-    char chunk[16 * 1024];
-    bool end = false;
-    while (std::size_t n = c.device->read(chunk, sizeof chunk, end)) c.backlog.append(chunk, n);
-    while (c.sent < c.backlog.size()) {
-      ssize_t n = ::send(c.fd.get(), c.backlog.data() + c.sent, c.backlog.size() - c.sent, MSG_NOSIGNAL);
-      if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-        if (errno == EINTR) continue;
-        return false;
+  // Joins the threads of clients that have left.
+  void reap() {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    for (auto it = connections.begin(); it != connections.end();) {
+      if ((*it)->done) {
+        (*it)->thread.join();
+        it = connections.erase(it);
+      } else {
+        ++it;
       }
-      c.sent += static_cast<std::size_t>(n);
     }
-    if (c.sent == c.backlog.size()) {
-      c.backlog.clear();
-      c.sent = 0;
-    }
-    return true;
   }
 
-  // Reads what the client sent. False: the client is gone.
-  bool receive(Client& c) {
-    while (true) {
-      ssize_t n = ::recv(c.fd.get(), buffer.data(), buffer.size(), 0);
-      if (n == 0) return false;
-      if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-        if (errno == EINTR) continue;
-        return false;
-      }
-      c.device->write(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
-      if (c.device->connection_dropped()) return false;
-      if (static_cast<std::size_t>(n) < buffer.size()) return true;
-    }
+  void shut_down() {
+    stopping = true;
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    for (auto& c : connections) ::shutdown(c->fd.get(), SHUT_RDWR);  // wakes recv and send
+    for (auto& c : connections) c->thread.join();
+    connections.clear();
   }
 
   void run() {
-    std::vector<pollfd> fds;
     while (true) {
-      fds.clear();
-      fds.push_back({wake_read.get(), POLLIN, 0});
-      fds.push_back({listener.get(), POLLIN, 0});
-      int timeout = -1;
-      for (Client& c : clients) {
-        short events = 0;
-        if (c.backlog.size() - c.sent < kMaxBacklog) events |= POLLIN;
-        if (c.sent < c.backlog.size()) events |= POLLOUT;
-        fds.push_back({c.fd.get(), events, 0});
-        // A reply held back by an injected delay needs a wake-up when it becomes readable.
-        if (c.device->output_pending()) {
-          auto ms = c.device->time_until_readable().count();
-          int wait = static_cast<int>(std::clamp<long long>(ms, 0, 1000));
-          timeout = timeout < 0 ? wait : std::min(timeout, wait);
-        }
-      }
-      int ready = ::poll(fds.data(), fds.size(), timeout);
+      pollfd fds[2] = {{wake_read.get(), POLLIN, 0}, {listener.get(), POLLIN, 0}};
+      int ready = ::poll(fds, 2, 1000);
       if (ready < 0) {
         if (errno == EINTR) continue;
         fail("poll");
       }
-      if (fds[0].revents & POLLIN) return;
+      if (fds[0].revents & POLLIN) break;
       if (fds[1].revents & POLLIN) accept_clients();
-      std::size_t i = 2;
-      for (auto it = clients.begin(); it != clients.end(); ++i) {
-        Client& c = *it;
-        // Clients accepted in this round have no pollfd yet.
-        short revents = i < fds.size() && fds[i].fd == c.fd.get() ? fds[i].revents : 0;
-        bool keep = true;
-        if (revents & POLLIN) keep = receive(c);
-        if (keep && (revents & (POLLERR | POLLNVAL))) keep = false;
-        if (keep && (revents & POLLHUP) && !(revents & POLLIN)) keep = false;
-        if (keep) keep = flush(c);
-        if (!keep) {
-          it = clients.erase(it);
-        } else {
-          ++it;
-        }
-      }
+      reap();
     }
+    shut_down();
   }
 };
 

@@ -1,8 +1,7 @@
 #pragma once
 // Serves one simulated instrument as a raw-socket SCPI instrument (the TCPIP0::host::port::SOCKET kind).
-// Every client gets its own connection to the instrument (parser, output queue, error queue); the
-// settings are shared. One thread, non-blocking sockets and poll(): a slow or vanished client holds up
-// nobody.
+// Every client gets its own connection to the instrument (parser, output queue, error queue) and its own
+// thread; the settings are shared. A slow or vanished client holds up nobody.
 
 #include <cstdint>
 #include <functional>
@@ -31,7 +30,7 @@ class TcpServer {
 
   std::uint16_t port() const;
   const std::string& address() const;
-  // Serves until stop() is called.
+  // Serves until stop() is called; then closes every connection and returns.
   void run();
   // Safe from another thread and from a signal handler (it only writes to a pipe).
   void stop() noexcept;

@@ -130,7 +130,8 @@ TEST_F(TcpServerTest, ClientsHaveTheirOwnParserButShareTheSettings) {
   start();
   Client a(port());
   Client b(port());
-  a.send(":TRIG:COUN 9\n:VOLT1:HI");  // a leaves a message half written
+  a.send(":TRIG:COUN 9;*OPC?\n:VOLT1:HI");  // a leaves a message half written
+  EXPECT_EQ(a.line(), "1\n");
   b.send(":TRIG:COUN?\n");
   EXPECT_EQ(b.line(), "9\n");
   b.send(":BOGUS\n");  // b's error stays in b's queue
