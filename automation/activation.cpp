@@ -5,9 +5,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "automation/bstr.h"
 #include "automation/errorinfo.h"
@@ -36,7 +36,8 @@ std::u16string Widen(std::string_view text) {
 }
 
 HRESULT LoadFailure(HRESULT hr, const std::string& path, const std::string& why) {
-  return pgx::auto_::RaiseError(hr, IID_NULL, u"", Widen("The server module '" + path + "' could not be loaded: " + why));
+  return pgx::auto_::RaiseError(hr, IID_NULL, u"",
+                                Widen("The server module '" + path + "' could not be loaded: " + why));
 }
 
 // The loaded module for `path`, loading it on first use.
@@ -68,7 +69,9 @@ HRESULT Load(const std::string& path, LoadedModule& out) {
   return S_OK;
 }
 
-std::u16string ClsidKey(REFCLSID clsid) { return u"CLSID\\" + GuidToU16String(clsid); }
+std::u16string ClsidKey(REFCLSID clsid) {
+  return u"CLSID\\" + GuidToU16String(clsid);
+}
 
 HRESULT FromStatus(LSTATUS s) {
   if (s == ERROR_SUCCESS) return S_OK;
@@ -82,8 +85,12 @@ HRESULT FromStatus(LSTATUS s) {
 
 }  // namespace
 
-HRESULT CoInitialize(void*) { return S_OK; }
-HRESULT CoInitializeEx(void*, DWORD) { return S_OK; }
+HRESULT CoInitialize(void*) {
+  return S_OK;
+}
+HRESULT CoInitializeEx(void*, DWORD) {
+  return S_OK;
+}
 void CoUninitialize() {}
 
 HRESULT CLSIDFromProgID(LPCOLESTR progid, LPCLSID clsid) {
@@ -150,7 +157,8 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   IClassFactory* factory = nullptr;
-  HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  HRESULT hr =
+      CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
   if (FAILED(hr)) return hr;
   hr = factory->CreateInstance(outer, riid, ppv);
   factory->Release();
@@ -213,14 +221,16 @@ HRESULT RegisterClassKeys(const ClassRegistration& reg) {
     entries.push_back({key + u"\\InprocServer32", u"ThreadingModel", reg.threading_model});
     if (reg.library) {
       entries.push_back({key + u"\\TypeLib", u"", GuidToU16String(reg.library->libid)});
-      entries.push_back({key + u"\\Version", u"",
-                         Widen(std::to_string(reg.library->major) + "." + std::to_string(reg.library->minor))});
+      entries.push_back(
+          {key + u"\\Version", u"",
+           Widen(std::to_string(reg.library->major) + "." + std::to_string(reg.library->minor))});
     }
     for (const Entry& e : entries) {
       LSTATUS s;
       if (e.name.empty() && e.value.empty()) {  // a key that only marks something ("Programmable")
         HKEY key = nullptr;
-        s = RegCreateKeyEx(HKEY_CLASSES_ROOT, e.path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+        s = RegCreateKeyEx(HKEY_CLASSES_ROOT, e.path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                           nullptr);
         if (s == ERROR_SUCCESS) RegCloseKey(key);
       } else {
         s = RegWriteString(HKEY_CLASSES_ROOT, e.path, e.name, e.value);
@@ -265,9 +275,8 @@ HRESULT RegisterTypeLibrary(const LibraryInfo& lib, const std::string& module_pa
   try {
     const std::u16string libid = GuidToU16String(lib.libid);
     const std::u16string key = u"TypeLib\\" + libid + u"\\" + VersionText(lib);
-    std::string dir = module_path.substr(0, module_path.find_last_of('/') == std::string::npos
-                                                ? 0
-                                                : module_path.find_last_of('/'));
+    std::string dir = module_path.substr(
+        0, module_path.find_last_of('/') == std::string::npos ? 0 : module_path.find_last_of('/'));
     struct Entry {
       std::u16string path, name, value;
     };
@@ -307,7 +316,8 @@ HRESULT UnregisterTypeLibrary(const LibraryInfo& lib) {
     if (RegOpenKeyEx(HKEY_CLASSES_ROOT, libid_key.c_str(), 0, KEY_READ, &lib_key) == ERROR_SUCCESS) {
       OLECHAR name[256];
       DWORD size = 256;
-      bool empty = RegEnumKeyEx(lib_key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
+      bool empty =
+          RegEnumKeyEx(lib_key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
       RegCloseKey(lib_key);
       if (empty) RegDeleteTree(HKEY_CLASSES_ROOT, libid_key.c_str());
     }
@@ -349,13 +359,15 @@ HRESULT RegisterServerModule(const std::string& module_path, bool unregister, st
       const char* text = SystemMessageText(hr);
       char code[16];
       std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-      message = std::string(entry) + " of " + resolved + " failed with " + code + (text ? std::string(": ") + text : "");
+      message = std::string(entry) + " of " + resolved + " failed with " + code +
+                (text ? std::string(": ") + text : "");
       IErrorInfo* info = nullptr;
       if (GetErrorInfo(0, &info) == S_OK && info) {
         BSTR description = nullptr;
         info->GetDescription(&description);
         std::string text;
-        if (description && SUCCEEDED(BstrToUtf8(description, &text)) && !text.empty()) message += " (" + text + ")";
+        if (description && SUCCEEDED(BstrToUtf8(description, &text)) && !text.empty())
+          message += " (" + text + ")";
         SysFreeString(description);
         info->Release();
       }

@@ -51,11 +51,11 @@ std::string ModulePathOf(const void* address);
 // What DllRegisterServer of a module writes for one creatable class under HKEY_CLASSES_ROOT.
 struct ClassRegistration {
   CLSID clsid;
-  std::u16string description;          // "PgxGen Class"
-  std::u16string progid;               // "Pgxsrv.PgxGen.1"
-  std::u16string version_independent;  // "Pgxsrv.PgxGen"
-  std::u16string threading_model;      // "Apartment"
-  std::string module_path;             // InprocServer32
+  std::u16string description;            // "PgxGen Class"
+  std::u16string progid;                 // "Pgxsrv.PgxGen.1"
+  std::u16string version_independent;    // "Pgxsrv.PgxGen"
+  std::u16string threading_model;        // "Apartment"
+  std::string module_path;               // InprocServer32
   const LibraryInfo* library = nullptr;  // TypeLib and Version of the class key
 };
 // <progid> = description, <progid>\CLSID; <vi-progid> = description, \CLSID, \CurVer; CLSID\{clsid} =

@@ -22,7 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string ModulePath() {
-  auto path = RegReadString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToU16String(CLSID_Widget) + u"\\InprocServer32");
+  auto path =
+      RegReadString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToU16String(CLSID_Widget) + u"\\InprocServer32");
   std::string out;
   if (path) Utf16ToUtf8(*path, out);
   return out;
@@ -178,7 +179,8 @@ TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
 
   // And it loads again on the next request.
   ComPtr<IUnknown> again;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, again.ReleaseAndGetAddressOfVoid()),
+  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             again.ReleaseAndGetAddressOfVoid()),
             S_OK);
   again.Reset();
   CoFreeUnusedLibraries();
@@ -194,11 +196,11 @@ TEST(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
   std::u16string missing16, garbage16;
   Utf8ToUtf16(missing, missing16);
   Utf8ToUtf16(garbage, garbage16);
-  ASSERT_EQ(RegWriteString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToU16String(missing_clsid) + u"\\InprocServer32",
-                           u"", missing16),
+  ASSERT_EQ(RegWriteString(HKEY_CLASSES_ROOT,
+                           u"CLSID\\" + GuidToU16String(missing_clsid) + u"\\InprocServer32", u"", missing16),
             ERROR_SUCCESS);
-  ASSERT_EQ(RegWriteString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToU16String(garbage_clsid) + u"\\InprocServer32",
-                           u"", garbage16),
+  ASSERT_EQ(RegWriteString(HKEY_CLASSES_ROOT,
+                           u"CLSID\\" + GuidToU16String(garbage_clsid) + u"\\InprocServer32", u"", garbage16),
             ERROR_SUCCESS);
 
   ComPtr<IUnknown> object;

@@ -24,7 +24,8 @@ DISPID DispatchPtr::GetIDOfName(std::u16string_view name) const {
   return id;
 }
 
-Variant DispatchPtr::InvokeByName(std::u16string_view name, WORD flags, std::initializer_list<Variant> args) const {
+Variant DispatchPtr::InvokeByName(std::u16string_view name, WORD flags,
+                                  std::initializer_list<Variant> args) const {
   return InvokeById(GetIDOfName(name), flags, args);
 }
 
@@ -79,14 +80,30 @@ T TakeScalar(VARIANT& v, VARTYPE vt, Field field) {
 }
 }  // namespace
 
-SHORT TakeI2(VARIANT& v) { return TakeScalar<SHORT>(v, VT_I2, &VARIANT::iVal); }
-LONG TakeI4(VARIANT& v) { return TakeScalar<LONG>(v, VT_I4, &VARIANT::lVal); }
-FLOAT TakeR4(VARIANT& v) { return TakeScalar<FLOAT>(v, VT_R4, &VARIANT::fltVal); }
-DOUBLE TakeR8(VARIANT& v) { return TakeScalar<DOUBLE>(v, VT_R8, &VARIANT::dblVal); }
-BYTE TakeUI1(VARIANT& v) { return TakeScalar<BYTE>(v, VT_UI1, &VARIANT::bVal); }
-USHORT TakeUI2(VARIANT& v) { return TakeScalar<USHORT>(v, VT_UI2, &VARIANT::uiVal); }
-ULONG TakeUI4(VARIANT& v) { return TakeScalar<ULONG>(v, VT_UI4, &VARIANT::ulVal); }
-VARIANT_BOOL TakeBOOL(VARIANT& v) { return TakeScalar<VARIANT_BOOL>(v, VT_BOOL, &VARIANT::boolVal); }
+SHORT TakeI2(VARIANT& v) {
+  return TakeScalar<SHORT>(v, VT_I2, &VARIANT::iVal);
+}
+LONG TakeI4(VARIANT& v) {
+  return TakeScalar<LONG>(v, VT_I4, &VARIANT::lVal);
+}
+FLOAT TakeR4(VARIANT& v) {
+  return TakeScalar<FLOAT>(v, VT_R4, &VARIANT::fltVal);
+}
+DOUBLE TakeR8(VARIANT& v) {
+  return TakeScalar<DOUBLE>(v, VT_R8, &VARIANT::dblVal);
+}
+BYTE TakeUI1(VARIANT& v) {
+  return TakeScalar<BYTE>(v, VT_UI1, &VARIANT::bVal);
+}
+USHORT TakeUI2(VARIANT& v) {
+  return TakeScalar<USHORT>(v, VT_UI2, &VARIANT::uiVal);
+}
+ULONG TakeUI4(VARIANT& v) {
+  return TakeScalar<ULONG>(v, VT_UI4, &VARIANT::ulVal);
+}
+VARIANT_BOOL TakeBOOL(VARIANT& v) {
+  return TakeScalar<VARIANT_BOOL>(v, VT_BOOL, &VARIANT::boolVal);
+}
 
 Bstr TakeBSTR(VARIANT& v) {
   Coerce(v, VT_BSTR);
@@ -94,7 +111,9 @@ Bstr TakeBSTR(VARIANT& v) {
   return Bstr::Attach(v.bstrVal);
 }
 
-Variant TakeVARIANT(VARIANT& v) { return Variant::Attach(v); }
+Variant TakeVARIANT(VARIANT& v) {
+  return Variant::Attach(v);
+}
 
 ComPtr<IDispatch> TakeDISPATCH(VARIANT& v) {
   if (v.vt == VT_EMPTY || v.vt == VT_NULL) return nullptr;

@@ -49,39 +49,110 @@ class DispatchPtr {
 // com_error when it cannot be), with the VARIANT left empty.
 namespace client {
 
-inline Variant Missing() { return Variant::Missing(); }
+inline Variant Missing() {
+  return Variant::Missing();
+}
 inline void SetMissing(VARIANT& v) {
   v.vt = VT_ERROR;
   v.scode = DISP_E_PARAMNOTFOUND;
 }
-inline void SetI2(VARIANT& v, SHORT x) { v.vt = VT_I2; v.iVal = x; }
-inline void SetI4(VARIANT& v, LONG x) { v.vt = VT_I4; v.lVal = x; }
-inline void SetR4(VARIANT& v, FLOAT x) { v.vt = VT_R4; v.fltVal = x; }
-inline void SetR8(VARIANT& v, DOUBLE x) { v.vt = VT_R8; v.dblVal = x; }
-inline void SetUI1(VARIANT& v, BYTE x) { v.vt = VT_UI1; v.bVal = x; }
-inline void SetUI2(VARIANT& v, USHORT x) { v.vt = VT_UI2; v.uiVal = x; }
-inline void SetUI4(VARIANT& v, ULONG x) { v.vt = VT_UI4; v.ulVal = x; }
-inline void SetBOOL(VARIANT& v, VARIANT_BOOL x) { v.vt = VT_BOOL; v.boolVal = x; }
-inline void SetBSTR(VARIANT& v, BSTR x) { v.vt = VT_BSTR; v.bstrVal = x; }
+inline void SetI2(VARIANT& v, SHORT x) {
+  v.vt = VT_I2;
+  v.iVal = x;
+}
+inline void SetI4(VARIANT& v, LONG x) {
+  v.vt = VT_I4;
+  v.lVal = x;
+}
+inline void SetR4(VARIANT& v, FLOAT x) {
+  v.vt = VT_R4;
+  v.fltVal = x;
+}
+inline void SetR8(VARIANT& v, DOUBLE x) {
+  v.vt = VT_R8;
+  v.dblVal = x;
+}
+inline void SetUI1(VARIANT& v, BYTE x) {
+  v.vt = VT_UI1;
+  v.bVal = x;
+}
+inline void SetUI2(VARIANT& v, USHORT x) {
+  v.vt = VT_UI2;
+  v.uiVal = x;
+}
+inline void SetUI4(VARIANT& v, ULONG x) {
+  v.vt = VT_UI4;
+  v.ulVal = x;
+}
+inline void SetBOOL(VARIANT& v, VARIANT_BOOL x) {
+  v.vt = VT_BOOL;
+  v.boolVal = x;
+}
+inline void SetBSTR(VARIANT& v, BSTR x) {
+  v.vt = VT_BSTR;
+  v.bstrVal = x;
+}
 inline void SetVARIANT(VARIANT& v, const VARIANT& x) {
   v.vt = VT_BYREF | VT_VARIANT;  // by reference, so nothing is copied or owned
   v.pvarVal = const_cast<VARIANT*>(&x);
 }
-inline void SetDISPATCH(VARIANT& v, IDispatch* x) { v.vt = VT_DISPATCH; v.pdispVal = x; }
-inline void SetUNKNOWN(VARIANT& v, IUnknown* x) { v.vt = VT_UNKNOWN; v.punkVal = x; }
+inline void SetDISPATCH(VARIANT& v, IDispatch* x) {
+  v.vt = VT_DISPATCH;
+  v.pdispVal = x;
+}
+inline void SetUNKNOWN(VARIANT& v, IUnknown* x) {
+  v.vt = VT_UNKNOWN;
+  v.punkVal = x;
+}
 
-inline void RefI2(VARIANT& v, SHORT* x) { v.vt = VT_BYREF | VT_I2; v.piVal = x; }
-inline void RefI4(VARIANT& v, LONG* x) { v.vt = VT_BYREF | VT_I4; v.plVal = x; }
-inline void RefR4(VARIANT& v, FLOAT* x) { v.vt = VT_BYREF | VT_R4; v.pfltVal = x; }
-inline void RefR8(VARIANT& v, DOUBLE* x) { v.vt = VT_BYREF | VT_R8; v.pdblVal = x; }
-inline void RefUI1(VARIANT& v, BYTE* x) { v.vt = VT_BYREF | VT_UI1; v.pbVal = x; }
-inline void RefUI2(VARIANT& v, USHORT* x) { v.vt = VT_BYREF | VT_UI2; v.puiVal = x; }
-inline void RefUI4(VARIANT& v, ULONG* x) { v.vt = VT_BYREF | VT_UI4; v.pulVal = x; }
-inline void RefBOOL(VARIANT& v, VARIANT_BOOL* x) { v.vt = VT_BYREF | VT_BOOL; v.pboolVal = x; }
-inline void RefBSTR(VARIANT& v, BSTR* x) { v.vt = VT_BYREF | VT_BSTR; v.pbstrVal = x; }
-inline void RefVARIANT(VARIANT& v, VARIANT* x) { v.vt = VT_BYREF | VT_VARIANT; v.pvarVal = x; }
-inline void RefDISPATCH(VARIANT& v, IDispatch** x) { v.vt = VT_BYREF | VT_DISPATCH; v.ppdispVal = x; }
-inline void RefUNKNOWN(VARIANT& v, IUnknown** x) { v.vt = VT_BYREF | VT_UNKNOWN; v.ppunkVal = x; }
+inline void RefI2(VARIANT& v, SHORT* x) {
+  v.vt = VT_BYREF | VT_I2;
+  v.piVal = x;
+}
+inline void RefI4(VARIANT& v, LONG* x) {
+  v.vt = VT_BYREF | VT_I4;
+  v.plVal = x;
+}
+inline void RefR4(VARIANT& v, FLOAT* x) {
+  v.vt = VT_BYREF | VT_R4;
+  v.pfltVal = x;
+}
+inline void RefR8(VARIANT& v, DOUBLE* x) {
+  v.vt = VT_BYREF | VT_R8;
+  v.pdblVal = x;
+}
+inline void RefUI1(VARIANT& v, BYTE* x) {
+  v.vt = VT_BYREF | VT_UI1;
+  v.pbVal = x;
+}
+inline void RefUI2(VARIANT& v, USHORT* x) {
+  v.vt = VT_BYREF | VT_UI2;
+  v.puiVal = x;
+}
+inline void RefUI4(VARIANT& v, ULONG* x) {
+  v.vt = VT_BYREF | VT_UI4;
+  v.pulVal = x;
+}
+inline void RefBOOL(VARIANT& v, VARIANT_BOOL* x) {
+  v.vt = VT_BYREF | VT_BOOL;
+  v.pboolVal = x;
+}
+inline void RefBSTR(VARIANT& v, BSTR* x) {
+  v.vt = VT_BYREF | VT_BSTR;
+  v.pbstrVal = x;
+}
+inline void RefVARIANT(VARIANT& v, VARIANT* x) {
+  v.vt = VT_BYREF | VT_VARIANT;
+  v.pvarVal = x;
+}
+inline void RefDISPATCH(VARIANT& v, IDispatch** x) {
+  v.vt = VT_BYREF | VT_DISPATCH;
+  v.ppdispVal = x;
+}
+inline void RefUNKNOWN(VARIANT& v, IUnknown** x) {
+  v.vt = VT_BYREF | VT_UNKNOWN;
+  v.ppunkVal = x;
+}
 inline void RefArray(VARIANT& v, SAFEARRAY** x, VARTYPE array_vt) {
   v.vt = static_cast<VARTYPE>(VT_BYREF | array_vt);
   v.pparray = x;

@@ -10,7 +10,9 @@
 namespace pgx::auto_ {
 namespace {
 
-constexpr char16_t FoldChar(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+constexpr char16_t FoldChar(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 
 // FNV-1a over the case-folded characters; stops at the NUL or after `limit` characters.
 std::uint32_t HashFolded(const OLECHAR* text, std::size_t& length) {
@@ -27,12 +29,32 @@ std::uint32_t HashFolded(const OLECHAR* text, std::size_t& length) {
 std::size_t ValueSize(VARTYPE vt) {
   if (vt & VT_ARRAY) return sizeof(SAFEARRAY*);
   switch (vt) {
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: case VT_INT: case VT_UINT: return 4;
-    case VT_I8: case VT_UI8: case VT_R8: case VT_DATE: case VT_CY: return 8;
-    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: return sizeof(void*);
-    default: return 0;
+    case VT_I1:
+    case VT_UI1:
+      return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+      return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_R4:
+    case VT_ERROR:
+    case VT_INT:
+    case VT_UINT:
+      return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_DATE:
+    case VT_CY:
+      return 8;
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      return sizeof(void*);
+    default:
+      return 0;
   }
 }
 
@@ -48,14 +70,16 @@ bool ViewByRef(const VARIANT& in, VARIANT& out) {
   return true;
 }
 
-bool IsMissing(const VARIANT* a) { return !a || (a->vt == VT_ERROR && a->scode == DISP_E_PARAMNOTFOUND); }
+bool IsMissing(const VARIANT* a) {
+  return !a || (a->vt == VT_ERROR && a->scode == DISP_E_PARAMNOTFOUND);
+}
 
 // Storage of the arguments of one call: inline for the usual few parameters, on the heap beyond.
 constexpr std::size_t kInlineParams = 12;
 
 struct Slot {
-  VARIANT value;     // coerced value or the storage a pointer parameter points to
-  bool owned;        // value must be cleared after the call
+  VARIANT value;       // coerced value or the storage a pointer parameter points to
+  bool owned;          // value must be cleared after the call
   VARIANT* writeback;  // caller's BYREF variant to receive the value after the call
 };
 
@@ -90,15 +114,22 @@ bool WidenScalar(const VARIANT& from, VARTYPE to, VARIANT& out) {
   double real;
   long long integer;
   switch (from.vt) {
-    case VT_UI1: integer = from.bVal; break;
-    case VT_I2: integer = from.iVal; break;
-    case VT_I4: integer = from.lVal; break;
+    case VT_UI1:
+      integer = from.bVal;
+      break;
+    case VT_I2:
+      integer = from.iVal;
+      break;
+    case VT_I4:
+      integer = from.lVal;
+      break;
     case VT_R4:
       if (to != VT_R8) return false;
       out.vt = VT_R8;
       out.dblVal = from.fltVal;
       return true;
-    default: return false;
+    default:
+      return false;
   }
   real = static_cast<double>(integer);
   switch (to) {
@@ -110,12 +141,15 @@ bool WidenScalar(const VARIANT& from, VARTYPE to, VARIANT& out) {
       if (from.vt == VT_I4) return false;
       out.lVal = static_cast<LONG>(integer);
       break;
-    case VT_R8: out.dblVal = real; break;
+    case VT_R8:
+      out.dblVal = real;
+      break;
     case VT_R4:
       if (from.vt == VT_I4) return false;  // not every long is a float
       out.fltVal = static_cast<FLOAT>(real);
       break;
-    default: return false;
+    default:
+      return false;
   }
   out.vt = to;
   return true;
@@ -206,7 +240,8 @@ void FillException(HRESULT hr, EXCEPINFO* excep) {
   }
   if (!excep->bstrDescription) {
     std::u16string text = SystemMessageTextW(hr);
-    if (!text.empty()) excep->bstrDescription = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!text.empty())
+      excep->bstrDescription = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   }
 }
 
@@ -220,13 +255,22 @@ DispatchTable::DispatchTable(const TypeInfoEntry& type) : type_(type) {
     e.id = f.dispid;
     auto index = static_cast<std::int16_t>(i);
     switch (f.invkind) {
-      case INVOKE_FUNC: e.method = index; break;
-      case INVOKE_PROPERTYGET: e.get = index; break;
-      case INVOKE_PROPERTYPUT: e.put = index; break;
-      case INVOKE_PROPERTYPUTREF: e.putref = index; break;
+      case INVOKE_FUNC:
+        e.method = index;
+        break;
+      case INVOKE_PROPERTYGET:
+        e.get = index;
+        break;
+      case INVOKE_PROPERTYPUT:
+        e.put = index;
+        break;
+      case INVOKE_PROPERTYPUTREF:
+        e.putref = index;
+        break;
     }
     std::u16string folded;
-    for (const char* c = f.name; *c; ++c) folded += FoldChar(static_cast<char16_t>(static_cast<unsigned char>(*c)));
+    for (const char* c = f.name; *c; ++c)
+      folded += FoldChar(static_cast<char16_t>(static_cast<unsigned char>(*c)));
     if (std::none_of(names_.begin(), names_.end(), [&](const Name& n) { return n.folded == folded; })) {
       names_.push_back({std::move(folded), f.dispid});
     }
@@ -302,7 +346,8 @@ HRESULT DispatchTable::GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids) c
 }
 
 const DispatchTable::ById* DispatchTable::FindId(DISPID id) const noexcept {
-  auto it = std::lower_bound(by_id_.begin(), by_id_.end(), id, [](const ById& e, DISPID v) { return e.id < v; });
+  auto it =
+      std::lower_bound(by_id_.begin(), by_id_.end(), id, [](const ById& e, DISPID v) { return e.id < v; });
   return (it != by_id_.end() && it->id == id) ? &*it : nullptr;
 }
 
@@ -465,15 +510,15 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
         pointers[k] = arg->brecVal.pvRecord;
         continue;
       }
-      const bool specific_interface =
-          (want == VT_DISPATCH || want == VT_UNKNOWN) && p.type.iid && *p.type.iid != IID_IDispatch &&
-          *p.type.iid != IID_IUnknown;
+      const bool specific_interface = (want == VT_DISPATCH || want == VT_UNKNOWN) && p.type.iid &&
+                                      *p.type.iid != IID_IDispatch && *p.type.iid != IID_IUnknown;
       // The caller's own storage when it already has the parameter's type.
       if (p.type.byref && arg->vt == (VT_BYREF | want) && !specific_interface) {
         pointers[k] = arg->byref;
         continue;
       }
-      if (!p.type.byref && arg->vt == want && !specific_interface && want != VT_DISPATCH && want != VT_UNKNOWN) {
+      if (!p.type.byref && arg->vt == want && !specific_interface && want != VT_DISPATCH &&
+          want != VT_UNKNOWN) {
         pointers[k] = const_cast<LONGLONG*>(&arg->llVal);
         continue;
       }
@@ -496,7 +541,8 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
           hr = DISP_E_TYPEMISMATCH;
           break;
         }
-        IUnknown* unknown = (source->vt == VT_DISPATCH || source->vt == VT_UNKNOWN) ? source->punkVal : nullptr;
+        IUnknown* unknown =
+            (source->vt == VT_DISPATCH || source->vt == VT_UNKNOWN) ? source->punkVal : nullptr;
         v.vt = want;
         v.punkVal = nullptr;
         if (unknown) {
@@ -547,7 +593,8 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
     // Local storage behind a pointer parameter now owns whatever the member left there.
     for (USHORT k = 0; k < inputs; ++k) {
       void* p = pointers[k];
-      if (f->params[k].type.byref && (p == &slots[k].value || p == &slots[k].value.llVal)) slots[k].owned = true;
+      if (f->params[k].type.byref && (p == &slots[k].value || p == &slots[k].value.llVal))
+        slots[k].owned = true;
     }
     if (FAILED(hr)) {
       cleanup();

@@ -76,8 +76,8 @@ TEST_F(DispatcherTest, NamesAreFoundWhateverTheirCase) {
   struct Case {
     const char16_t* name;
     DISPID id;
-  } cases[] = {{u"Count", 0x60020001}, {u"COUNT", 0x60020001}, {u"count", 0x60020001}, {u"Name", DISPID_VALUE},
-               {u"_newenum", DISPID_NEWENUM}, {u"fORMAT", 0x60020003}};
+  } cases[] = {{u"Count", 0x60020001},  {u"COUNT", 0x60020001},        {u"count", 0x60020001},
+               {u"Name", DISPID_VALUE}, {u"_newenum", DISPID_NEWENUM}, {u"fORMAT", 0x60020003}};
   for (const Case& c : cases) EXPECT_EQ(Id(c.name), c.id);
 }
 
@@ -122,7 +122,8 @@ TEST_F(DispatcherTest, PropertiesGetAndPutWithTheRightInvokeKinds) {
 
 TEST_F(DispatcherTest, DefaultMemberIsDispidValue) {
   Call put;
-  Invoke(put, widget_.Get(), DISPID_VALUE, DISPATCH_PROPERTYPUT, {}, {{DISPID_PROPERTYPUT, Variant(u"renamed")}});
+  Invoke(put, widget_.Get(), DISPID_VALUE, DISPATCH_PROPERTYPUT, {},
+         {{DISPID_PROPERTYPUT, Variant(u"renamed")}});
   ASSERT_EQ(put.hr, S_OK);
   Call get;
   Invoke(get, widget_.Get(), DISPID_VALUE, DISPATCH_PROPERTYGET, {});
@@ -143,17 +144,24 @@ TEST_F(DispatcherTest, ArgumentBindingAndDefaults) {
   std::vector<Case> cases;
   cases.push_back({"all positional", {Variant(LONG{2}), Variant(1.5), Variant(u"V")}, {}, S_OK, u"3 V"});
   cases.push_back({"defaults fill in", {Variant(LONG{2})}, {}, S_OK, u"5 unit"});
-  cases.push_back({"missing marker takes the default", {Variant(LONG{2}), Variant::Missing(), Variant(u"s")}, {},
-                   S_OK, u"5 s"});
+  cases.push_back({"missing marker takes the default",
+                   {Variant(LONG{2}), Variant::Missing(), Variant(u"s")},
+                   {},
+                   S_OK,
+                   u"5 s"});
   cases.push_back({"named after positional", {Variant(LONG{4})}, {{2, Variant(u"mV")}}, S_OK, u"10 mV"});
   cases.push_back({"only named", {}, {{1, Variant(0.5)}, {0, Variant(LONG{8})}}, S_OK, u"4 unit"});
   cases.push_back({"coerced from text", {Variant(u"6"), Variant(u"0.5")}, {}, S_OK, u"3 unit"});
   cases.push_back({"missing required", {}, {}, DISP_E_PARAMNOTOPTIONAL, nullptr});
   cases.push_back({"required given as missing", {Variant::Missing()}, {}, DISP_E_PARAMNOTOPTIONAL, nullptr});
-  cases.push_back({"too many", {Variant(LONG{1}), Variant(1.0), Variant(u"a"), Variant(LONG{4})}, {},
-                   DISP_E_BADPARAMCOUNT, nullptr});
+  cases.push_back({"too many",
+                   {Variant(LONG{1}), Variant(1.0), Variant(u"a"), Variant(LONG{4})},
+                   {},
+                   DISP_E_BADPARAMCOUNT,
+                   nullptr});
   cases.push_back({"unknown named", {Variant(LONG{1})}, {{7, Variant(1.0)}}, DISP_E_PARAMNOTFOUND, nullptr});
-  cases.push_back({"named twice", {Variant(LONG{1})}, {{0, Variant(LONG{1})}}, DISP_E_PARAMNOTFOUND, nullptr});
+  cases.push_back(
+      {"named twice", {Variant(LONG{1})}, {{0, Variant(LONG{1})}}, DISP_E_PARAMNOTFOUND, nullptr});
   for (const Case& c : cases) {
     Call call;
     Invoke(call, widget_.Get(), format, DISPATCH_METHOD, c.positional, c.named);
@@ -168,7 +176,8 @@ TEST_F(DispatcherTest, ArgumentBindingAndDefaults) {
 TEST_F(DispatcherTest, TypeMismatchNamesTheArgumentInRgvargOrder) {
   // Format(Number, Scale, Suffix): Scale is second of three, so it stands at rgvarg[1].
   Call call;
-  Invoke(call, widget_.Get(), 0x60020003, DISPATCH_METHOD, {Variant(LONG{1}), Variant(u"wide"), Variant(u"x")});
+  Invoke(call, widget_.Get(), 0x60020003, DISPATCH_METHOD,
+         {Variant(LONG{1}), Variant(u"wide"), Variant(u"x")});
   EXPECT_EQ(call.hr, DISP_E_TYPEMISMATCH);
   EXPECT_EQ(call.arg_err, 1u);
   Call first;
@@ -184,7 +193,8 @@ TEST_F(DispatcherTest, OutParametersAreWrittenBackInTheCallersType) {
   client::RefR8(q, &quotient);
   LONG remainder = 10;  // [in, out]: the member adds to it
   Call call;
-  Invoke(call, widget_.Get(), 0x60020004, DISPATCH_METHOD, {Variant(LONG{7}), Variant(LONG{2}), q, Ref(&remainder)});
+  Invoke(call, widget_.Get(), 0x60020004, DISPATCH_METHOD,
+         {Variant(LONG{7}), Variant(LONG{2}), q, Ref(&remainder)});
   ASSERT_EQ(call.hr, S_OK);
   EXPECT_EQ(quotient, 3.0);
   EXPECT_EQ(remainder, 11);
@@ -192,7 +202,8 @@ TEST_F(DispatcherTest, OutParametersAreWrittenBackInTheCallersType) {
   // An omitted optional pointer parameter reaches the member as NULL.
   LONG only = 0;
   Call without;
-  Invoke(without, widget_.Get(), 0x60020004, DISPATCH_METHOD, {Variant(LONG{9}), Variant(LONG{4}), Ref(&only)});
+  Invoke(without, widget_.Get(), 0x60020004, DISPATCH_METHOD,
+         {Variant(LONG{9}), Variant(LONG{4}), Ref(&only)});
   ASSERT_EQ(without.hr, S_OK);
   EXPECT_EQ(only, 2);
 
@@ -373,7 +384,8 @@ TEST_F(DispatcherTest, TypeInfoListsMembersParametersAndHelp) {
       // The index is an enumeration of the library: its type information is reachable.
       ASSERT_EQ(f->lprgelemdescParam[0].tdesc.vt, VT_USERDEFINED);
       ComPtr<ITypeInfo> colors;
-      ASSERT_EQ(info->GetRefTypeInfo(f->lprgelemdescParam[0].tdesc.hreftype, colors.ReleaseAndGetAddressOf()), S_OK);
+      ASSERT_EQ(info->GetRefTypeInfo(f->lprgelemdescParam[0].tdesc.hreftype, colors.ReleaseAndGetAddressOf()),
+                S_OK);
       VARDESC* v = nullptr;
       ASSERT_EQ(colors->GetVarDesc(4, &v), S_OK);
       EXPECT_EQ(v->lpvarValue->lVal, -1);
@@ -412,18 +424,22 @@ TEST_F(DispatcherTest, MalformedCallsAreRefused) {
   DISPPARAMS no_array{nullptr, nullptr, 1, 0};
   EXPECT_EQ(widget_->Invoke(0x60020003, IID_NULL, 0, DISPATCH_METHOD, &no_array, &result, nullptr, nullptr),
             E_INVALIDARG);
-  EXPECT_EQ(widget_->Invoke(0x60020001, IID_NULL, 0, 0, &none, &result, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(widget_->Invoke(0x60020001, IID_NULL, 0, 0, &none, &result, nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
   // No DISPPARAMS at all is a call without arguments; no result variant means the result is dropped.
-  EXPECT_EQ(widget_->Invoke(0x60020001, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, &result, nullptr, nullptr),
-            S_OK);
-  EXPECT_EQ(widget_->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, nullptr, nullptr, nullptr),
-            S_OK);
+  EXPECT_EQ(
+      widget_->Invoke(0x60020001, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, &result, nullptr, nullptr),
+      S_OK);
+  EXPECT_EQ(
+      widget_->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, nullptr, nullptr, nullptr),
+      S_OK);
   // A failure without EXCEPINFO leaves the error information for the caller to take.
   arg.lVal = 7;  // no such output
   DISPPARAMS bad_index{&arg, nullptr, 1, 0};
   SetErrorInfo(0, nullptr);
-  EXPECT_EQ(widget_->Invoke(0x60020002, IID_NULL, 0, DISPATCH_PROPERTYGET, &bad_index, &result, nullptr, nullptr),
-            DISP_E_EXCEPTION);
+  EXPECT_EQ(
+      widget_->Invoke(0x60020002, IID_NULL, 0, DISPATCH_PROPERTYGET, &bad_index, &result, nullptr, nullptr),
+      DISP_E_EXCEPTION);
   IErrorInfo* info = nullptr;
   ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
   BSTR description = nullptr;
@@ -452,7 +468,8 @@ TEST_F(DispatcherTest, ReferencesToVariantsAreFollowed) {
 
   // A put by reference (Set) falls back on the plain put of a value property.
   Call putref;
-  Invoke(putref, widget_.Get(), 0x60020001, DISPATCH_PROPERTYPUTREF, {}, {{DISPID_PROPERTYPUT, Variant(LONG{8})}});
+  Invoke(putref, widget_.Get(), 0x60020001, DISPATCH_PROPERTYPUTREF, {},
+         {{DISPID_PROPERTYPUT, Variant(LONG{8})}});
   EXPECT_EQ(putref.hr, S_OK);
 }
 

@@ -11,12 +11,23 @@ std::string Quote(const char* text) {
   std::string out = "\"";
   for (const char* c = text; *c; ++c) {
     switch (*c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default: out += *c;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += *c;
     }
   }
   return out + "\"";
@@ -48,10 +59,14 @@ void TypeAttributes(const TypeInfoEntry& t, std::vector<std::string>& attrs) {
     WORD flag;
     const char* name;
   };
-  static const Flag kFlags[] = {{TYPEFLAG_FDUAL, "dual"},          {TYPEFLAG_FOLEAUTOMATION, "oleautomation"},
-                                {TYPEFLAG_FNONEXTENSIBLE, "nonextensible"}, {TYPEFLAG_FHIDDEN, "hidden"},
-                                {TYPEFLAG_FRESTRICTED, "restricted"}, {TYPEFLAG_FCONTROL, "control"},
-                                {TYPEFLAG_FLICENSED, "licensed"},  {TYPEFLAG_FAPPOBJECT, "appobject"}};
+  static const Flag kFlags[] = {{TYPEFLAG_FDUAL, "dual"},
+                                {TYPEFLAG_FOLEAUTOMATION, "oleautomation"},
+                                {TYPEFLAG_FNONEXTENSIBLE, "nonextensible"},
+                                {TYPEFLAG_FHIDDEN, "hidden"},
+                                {TYPEFLAG_FRESTRICTED, "restricted"},
+                                {TYPEFLAG_FCONTROL, "control"},
+                                {TYPEFLAG_FLICENSED, "licensed"},
+                                {TYPEFLAG_FAPPOBJECT, "appobject"}};
   for (const Flag& f : kFlags) {
     if (t.flags & f.flag) attrs.push_back(f.name);
   }
@@ -68,7 +83,8 @@ void Params(std::ostringstream& out, const FuncInfo& f) {
     if (param.flags & PARAMFLAG_FOUT) attrs.push_back("out");
     if (param.flags & PARAMFLAG_FRETVAL) attrs.push_back("retval");
     if (param.flags & PARAMFLAG_FOPT) attrs.push_back("optional");
-    if (param.flags & PARAMFLAG_FHASDEFAULT) attrs.push_back(std::string("defaultvalue(") + param.default_value.idl + ")");
+    if (param.flags & PARAMFLAG_FHASDEFAULT)
+      attrs.push_back(std::string("defaultvalue(") + param.default_value.idl + ")");
     out << (p ? ", " : "") << Attributes(attrs) << param.type.idl << ' ' << param.name;
   }
   out << ')';
@@ -77,18 +93,28 @@ void Params(std::ostringstream& out, const FuncInfo& f) {
 void FuncAttributes(const FuncInfo& f, std::vector<std::string>& attrs) {
   attrs.push_back("id(" + Hex(f.dispid) + ")");
   switch (f.invkind) {
-    case INVOKE_PROPERTYGET: attrs.push_back("propget"); break;
-    case INVOKE_PROPERTYPUT: attrs.push_back("propput"); break;
-    case INVOKE_PROPERTYPUTREF: attrs.push_back("propputref"); break;
-    default: break;
+    case INVOKE_PROPERTYGET:
+      attrs.push_back("propget");
+      break;
+    case INVOKE_PROPERTYPUT:
+      attrs.push_back("propput");
+      break;
+    case INVOKE_PROPERTYPUTREF:
+      attrs.push_back("propputref");
+      break;
+    default:
+      break;
   }
   struct Flag {
     WORD flag;
     const char* name;
   };
-  static const Flag kFlags[] = {{FUNCFLAG_FHIDDEN, "hidden"},           {FUNCFLAG_FRESTRICTED, "restricted"},
-                                {FUNCFLAG_FNONBROWSABLE, "nonbrowsable"}, {FUNCFLAG_FBINDABLE, "bindable"},
-                                {FUNCFLAG_FREQUESTEDIT, "requestedit"}, {FUNCFLAG_FDISPLAYBIND, "displaybind"},
+  static const Flag kFlags[] = {{FUNCFLAG_FHIDDEN, "hidden"},
+                                {FUNCFLAG_FRESTRICTED, "restricted"},
+                                {FUNCFLAG_FNONBROWSABLE, "nonbrowsable"},
+                                {FUNCFLAG_FBINDABLE, "bindable"},
+                                {FUNCFLAG_FREQUESTEDIT, "requestedit"},
+                                {FUNCFLAG_FDISPLAYBIND, "displaybind"},
                                 {FUNCFLAG_FDEFAULTBIND, "defaultbind"}};
   for (const Flag& fl : kFlags) {
     if (f.flags & fl.flag) attrs.push_back(fl.name);
@@ -100,11 +126,13 @@ void FuncAttributes(const FuncInfo& f, std::vector<std::string>& attrs) {
 
 std::string ExportIdl(const LibraryInfo& lib) {
   std::ostringstream out;
-  std::vector<std::string> lib_attrs{"uuid(" + Uuid(lib.libid) + ")",
-                                     "version(" + std::to_string(lib.major) + "." + std::to_string(lib.minor) + ")"};
+  std::vector<std::string> lib_attrs{
+      "uuid(" + Uuid(lib.libid) + ")",
+      "version(" + std::to_string(lib.major) + "." + std::to_string(lib.minor) + ")"};
   if (lib.helpstring) lib_attrs.push_back("helpstring(" + Quote(lib.helpstring) + ")");
   out << Attributes(lib_attrs) << "\nlibrary " << lib.name << " {\n";
-  for (USHORT i = 0; i < lib.importlib_count; ++i) out << "  importlib(" << Quote(lib.importlibs[i]) << ");\n";
+  for (USHORT i = 0; i < lib.importlib_count; ++i)
+    out << "  importlib(" << Quote(lib.importlibs[i]) << ");\n";
   for (USHORT i = 0; i < lib.type_count; ++i) {
     const TypeInfoEntry& t = lib.types[i];
     std::vector<std::string> attrs;
@@ -133,8 +161,8 @@ std::string ExportIdl(const LibraryInfo& lib) {
         break;
       case TKIND_INTERFACE: {
         attrs.insert(attrs.begin(), "object");
-        out << "  " << Attributes(attrs) << "\n  interface " << t.name << " : " << (t.base ? t.base : "IUnknown")
-            << " {\n";
+        out << "  " << Attributes(attrs) << "\n  interface " << t.name << " : "
+            << (t.base ? t.base : "IUnknown") << " {\n";
         for (USHORT f = static_cast<USHORT>(t.func_count - t.own_func_count); f < t.func_count; ++f) {
           std::vector<std::string> fattrs;
           FuncAttributes(t.funcs[f], fattrs);
@@ -174,8 +202,8 @@ std::string ExportIdl(const LibraryInfo& lib) {
           if (impl.flags & IMPLTYPEFLAG_FDEFAULT) iattrs.push_back("default");
           if (impl.flags & IMPLTYPEFLAG_FSOURCE) iattrs.push_back("source");
           if (impl.flags & IMPLTYPEFLAG_FRESTRICTED) iattrs.push_back("restricted");
-          out << "    " << Attributes(iattrs) << (impl.dispinterface ? "dispinterface " : "interface ") << impl.name
-              << ";\n";
+          out << "    " << Attributes(iattrs) << (impl.dispinterface ? "dispinterface " : "interface ")
+              << impl.name << ";\n";
         }
         out << "  };\n";
         break;

@@ -98,14 +98,19 @@ TEST_F(IdlTest, MistakesNameFileLineColumnAndWhatWasExpected) {
     std::string body;
     const char* message;
   } cases[] = {
-      {itf + ", dual] interface IX : IDispatch {\n    HRESULT Foo([in] long x)\n  };", ":5:3: error: expected ';', found '}'"},
+      {itf + ", dual] interface IX : IDispatch {\n    HRESULT Foo([in] long x)\n  };",
+       ":5:3: error: expected ';', found '}'"},
       {"  typedef enum E { A = 1, B = } E;", ":3:31: error: expected a value after '=', found '}'"},
       {"  [object, uuid(1234)] interface IX : IDispatch {};", ":3:12: error: expected a GUID"},
-      {itf + "] interface IX : IDispatch {\n    HRESULT Foo([in] Widget* x);\n  };", ":4:22: error: unknown type 'Widget'"},
-      {itf + ", helpstring(\"open] interface IX : IDispatch {};", ":3:67: error: unterminated string: expected '\"'"},
-      {itf + "] interface IX : IDispatch {\n    [propget] HRESULT Foo([out, retval] long* v, [in] long x);\n  };",
+      {itf + "] interface IX : IDispatch {\n    HRESULT Foo([in] Widget* x);\n  };",
+       ":4:22: error: unknown type 'Widget'"},
+      {itf + ", helpstring(\"open] interface IX : IDispatch {};",
+       ":3:67: error: unterminated string: expected '\"'"},
+      {itf + "] interface IX : IDispatch {\n    [propget] HRESULT Foo([out, retval] long* v, [in] long x);\n "
+             " };",
        ":4:47: error: retval parameter 'v' must be the last parameter"},
-      {itf + ", colour] interface IX : IDispatch {};", ":3:56: error: attribute 'colour' is not allowed here"},
+      {itf + ", colour] interface IX : IDispatch {};",
+       ":3:56: error: attribute 'colour' is not allowed here"},
       {"  typedef struct R { long a; short b[0]; } R;", ":3:38: error: an array length must be at least 1"},
       {itf + "] interface IX : IDispatch {\n    [id(1), propget] HRESULT A([out, retval] long* v);\n"
              "    [id(1), propget] HRESULT B([out, retval] long* v);\n  };",

@@ -51,7 +51,7 @@ struct Value {
 
 struct Node {
   std::u16string name;
-  std::map<std::u16string, Value> values;                   // by folded name; "" is the default value
+  std::map<std::u16string, Value> values;                    // by folded name; "" is the default value
   std::map<std::u16string, std::unique_ptr<Node>> children;  // by folded name
 
   std::unique_ptr<Node> Clone() const {
@@ -139,11 +139,21 @@ std::string Escape(std::u16string_view text) {
   std::string out;
   for (char c : utf8) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char buf[8];
@@ -288,11 +298,21 @@ class FileParser {
       }
       char e = line[i++];
       switch (e) {
-        case '\\': raw += '\\'; break;
-        case '"': raw += '"'; break;
-        case 'n': raw += '\n'; break;
-        case 'r': raw += '\r'; break;
-        case 't': raw += '\t'; break;
+        case '\\':
+          raw += '\\';
+          break;
+        case '"':
+          raw += '"';
+          break;
+        case 'n':
+          raw += '\n';
+          break;
+        case 'r':
+          raw += '\r';
+          break;
+        case 't':
+          raw += '\t';
+          break;
         case 'x': {
           if (i + 2 > line.size() || !std::isxdigit(static_cast<unsigned char>(line[i])) ||
               !std::isxdigit(static_cast<unsigned char>(line[i + 1]))) {
@@ -340,7 +360,8 @@ class FileParser {
       if (!QuotedString(line, i, v.text, error)) return;
     } else if (line.substr(i, 6) == "dword:") {
       std::string_view digits = line.substr(i + 6, 8);
-      if (digits.size() != 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
+      if (digits.size() != 8 ||
+          digits.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
         error = "expected 8 hex digits after 'dword:'";
         return;
       }
@@ -517,7 +538,9 @@ std::string RegistryPath() {
   return base + "/pgx/registry";
 }
 
-std::string RegistryErrorText() { return t_error_text; }
+std::string RegistryErrorText() {
+  return t_error_text;
+}
 
 std::optional<std::u16string> RegReadString(HKEY root, std::u16string_view path, std::u16string_view name) {
   std::u16string p(path), n(name);
@@ -538,7 +561,8 @@ std::optional<std::u16string> RegReadString(HKEY root, std::u16string_view path,
   return result;
 }
 
-LSTATUS RegWriteString(HKEY root, std::u16string_view path, std::u16string_view name, std::u16string_view value) {
+LSTATUS RegWriteString(HKEY root, std::u16string_view path, std::u16string_view name,
+                       std::u16string_view value) {
   std::u16string p(path), n(name), v(value);
   return RegSetKeyValue(root, p.c_str(), n.c_str(), REG_SZ, v.c_str(),
                         static_cast<DWORD>((v.size() + 1) * sizeof(char16_t)));
@@ -654,8 +678,8 @@ LSTATUS RegQueryValueEx(HKEY key, LPCOLESTR name, DWORD*, DWORD* type, BYTE* dat
     if (it == n->values.end()) return ERROR_FILE_NOT_FOUND;
     const Value& v = it->second;
     if (type) *type = v.type;
-    DWORD needed = v.type == REG_DWORD ? sizeof(DWORD)
-                                       : static_cast<DWORD>((v.text.size() + 1) * sizeof(char16_t));
+    DWORD needed =
+        v.type == REG_DWORD ? sizeof(DWORD) : static_cast<DWORD>((v.text.size() + 1) * sizeof(char16_t));
     if (!size) return ERROR_SUCCESS;
     if (!data) {
       *size = needed;
@@ -677,7 +701,8 @@ LSTATUS RegQueryValueEx(HKEY key, LPCOLESTR name, DWORD*, DWORD* type, BYTE* dat
   }
 }
 
-LSTATUS RegEnumKeyEx(HKEY key, DWORD index, LPOLESTR name, DWORD* name_size, DWORD*, LPOLESTR, DWORD*, void*) {
+LSTATUS RegEnumKeyEx(HKEY key, DWORD index, LPOLESTR name, DWORD* name_size, DWORD*, LPOLESTR, DWORD*,
+                     void*) {
   if (!name || !name_size) return ERROR_INVALID_PARAMETER;
   int root = 0;
   std::vector<std::u16string> path;
@@ -739,7 +764,9 @@ LSTATUS RegDeleteKey(HKEY key, LPCOLESTR sub_key) {
   return DeleteKey(key, sub_key, false);
 }
 
-LSTATUS RegDeleteTree(HKEY key, LPCOLESTR sub_key) { return DeleteKey(key, sub_key, true); }
+LSTATUS RegDeleteTree(HKEY key, LPCOLESTR sub_key) {
+  return DeleteKey(key, sub_key, true);
+}
 
 LSTATUS RegDeleteValue(HKEY key, LPCOLESTR name) {
   int root = 0;
@@ -756,7 +783,8 @@ LSTATUS RegDeleteValue(HKEY key, LPCOLESTR name) {
   }
 }
 
-LSTATUS RegSetKeyValue(HKEY key, LPCOLESTR sub_key, LPCOLESTR name, DWORD type, const void* data, DWORD size) {
+LSTATUS RegSetKeyValue(HKEY key, LPCOLESTR sub_key, LPCOLESTR name, DWORD type, const void* data,
+                       DWORD size) {
   HKEY sub = nullptr;
   LSTATUS s = RegCreateKeyEx(key, sub_key, 0, nullptr, 0, KEY_WRITE, nullptr, &sub, nullptr);
   if (s != ERROR_SUCCESS) return s;

@@ -78,7 +78,9 @@ std::string RegistryPath();
 std::string RegistryErrorText();
 
 // Conveniences over the functions above.
-std::optional<std::u16string> RegReadString(HKEY root, std::u16string_view path, std::u16string_view name = {});
-LSTATUS RegWriteString(HKEY root, std::u16string_view path, std::u16string_view name, std::u16string_view value);
+std::optional<std::u16string> RegReadString(HKEY root, std::u16string_view path,
+                                            std::u16string_view name = {});
+LSTATUS RegWriteString(HKEY root, std::u16string_view path, std::u16string_view name,
+                       std::u16string_view value);
 
 }  // namespace pgx::auto_

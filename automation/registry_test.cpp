@@ -37,7 +37,8 @@ class RegistryTest : public ::testing::Test {
   }
   static DWORD Dword(HKEY key, const char16_t* name) {
     DWORD type = 0, value = 0, size = sizeof value;
-    EXPECT_EQ(RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_SUCCESS);
     EXPECT_EQ(type, REG_DWORD);
     return value;
   }
@@ -53,10 +54,12 @@ TEST_F(RegistryTest, ValuesRoundTripThroughTheFile) {
             ERROR_SUCCESS);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
   const char16_t text[] = u"quote \" back\\slash\nline \u00e9\u6f22";
-  ASSERT_EQ(RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text), ERROR_SUCCESS);
-  DWORD number = 0xDEADBEEF;
-  ASSERT_EQ(RegSetValueEx(key, u"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number),
+  ASSERT_EQ(RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text),
             ERROR_SUCCESS);
+  DWORD number = 0xDEADBEEF;
+  ASSERT_EQ(
+      RegSetValueEx(key, u"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number),
+      ERROR_SUCCESS);
   ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 
   // Read back through a new handle opened with another spelling of the names.
@@ -81,8 +84,8 @@ TEST_F(RegistryTest, ValuesRoundTripThroughTheFile) {
   EXPECT_NE(file.find("\"Number\"=dword:deadbeef"), std::string::npos) << file;
   EXPECT_NE(file.find("@=\"quote \\\" back\\\\slash\\nline"), std::string::npos) << file;
 
-  ASSERT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, u"Pgx.Test\\Sub\\Deep", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                           &disposition),
+  ASSERT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, u"Pgx.Test\\Sub\\Deep", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                           &key, &disposition),
             ERROR_SUCCESS);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
   RegCloseKey(key);

@@ -60,7 +60,8 @@ class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
     attr->cFuncs = type_.own_func_count;
     attr->cVars = VarCount();
     attr->cImplTypes = ImplCount();
-    attr->cbSizeVft = static_cast<WORD>(type_.kind == TKIND_INTERFACE ? (7 + type_.func_count) * sizeof(void*) : 0);
+    attr->cbSizeVft =
+        static_cast<WORD>(type_.kind == TKIND_INTERFACE ? (7 + type_.func_count) * sizeof(void*) : 0);
     attr->cbAlignment = type_.alignment;
     attr->wTypeFlags = type_.flags;
     attr->wMajorVerNum = library_.major;
@@ -162,7 +163,9 @@ class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
     *out = &h->desc;
     return S_OK;
   }
-  STDMETHODIMP_(void) ReleaseVarDesc(VARDESC* desc) override { delete reinterpret_cast<VarDescHolder*>(desc); }
+  STDMETHODIMP_(void) ReleaseVarDesc(VARDESC* desc) override {
+    delete reinterpret_cast<VarDescHolder*>(desc);
+  }
 
   STDMETHODIMP GetNames(MEMBERID memid, BSTR* names, UINT max_names, UINT* count) override {
     if (!names || !count) return E_INVALIDARG;
@@ -214,7 +217,8 @@ class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
     return table ? table->Invoke(instance, memid, flags, params, result, excep, arg_err) : E_OUTOFMEMORY;
   }
 
-  STDMETHODIMP GetDocumentation(MEMBERID memid, BSTR* name, BSTR* doc, DWORD* context, BSTR* help_file) override {
+  STDMETHODIMP GetDocumentation(MEMBERID memid, BSTR* name, BSTR* doc, DWORD* context,
+                                BSTR* help_file) override {
     const char* n = nullptr;
     const char* h = nullptr;
     if (memid == MEMBERID_NIL) {
@@ -266,10 +270,14 @@ class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
  private:
   WORD VarCount() const {
     switch (type_.kind) {
-      case TKIND_ENUM: return type_.value_count;
-      case TKIND_RECORD: return type_.field_count;
-      case TKIND_DISPATCH: return type_.var_count;
-      default: return 0;
+      case TKIND_ENUM:
+        return type_.value_count;
+      case TKIND_RECORD:
+        return type_.field_count;
+      case TKIND_DISPATCH:
+        return type_.var_count;
+      default:
+        return 0;
     }
   }
   WORD ImplCount() const {

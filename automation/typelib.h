@@ -20,12 +20,12 @@ using MemberCall = HRESULT (*)(void* self, void* const* args);
 
 // The type of a parameter, field or property as the IDL spells it.
 struct TypeRef {
-  VARTYPE vt;            // type of the value: VT_I4 (also for enumerations), VT_BSTR, VT_DISPATCH,
-                         // VT_ARRAY | VT_UI1, VT_RECORD, VT_VARIANT, ...
-  std::uint8_t byref;    // 1 when passed through a pointer ([out] long*, SAFEARRAY(...)*, IFoo**)
-  const char* idl;       // canonical IDL spelling: "long*", "SAFEARRAY(unsigned char)*", "IChild**"
-  const char* type_name; // enumeration, record or interface name; nullptr for base types
-  const IID* iid;        // interface types: the IID to ask an argument for
+  VARTYPE vt;             // type of the value: VT_I4 (also for enumerations), VT_BSTR, VT_DISPATCH,
+                          // VT_ARRAY | VT_UI1, VT_RECORD, VT_VARIANT, ...
+  std::uint8_t byref;     // 1 when passed through a pointer ([out] long*, SAFEARRAY(...)*, IFoo**)
+  const char* idl;        // canonical IDL spelling: "long*", "SAFEARRAY(unsigned char)*", "IChild**"
+  const char* type_name;  // enumeration, record or interface name; nullptr for base types
+  const IID* iid;         // interface types: the IID to ask an argument for
 };
 
 // A parameter's default value ([defaultvalue(...)]).

@@ -28,8 +28,12 @@ void* operator new(std::size_t size) {
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 #pragma GCC diagnostic pop
 
 namespace {
@@ -85,8 +89,8 @@ void BM_InvokePropertyGet(benchmark::State& state) {
   for (auto _ : state) {
     VARIANT result;
     result.vt = VT_EMPTY;
-    benchmark::DoNotOptimize(widget->Invoke(0x60020001, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result,
-                                            nullptr, nullptr));
+    benchmark::DoNotOptimize(
+        widget->Invoke(0x60020001, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
     benchmark::DoNotOptimize(result.lVal);
   }
   CountAllocations(state, before);
@@ -121,8 +125,8 @@ void BM_InvokeMethod3ArgsCoerced(benchmark::State& state) {
   for (auto _ : state) {
     VARIANT result;
     result.vt = VT_EMPTY;
-    benchmark::DoNotOptimize(widget->Invoke(0x6002000f, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr,
-                                            nullptr));
+    benchmark::DoNotOptimize(
+        widget->Invoke(0x6002000f, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr));
     benchmark::DoNotOptimize(result.dblVal);
   }
   CountAllocations(state, before);

@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
   bool unregister = false;
   std::string module;
   app.add_flag("-u,--unregister", unregister, "Unregister the module instead of registering it");
-  app.add_option("MODULE", module, "The server module (a shared library exporting DllRegisterServer)")->required();
+  app.add_option("MODULE", module, "The server module (a shared library exporting DllRegisterServer)")
+      ->required();
   CLI11_PARSE(app, argc, argv);
 
   std::string message;

@@ -112,7 +112,8 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
       *bytes = SafeArrayCreateVector(VT_UI1, 0, 4);
       if (!*bytes) return E_OUTOFMEMORY;
     }
-    if (SafeArrayGetDim(*bytes) != 1) return Fail(E_INVALIDARG, u"Only single-dimension arrays are permitted");
+    if (SafeArrayGetDim(*bytes) != 1)
+      return Fail(E_INVALIDARG, u"Only single-dimension arrays are permitted");
     pgx::auto_::SafeArrayData<BYTE> data(*bytes);
     if (FAILED(data.status())) return data.status();
     ULONG count = pgx::auto_::SafeArrayElementCount(*bytes);
@@ -131,7 +132,8 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
     *value = nullptr;
     VARIANT n;
     VariantInit(&n);
-    if (FAILED(VariantChangeType(&n, &index, 0, VT_I4))) return Fail(DISP_E_TYPEMISMATCH, u"Index must be a number");
+    if (FAILED(VariantChangeType(&n, &index, 0, VT_I4)))
+      return Fail(DISP_E_TYPEMISMATCH, u"Index must be a number");
     if (n.lVal < 1 || n.lVal > 3) return Fail(E_INVALIDARG, u"Index out of range");
     return Child::CreateInstance(IID_IChild, reinterpret_cast<void**>(value), n.lVal,
                                  static_cast<IDispatch*>(static_cast<IWidget*>(this)));
@@ -205,23 +207,25 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
     return S_OK;
   }
 
-#define PGX_WIDE_MEMBER(n) \
+#define PGX_WIDE_MEMBER(n)                           \
   STDMETHODIMP get_Member##n(LONG* value) override { \
     if (!value) return E_POINTER;                    \
     *value = 1##n - 100;                             \
     return S_OK;                                     \
   }
-  PGX_WIDE_MEMBER(00) PGX_WIDE_MEMBER(01) PGX_WIDE_MEMBER(02) PGX_WIDE_MEMBER(03) PGX_WIDE_MEMBER(04)
-  PGX_WIDE_MEMBER(05) PGX_WIDE_MEMBER(06) PGX_WIDE_MEMBER(07) PGX_WIDE_MEMBER(08) PGX_WIDE_MEMBER(09)
-  PGX_WIDE_MEMBER(10) PGX_WIDE_MEMBER(11) PGX_WIDE_MEMBER(12) PGX_WIDE_MEMBER(13) PGX_WIDE_MEMBER(14)
-  PGX_WIDE_MEMBER(15) PGX_WIDE_MEMBER(16) PGX_WIDE_MEMBER(17) PGX_WIDE_MEMBER(18) PGX_WIDE_MEMBER(19)
-  PGX_WIDE_MEMBER(20) PGX_WIDE_MEMBER(21) PGX_WIDE_MEMBER(22) PGX_WIDE_MEMBER(23) PGX_WIDE_MEMBER(24)
-  PGX_WIDE_MEMBER(25) PGX_WIDE_MEMBER(26) PGX_WIDE_MEMBER(27) PGX_WIDE_MEMBER(28) PGX_WIDE_MEMBER(29)
-  PGX_WIDE_MEMBER(30) PGX_WIDE_MEMBER(31) PGX_WIDE_MEMBER(32) PGX_WIDE_MEMBER(33) PGX_WIDE_MEMBER(34)
-  PGX_WIDE_MEMBER(35) PGX_WIDE_MEMBER(36) PGX_WIDE_MEMBER(37) PGX_WIDE_MEMBER(38)
+  PGX_WIDE_MEMBER(00)
+  PGX_WIDE_MEMBER(01) PGX_WIDE_MEMBER(02) PGX_WIDE_MEMBER(03) PGX_WIDE_MEMBER(04) PGX_WIDE_MEMBER(05)
+      PGX_WIDE_MEMBER(06) PGX_WIDE_MEMBER(07) PGX_WIDE_MEMBER(08) PGX_WIDE_MEMBER(09) PGX_WIDE_MEMBER(10)
+          PGX_WIDE_MEMBER(11) PGX_WIDE_MEMBER(12) PGX_WIDE_MEMBER(13) PGX_WIDE_MEMBER(14) PGX_WIDE_MEMBER(15)
+              PGX_WIDE_MEMBER(16) PGX_WIDE_MEMBER(17) PGX_WIDE_MEMBER(18) PGX_WIDE_MEMBER(19)
+                  PGX_WIDE_MEMBER(20) PGX_WIDE_MEMBER(21) PGX_WIDE_MEMBER(22) PGX_WIDE_MEMBER(23)
+                      PGX_WIDE_MEMBER(24) PGX_WIDE_MEMBER(25) PGX_WIDE_MEMBER(26) PGX_WIDE_MEMBER(27)
+                          PGX_WIDE_MEMBER(28) PGX_WIDE_MEMBER(29) PGX_WIDE_MEMBER(30) PGX_WIDE_MEMBER(31)
+                              PGX_WIDE_MEMBER(32) PGX_WIDE_MEMBER(33) PGX_WIDE_MEMBER(34) PGX_WIDE_MEMBER(35)
+                                  PGX_WIDE_MEMBER(36) PGX_WIDE_MEMBER(37) PGX_WIDE_MEMBER(38)
 #undef PGX_WIDE_MEMBER
 
-  STDMETHODIMP MeasureTriggerLevels(LONG input, DOUBLE* level) override {
+                                      STDMETHODIMP MeasureTriggerLevels(LONG input, DOUBLE* level) override {
     if (!level) return E_POINTER;
     *level = input * 0.5;
     return S_OK;
@@ -232,7 +236,9 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
   }
 
  private:
-  HRESULT Fail(HRESULT hr, const char16_t* text) { return RaiseError(hr, IID_IWidget, kSource, text); }
+  HRESULT Fail(HRESULT hr, const char16_t* text) {
+    return RaiseError(hr, IID_IWidget, kSource, text);
+  }
 
   Bstr name_;
   LONG count_ = 0;
@@ -262,7 +268,9 @@ extern "C" HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   return factory.QueryInterface(riid, ppv);
 }
 
-extern "C" HRESULT DllCanUnloadNow() { return pgx::auto_::Module::CanUnloadNow(); }
+extern "C" HRESULT DllCanUnloadNow() {
+  return pgx::auto_::Module::CanUnloadNow();
+}
 
 extern "C" HRESULT DllRegisterServer() {
   try {
