@@ -388,7 +388,8 @@ TEST(PulseGeneratorTest, PatternData) {
 
 TEST(PulseGeneratorTest, LearnStringRestoresEverySetting) {
   const std::vector<std::vector<std::string>> models = {
-      {"M4030A", "M4040A"}, {"M4010A"}, {"Q510A", "Q520A"}, {"Q530A", "Q540A"}, {"M4020A", "M4020A"}};
+      {"M4030A", "M4040A"}, {"M4010A"}, {"M4020A", "M4020A"}, {"M4040A"},
+      {"Q510A", "Q520A"},   {"Q520A"},  {"Q530A", "Q540A"},   {"Q540A", "Q510A"}};
   for (const auto& fe : models) {
     Session s(fe);
     // Settings away from *RST, where the model has them (refusals are fine here).
