@@ -5,8 +5,8 @@
 // the PyVISA comparison, /usr/bin/python3 with pyvisa and pyvisa-py; without them they are skipped.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -16,10 +16,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -51,7 +51,9 @@ std::map<std::string, std::vector<Result>>& runs() {
   static std::map<std::string, std::vector<Result>> r;
   return r;
 }
-void record(const std::string& name, Result result) { runs()[name].push_back(result); }
+void record(const std::string& name, Result result) {
+  runs()[name].push_back(result);
+}
 
 std::map<std::string, Result> medians() {
   std::map<std::string, Result> out;
@@ -293,7 +295,8 @@ void BM_IdnLoopbackPyVisaPy(benchmark::State& state) {
   if (access("/usr/bin/python3", X_OK) != 0) return state.SkipWithError("/usr/bin/python3 is not installed");
   char path[] = "/tmp/pgx-bench-pyvisa-XXXXXX";
   int fd = mkstemp(path);
-  if (fd < 0 || write(fd, kPyVisaScript, sizeof kPyVisaScript - 1) < 0) return state.SkipWithError("no temp file");
+  if (fd < 0 || write(fd, kPyVisaScript, sizeof kPyVisaScript - 1) < 0)
+    return state.SkipWithError("no temp file");
   close(fd);
   const int queries = 20000;
   std::string command = "/usr/bin/python3 " + std::string(path) + " " + sim.resource() + " " +
@@ -305,7 +308,8 @@ void BM_IdnLoopbackPyVisaPy(benchmark::State& state) {
     if (pipe) pclose(pipe);
     if (fields != 3) {
       unlink(path);
-      return state.SkipWithError("PyVISA-py did not run (are python3-pyvisa and python3-pyvisa-py installed?)");
+      return state.SkipWithError(
+          "PyVISA-py did not run (are python3-pyvisa and python3-pyvisa-py installed?)");
     }
     state.SetIterationTime(seconds / queries);
     state.counters["queries_per_second"] = rate;
@@ -329,13 +333,15 @@ void print_comparison() {
     std::printf("  trace cost per call in a query (2 calls, CPU incl. the writer thread): %.2f us [< 2 us]\n",
                 (r["in process, traced"].cpu_us - r["in process"].cpu_us) / 2);
   if (have("loopback, VISA") && have("loopback, bare socket"))
-    std::printf("  loopback VISA %.0f/s vs bare socket %.0f/s: %.1f %% [>= 90 %%]\n", r["loopback, VISA"].rate,
-                r["loopback, bare socket"].rate, 100 * r["loopback, VISA"].rate / r["loopback, bare socket"].rate);
+    std::printf("  loopback VISA %.0f/s vs bare socket %.0f/s: %.1f %% [>= 90 %%]\n",
+                r["loopback, VISA"].rate, r["loopback, bare socket"].rate,
+                100 * r["loopback, VISA"].rate / r["loopback, bare socket"].rate);
   if (have("loopback, VISA") && have("loopback, PyVISA-py")) {
     std::printf("  loopback VISA %.0f/s vs PyVISA-py %.0f/s: %.2fx [> 1]\n", r["loopback, VISA"].rate,
                 r["loopback, PyVISA-py"].rate, r["loopback, VISA"].rate / r["loopback, PyVISA-py"].rate);
-    std::printf("  CPU per query: VISA %.1f us vs PyVISA-py %.1f us: %.2f [<= 0.5]\n", r["loopback, VISA"].cpu_us,
-                r["loopback, PyVISA-py"].cpu_us, r["loopback, VISA"].cpu_us / r["loopback, PyVISA-py"].cpu_us);
+    std::printf("  CPU per query: VISA %.1f us vs PyVISA-py %.1f us: %.2f [<= 0.5]\n",
+                r["loopback, VISA"].cpu_us, r["loopback, PyVISA-py"].cpu_us,
+                r["loopback, VISA"].cpu_us / r["loopback, PyVISA-py"].cpu_us);
   }
 }
 

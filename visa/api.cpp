@@ -59,34 +59,55 @@ struct CallRecord {
   std::string details;
 };
 
-const char* attribute_name(ViAttr attr) {
-  switch (attr) {
 #define PGX_ATTR(a) \
-  case a:           \
-    return #a;
-    PGX_ATTR(VI_ATTR_RSRC_CLASS) PGX_ATTR(VI_ATTR_RSRC_NAME) PGX_ATTR(VI_ATTR_RSRC_IMPL_VERSION)
-    PGX_ATTR(VI_ATTR_RSRC_LOCK_STATE) PGX_ATTR(VI_ATTR_RSRC_SPEC_VERSION) PGX_ATTR(VI_ATTR_RSRC_MANF_NAME)
-    PGX_ATTR(VI_ATTR_RSRC_MANF_ID) PGX_ATTR(VI_ATTR_INTF_NUM) PGX_ATTR(VI_ATTR_INTF_TYPE)
-    PGX_ATTR(VI_ATTR_INTF_INST_NAME) PGX_ATTR(VI_ATTR_GPIB_PRIMARY_ADDR) PGX_ATTR(VI_ATTR_GPIB_SECONDARY_ADDR)
-    PGX_ATTR(VI_ATTR_SLOT) PGX_ATTR(VI_ATTR_VXI_LA) PGX_ATTR(VI_ATTR_MANF_ID) PGX_ATTR(VI_ATTR_MODEL_CODE)
-    PGX_ATTR(VI_ATTR_MANF_NAME) PGX_ATTR(VI_ATTR_MODEL_NAME) PGX_ATTR(VI_ATTR_TMO_VALUE)
-    PGX_ATTR(VI_ATTR_TERMCHAR) PGX_ATTR(VI_ATTR_TERMCHAR_EN) PGX_ATTR(VI_ATTR_SEND_END_EN)
-    PGX_ATTR(VI_ATTR_SUPPRESS_END_EN) PGX_ATTR(VI_ATTR_IO_PROT) PGX_ATTR(VI_ATTR_TCPIP_ADDR)
-    PGX_ATTR(VI_ATTR_TCPIP_HOSTNAME) PGX_ATTR(VI_ATTR_TCPIP_PORT) PGX_ATTR(VI_ATTR_TCPIP_NODELAY)
-    PGX_ATTR(VI_ATTR_TCPIP_KEEPALIVE) PGX_ATTR(VI_ATTR_RM_SESSION) PGX_ATTR(VI_ATTR_USER_DATA)
-    PGX_ATTR(VI_ATTR_MAX_QUEUE_LENGTH)
+  { a, #a }
+constexpr struct {
+  ViAttr attr;
+  const char* name;
+} kAttributeNames[] = {
+    PGX_ATTR(VI_ATTR_RSRC_CLASS),
+    PGX_ATTR(VI_ATTR_RSRC_NAME),
+    PGX_ATTR(VI_ATTR_RSRC_IMPL_VERSION),
+    PGX_ATTR(VI_ATTR_RSRC_LOCK_STATE),
+    PGX_ATTR(VI_ATTR_RSRC_SPEC_VERSION),
+    PGX_ATTR(VI_ATTR_RSRC_MANF_NAME),
+    PGX_ATTR(VI_ATTR_RSRC_MANF_ID),
+    PGX_ATTR(VI_ATTR_INTF_NUM),
+    PGX_ATTR(VI_ATTR_INTF_TYPE),
+    PGX_ATTR(VI_ATTR_INTF_INST_NAME),
+    PGX_ATTR(VI_ATTR_GPIB_PRIMARY_ADDR),
+    PGX_ATTR(VI_ATTR_GPIB_SECONDARY_ADDR),
+    PGX_ATTR(VI_ATTR_SLOT),
+    PGX_ATTR(VI_ATTR_VXI_LA),
+    PGX_ATTR(VI_ATTR_MANF_ID),
+    PGX_ATTR(VI_ATTR_MODEL_CODE),
+    PGX_ATTR(VI_ATTR_MANF_NAME),
+    PGX_ATTR(VI_ATTR_MODEL_NAME),
+    PGX_ATTR(VI_ATTR_TMO_VALUE),
+    PGX_ATTR(VI_ATTR_TERMCHAR),
+    PGX_ATTR(VI_ATTR_TERMCHAR_EN),
+    PGX_ATTR(VI_ATTR_SEND_END_EN),
+    PGX_ATTR(VI_ATTR_SUPPRESS_END_EN),
+    PGX_ATTR(VI_ATTR_IO_PROT),
+    PGX_ATTR(VI_ATTR_TCPIP_ADDR),
+    PGX_ATTR(VI_ATTR_TCPIP_HOSTNAME),
+    PGX_ATTR(VI_ATTR_TCPIP_PORT),
+    PGX_ATTR(VI_ATTR_TCPIP_NODELAY),
+    PGX_ATTR(VI_ATTR_TCPIP_KEEPALIVE),
+    PGX_ATTR(VI_ATTR_RM_SESSION),
+    PGX_ATTR(VI_ATTR_USER_DATA),
+    PGX_ATTR(VI_ATTR_MAX_QUEUE_LENGTH),
+};
 #undef PGX_ATTR
-    default:
-      return nullptr;
-  }
-}
 
 void describe_attribute(std::string& out, ViAttr attr) {
-  if (const char* name = attribute_name(attr)) {
-    out += name;
-  } else {
-    append_hex(out, attr, 8);
+  for (const auto& known : kAttributeNames) {
+    if (known.attr == attr) {
+      out += known.name;
+      return;
+    }
   }
+  append_hex(out, attr, 8);
 }
 
 // Runs one API call: catches every exception, and traces the call when tracing is on. A call forgets the
@@ -227,7 +248,8 @@ AttributeSet session_attributes(const ResourceName& name, const BenchResource* b
     case VI_INTF_ASRL:
       a.add_writable(VI_ATTR_ASRL_BAUD, AttrType::kUInt32, 9600, 1, 0xFFFFFFFFu);
       a.add_writable(VI_ATTR_ASRL_DATA_BITS, AttrType::kUInt16, 8, 5, 8);
-      a.add_writable(VI_ATTR_ASRL_PARITY, AttrType::kUInt16, VI_ASRL_PAR_NONE, VI_ASRL_PAR_NONE, VI_ASRL_PAR_SPACE);
+      a.add_writable(VI_ATTR_ASRL_PARITY, AttrType::kUInt16, VI_ASRL_PAR_NONE, VI_ASRL_PAR_NONE,
+                     VI_ASRL_PAR_SPACE);
       a.add_writable(VI_ATTR_ASRL_FLOW_CNTRL, AttrType::kUInt16, VI_ASRL_FLOW_NONE, 0, 7);
       a.add_writable(VI_ATTR_ASRL_END_IN, AttrType::kUInt16, VI_ASRL_END_TERMCHAR, 0, VI_ASRL_END_TERMCHAR);
       a.add_writable(VI_ATTR_ASRL_END_OUT, AttrType::kUInt16, VI_ASRL_END_NONE, 0, VI_ASRL_END_BREAK);
@@ -288,7 +310,8 @@ ViStatus find_rsrc(ViSession rm, ViConstString expr, ViPFindList list, ViPUInt32
   if (manager->system) {
     if (!manager->system->viFindRsrc) return missing_function(*manager->system, "viFindRsrc");
     ViFindList foreign = VI_NULL;
-    ViStatus status = manager->system->viFindRsrc(manager->foreign, expr, list ? &foreign : nullptr, count, desc);
+    ViStatus status =
+        manager->system->viFindRsrc(manager->foreign, expr, list ? &foreign : nullptr, count, desc);
     if (status >= VI_SUCCESS && list)
       *list = wrap_foreign(manager->system, Object::Kind::kFindList, foreign, rm, "");
     return status;
@@ -401,7 +424,8 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
   } else {
     auto instrument = manager->bench->find(session->resource);
     if (!instrument)
-      return fail(VI_ERROR_RSRC_NFOUND, session->resource + " is not on the bench (" + manager->bench->source() + ")");
+      return fail(VI_ERROR_RSRC_NFOUND,
+                  session->resource + " is not on the bench (" + manager->bench->source() + ")");
     session->attributes = session_attributes(*parsed, &instrument->resource(), nullptr, rm);
     session->connection = std::make_unique<BenchConnection>(std::move(instrument));
   }
@@ -426,7 +450,8 @@ ViStatus close(ViObject vi, CallRecord* record) {
   const auto& object = removed.front();
   if (record) {
     record->resource = object->resource;
-    if (removed.size() > 1) record->details = "and " + std::to_string(removed.size() - 1) + " objects it owned";
+    if (removed.size() > 1)
+      record->details = "and " + std::to_string(removed.size() - 1) + " objects it owned";
   }
   if (object->system) {
     // The system library closes what a resource manager owns when the manager closes.
@@ -650,13 +675,14 @@ ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
 ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType, ViPUInt16 intfNum,
                        ViChar rsrcClass[], ViChar expandedUnaliasedName[], ViChar aliasIfExists[]) {
   return run("viParseRsrcEx", rmSesn, [&](CallRecord* r) {
-    return parse_rsrc(rmSesn, rsrcName, intfType, intfNum, rsrcClass, expandedUnaliasedName, aliasIfExists, true,
-                      r);
+    return parse_rsrc(rmSesn, rsrcName, intfType, intfNum, rsrcClass, expandedUnaliasedName, aliasIfExists,
+                      true, r);
   });
 }
 
 ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi) {
-  return run("viOpen", sesn, [&](CallRecord* r) { return pgx::visa::open(sesn, name, mode, timeout, vi, r); });
+  return run("viOpen", sesn,
+             [&](CallRecord* r) { return pgx::visa::open(sesn, name, mode, timeout, vi, r); });
 }
 
 ViStatus viClose(ViObject vi) {
@@ -673,7 +699,8 @@ ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
 
 ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]) {
   return run(
-      "viStatusDesc", vi, [&](CallRecord* r) { return status_desc(vi, status, desc, r); }, /*keep_detail=*/true);
+      "viStatusDesc", vi, [&](CallRecord* r) { return status_desc(vi, status, desc, r); },
+      /*keep_detail=*/true);
 }
 
 ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {

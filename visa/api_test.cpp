@@ -60,11 +60,16 @@ TEST_F(VisaApi, DiscoveryOnTheDefaultBench) {
     std::size_t count;
   };
   const Case cases[] = {
-      {"?*INSTR", VI_SUCCESS, 9},           {"?*", VI_SUCCESS, 9},
-      {"GPIB?*INSTR", VI_SUCCESS, 5},       {"VXI?*INSTR", VI_SUCCESS, 4},
-      {"(GPIB|VXI)?*INSTR", VI_SUCCESS, 9}, {"gpib0::1[0-3]::instr", VI_SUCCESS, 4},
-      {"ASRL?*INSTR", VI_ERROR_RSRC_NFOUND, 0}, {"?*SOCKET", VI_ERROR_RSRC_NFOUND, 0},
-      {"(GPIB", VI_ERROR_INV_EXPR, 0},      {"", VI_ERROR_INV_EXPR, 0},
+      {"?*INSTR", VI_SUCCESS, 9},
+      {"?*", VI_SUCCESS, 9},
+      {"GPIB?*INSTR", VI_SUCCESS, 5},
+      {"VXI?*INSTR", VI_SUCCESS, 4},
+      {"(GPIB|VXI)?*INSTR", VI_SUCCESS, 9},
+      {"gpib0::1[0-3]::instr", VI_SUCCESS, 4},
+      {"ASRL?*INSTR", VI_ERROR_RSRC_NFOUND, 0},
+      {"?*SOCKET", VI_ERROR_RSRC_NFOUND, 0},
+      {"(GPIB", VI_ERROR_INV_EXPR, 0},
+      {"", VI_ERROR_INV_EXPR, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.expression);
@@ -351,8 +356,8 @@ TEST_F(VisaApi, QueriesReachTheRightInstrument) {
     bool pulse_generator;
   };
   const Case cases[] = {
-      {"VXI0::8::INSTR", "DE40100001", true},   {"VXI0::32::INSTR", "DE40400004", true},
-      {"GPIB0::10::INSTR", "DE51000010", true}, {"GPIB0::13::INSTR", "DE54000013", true},
+      {"VXI0::8::INSTR", "DE40100001", true},    {"VXI0::32::INSTR", "DE40400004", true},
+      {"GPIB0::10::INSTR", "DE51000010", true},  {"GPIB0::13::INSTR", "DE54000013", true},
       {"GPIB0::22::INSTR", "MY22000022", false},
   };
   for (const auto& c : cases) {

@@ -14,7 +14,8 @@ void AttributeSet::add_text(ViAttr id, std::string text) {
   attributes_.push_back({id, AttrType::kString, false, 0, 0, 0, std::move(text)});
 }
 
-void AttributeSet::add_writable(ViAttr id, AttrType type, ViAttrState value, ViAttrState min, ViAttrState max) {
+void AttributeSet::add_writable(ViAttr id, AttrType type, ViAttrState value, ViAttrState min,
+                                ViAttrState max) {
   if (type == AttrType::kBoolean) {
     min = VI_FALSE;
     max = VI_TRUE;
@@ -50,14 +51,30 @@ ViStatus AttributeSet::get(ViAttr id, void* out) const {
   if (!a) return VI_ERROR_NSUP_ATTR;
   if (!out) return VI_ERROR_USER_BUF;
   switch (a->type) {
-    case AttrType::kUInt8: store<ViUInt8>(out, a->value); break;
-    case AttrType::kUInt16: store<ViUInt16>(out, a->value); break;
-    case AttrType::kInt16: store<ViInt16>(out, a->value); break;
-    case AttrType::kUInt32: store<ViUInt32>(out, a->value); break;
-    case AttrType::kInt32: store<ViInt32>(out, a->value); break;
-    case AttrType::kBoolean: store<ViBoolean>(out, a->value); break;
-    case AttrType::kUInt64: store<ViUInt64>(out, a->value); break;
-    case AttrType::kAddr: store<std::uintptr_t>(out, a->value); break;
+    case AttrType::kUInt8:
+      store<ViUInt8>(out, a->value);
+      break;
+    case AttrType::kUInt16:
+      store<ViUInt16>(out, a->value);
+      break;
+    case AttrType::kInt16:
+      store<ViInt16>(out, a->value);
+      break;
+    case AttrType::kUInt32:
+      store<ViUInt32>(out, a->value);
+      break;
+    case AttrType::kInt32:
+      store<ViInt32>(out, a->value);
+      break;
+    case AttrType::kBoolean:
+      store<ViBoolean>(out, a->value);
+      break;
+    case AttrType::kUInt64:
+      store<ViUInt64>(out, a->value);
+      break;
+    case AttrType::kAddr:
+      store<std::uintptr_t>(out, a->value);
+      break;
     case AttrType::kString: {
       std::size_t n = std::min(a->text.size(), std::size_t{VI_FIND_BUFLEN - 1});
       std::memcpy(out, a->text.data(), n);

@@ -19,7 +19,8 @@ std::shared_ptr<BenchInstrument> Bench::find(const std::string& canonical_name) 
   return it == instruments_.end() ? nullptr : it->second;
 }
 
-BenchConnection::BenchConnection(std::shared_ptr<BenchInstrument> instrument) : instrument_(std::move(instrument)) {
+BenchConnection::BenchConnection(std::shared_ptr<BenchInstrument> instrument)
+    : instrument_(std::move(instrument)) {
   // Opening a session reaches the instrument; one whose connection dropped earlier is there again.
   instrument_->with_device([](sim::Device&) {}, /*reconnect=*/true);
 }
@@ -92,8 +93,9 @@ ViStatus BenchConnection::read(ViByte* buf, ViUInt32 size, ViUInt32& count, cons
     std::this_thread::sleep_for(std::min(wait, deadline.remaining()));
     if (deadline.expired()) {
       // One last look: a reply due exactly at the deadline still counts.
-      bool due = instrument_->with_device(
-          [](sim::Device& device) { return device.output_pending() && device.time_until_readable().count() == 0; });
+      bool due = instrument_->with_device([](sim::Device& device) {
+        return device.output_pending() && device.time_until_readable().count() == 0;
+      });
       if (!due) return VI_ERROR_TMO;
     }
   }

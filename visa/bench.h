@@ -24,7 +24,8 @@ class BenchInstrument {
   template <typename Action>
   auto with_device(Action&& action, bool reconnect = false) {
     std::lock_guard lock(mutex_);
-    if (!device_ || (reconnect && device_->connection_dropped())) device_ = sim::make_device(resource_.device);
+    if (!device_ || (reconnect && device_->connection_dropped()))
+      device_ = sim::make_device(resource_.device);
     return action(*device_);
   }
 

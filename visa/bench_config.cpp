@@ -37,12 +37,13 @@ class Reader {
     if (value.empty() || errno != 0 || *end != '\0')
       fail(node, "\"" + key + "\" must be a whole number, not \"" + value + "\"");
     if (number < min || number > max)
-      fail(node, "\"" + key + "\" must be from " + std::to_string(min) + " to " + std::to_string(max) + ", not " +
-                     value);
+      fail(node, "\"" + key + "\" must be from " + std::to_string(min) + " to " + std::to_string(max) +
+                     ", not " + value);
     return number;
   }
 
-  void check_keys(const YAML::Node& map, const std::set<std::string>& allowed, const std::string& what) const {
+  void check_keys(const YAML::Node& map, const std::set<std::string>& allowed,
+                  const std::string& what) const {
     for (const auto& entry : map) {
       std::string key = entry.first.Scalar();
       if (!allowed.count(key)) fail(entry.first, "unknown key \"" + key + "\" in " + what);
@@ -53,13 +54,25 @@ class Reader {
   std::string source_;
 };
 
-const std::set<std::string> kResourceKeys = {
-    "name",       "interface",      "board",       "primary-address", "secondary-address",
-    "logical-address", "slot",       "manufacturer-id", "model-code", "manufacturer-name",
-    "model-name", "kind",           "model",       "front-ends",      "serial",
-    "firmware",   "faults"};
-const std::set<std::string> kFaultKeys = {"scripted-replies", "queued-errors", "reply-delay-ms", "garbage-reply",
-                                          "drop-after-messages"};
+const std::set<std::string> kResourceKeys = {"name",
+                                             "interface",
+                                             "board",
+                                             "primary-address",
+                                             "secondary-address",
+                                             "logical-address",
+                                             "slot",
+                                             "manufacturer-id",
+                                             "model-code",
+                                             "manufacturer-name",
+                                             "model-name",
+                                             "kind",
+                                             "model",
+                                             "front-ends",
+                                             "serial",
+                                             "firmware",
+                                             "faults"};
+const std::set<std::string> kFaultKeys = {"scripted-replies", "queued-errors", "reply-delay-ms",
+                                          "garbage-reply", "drop-after-messages"};
 
 struct InterfaceKey {
   const char* text;
@@ -76,7 +89,8 @@ ResourceName read_name(const Reader& r, const YAML::Node& res) {
     auto parsed = parse_resource_name(text);
     if (!parsed) r.fail(res["name"], "\"" + text + "\" is not a valid resource name");
     if (parsed->interface_type == VI_INTF_TCPIP)
-      r.fail(res["name"], "\"" + text + "\": TCPIP resources are real network connections, not bench instruments");
+      r.fail(res["name"],
+             "\"" + text + "\": TCPIP resources are real network connections, not bench instruments");
     name = *parsed;
   } else if (!res["interface"]) {
     r.fail(res, "a resource needs a \"name\" or an \"interface\"");
@@ -134,7 +148,8 @@ sim::FaultConfig read_faults(const Reader& r, const YAML::Node& node) {
   if (auto replies = node["scripted-replies"]) {
     if (!replies.IsMap()) r.fail(replies, "\"scripted-replies\" must map a query to its reply");
     for (const auto& entry : replies)
-      faults.scripted_replies[r.text(entry.first, "scripted-replies")] = r.text(entry.second, "scripted-replies");
+      faults.scripted_replies[r.text(entry.first, "scripted-replies")] =
+          r.text(entry.second, "scripted-replies");
   }
   if (auto errors = node["queued-errors"]) {
     if (!errors.IsSequence()) r.fail(errors, "\"queued-errors\" must be a list of {code, text}");
@@ -164,7 +179,8 @@ BenchResource read_resource(const Reader& r, const YAML::Node& res) {
     if (res[key] && !vxi) r.fail(res[key], std::string("only a VXI resource has a \"") + key + "\"");
   if (res["slot"]) out.slot = static_cast<ViInt16>(r.integer(res["slot"], "slot", -1, 255));
   if (res["manufacturer-id"])
-    out.manufacturer_id = static_cast<ViUInt16>(r.integer(res["manufacturer-id"], "manufacturer-id", 0, 0x0FFF));
+    out.manufacturer_id =
+        static_cast<ViUInt16>(r.integer(res["manufacturer-id"], "manufacturer-id", 0, 0x0FFF));
   if (res["model-code"])
     out.model_code = static_cast<ViUInt16>(r.integer(res["model-code"], "model-code", 0, 0xFFFF));
   if (res["manufacturer-name"]) out.manufacturer_name = r.text(res["manufacturer-name"], "manufacturer-name");
@@ -192,9 +208,11 @@ BenchResource read_resource(const Reader& r, const YAML::Node& res) {
     for (const auto& fe : device.front_ends) {
       bool module = fe.rfind("M4", 0) == 0, benchtop = fe.rfind("Q5", 0) == 0;
       if (vxi && benchtop)
-        r.fail(res["front-ends"], "front-end " + fe + " is a benchtop model; a VXI resource holds M40xx modules");
+        r.fail(res["front-ends"],
+               "front-end " + fe + " is a benchtop model; a VXI resource holds M40xx modules");
       if (!vxi && module)
-        r.fail(res["front-ends"], "front-end " + fe + " is a VXI module; a GPIB resource holds Q5xx front-ends");
+        r.fail(res["front-ends"],
+               "front-end " + fe + " is a VXI module; a GPIB resource holds Q5xx front-ends");
     }
   }
 
@@ -218,7 +236,8 @@ BenchConfig parse_bench(const std::string& yaml_text, const std::string& source)
   }
   BenchConfig bench;
   bench.source = source;
-  if (!root.IsMap() || !root["resources"]) r.fail_at(root ? root.Mark().line : 0, "expected a map with \"resources\"");
+  if (!root.IsMap() || !root["resources"])
+    r.fail_at(root ? root.Mark().line : 0, "expected a map with \"resources\"");
   r.check_keys(root, {"resources"}, "the bench");
   YAML::Node resources = root["resources"];
   if (!resources.IsSequence()) r.fail(resources, "\"resources\" must be a list");
@@ -244,6 +263,8 @@ BenchConfig load_bench_file(const std::string& path) {
   return parse_bench(text.str(), path);
 }
 
-BenchConfig default_bench() { return parse_bench(default_bench_text(), "built-in bench"); }
+BenchConfig default_bench() {
+  return parse_bench(default_bench_text(), "built-in bench");
+}
 
 }  // namespace pgx::visa

@@ -11,12 +11,12 @@
 namespace pgx::visa {
 
 struct BenchResource {
-  ResourceName name;  // interface, board and addresses
-  ViInt16 slot = VI_UNKNOWN_SLOT;        // VXI
-  ViUInt16 manufacturer_id = 0x0FFF;     // VXI
-  ViUInt16 model_code = 0;               // VXI
-  std::string manufacturer_name;         // VXI
-  std::string model_name;                // VXI
+  ResourceName name;                  // interface, board and addresses
+  ViInt16 slot = VI_UNKNOWN_SLOT;     // VXI
+  ViUInt16 manufacturer_id = 0x0FFF;  // VXI
+  ViUInt16 model_code = 0;            // VXI
+  std::string manufacturer_name;      // VXI
+  std::string model_name;             // VXI
   sim::DeviceConfig device;
 };
 

@@ -150,7 +150,8 @@ TEST(VisaBench, MistakesInABenchFileNameFileLineAndWhat) {
       {"resources:\n  - interface: usb\n    primary-address: 3\n", 2, "unknown interface"},
       {"resources:\n  - name: GPIB0::5::INSTR\n  - name: gpib::5\n", 3, "listed twice"},
       {"resources:\n  - name: GPIB0::5::INSTR\n    faults: {reply-delay-ms: -5}\n", 3, "reply-delay-ms"},
-      {"resources:\n  - name: GPIB0::5::INSTR\n    faults: {drop-after: 1}\n", 3, "unknown key \"drop-after\""},
+      {"resources:\n  - name: GPIB0::5::INSTR\n    faults: {drop-after: 1}\n", 3,
+       "unknown key \"drop-after\""},
       {"resources:\n  - name: [GPIB0::5::INSTR\n", 3, ""},  // YAML syntax error
       {"resources: 5\n", 1, "must be a list"},
       {"instruments:\n  - name: GPIB0::5::INSTR\n", 1, "\"resources\""},

@@ -17,7 +17,9 @@ Deadline::Deadline(ViUInt32 timeout_ms)
     : infinite_(timeout_ms == VI_TMO_INFINITE),
       end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite_ ? 0 : timeout_ms)) {}
 
-bool Deadline::expired() const { return !infinite_ && std::chrono::steady_clock::now() >= end_; }
+bool Deadline::expired() const {
+  return !infinite_ && std::chrono::steady_clock::now() >= end_;
+}
 
 std::chrono::milliseconds Deadline::remaining() const {
   using namespace std::chrono;

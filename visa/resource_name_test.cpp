@@ -61,29 +61,29 @@ TEST(VisaResourceName, MalformedNamesAreRefused) {
   const char* cases[] = {
       "",
       "::",
-      "GPIB",                      // no primary address
-      "GPIB0::",                   // empty address
-      "GPIB0::31::INSTR",          // primary address out of range
-      "GPIB0::5::32::INSTR",       // secondary address out of range
-      "GPIB0::5::1::2::INSTR",     // too many addresses
-      "GPIB0::-5::INSTR",          // sign
-      "GPIB0:: 5::INSTR",          // blank
+      "GPIB",                   // no primary address
+      "GPIB0::",                // empty address
+      "GPIB0::31::INSTR",       // primary address out of range
+      "GPIB0::5::32::INSTR",    // secondary address out of range
+      "GPIB0::5::1::2::INSTR",  // too many addresses
+      "GPIB0::-5::INSTR",       // sign
+      "GPIB0:: 5::INSTR",       // blank
       "GPIB0::5x::INSTR",
-      "GPIBx::5::INSTR",           // board is not a number
-      "GPIB65536::5::INSTR",       // board out of range
-      "GPIB0::5::SOCKET",          // SOCKET only for TCPIP
+      "GPIBx::5::INSTR",      // board is not a number
+      "GPIB65536::5::INSTR",  // board out of range
+      "GPIB0::5::SOCKET",     // SOCKET only for TCPIP
       "GPIB0::5::INSTR::INSTR",
-      "VXI0::INSTR",               // no logical address
+      "VXI0::INSTR",  // no logical address
       "VXI0::256::INSTR",
       "ASRL1::5::INSTR",
-      "TCPIP0::h::SOCKET",         // no port
-      "TCPIP0::h::0::SOCKET",      // port 0
+      "TCPIP0::h::SOCKET",     // no port
+      "TCPIP0::h::0::SOCKET",  // port 0
       "TCPIP0::h::65536::SOCKET",
       "TCPIP0::h::5025::1::SOCKET",
-      "TCPIP0::::5025::SOCKET",    // no host
-      "TCPIP0::h o::5025::SOCKET", // blank in host
-      "TCPIP0::h::a b::INSTR",     // bad device name
-      "USB0::1::2::3::INSTR",      // unknown interface
+      "TCPIP0::::5025::SOCKET",     // no host
+      "TCPIP0::h o::5025::SOCKET",  // blank in host
+      "TCPIP0::h::a b::INSTR",      // bad device name
+      "USB0::1::2::3::INSTR",       // unknown interface
       "PXI0::INSTR",
       "GPIB0::99999999999999999999::INSTR",  // overflow
   };

@@ -8,7 +8,7 @@ namespace pgx::visa {
 
 struct SearchExpression::Node {
   enum class Kind { kCharSet, kSequence, kAlternatives, kRepeat } kind;
-  std::bitset<256> chars;  // kCharSet: the characters it accepts (both cases of a letter)
+  std::bitset<256> chars;      // kCharSet: the characters it accepts (both cases of a letter)
   bool at_least_once = false;  // kRepeat: '+' rather than '*'
   std::vector<std::unique_ptr<Node>> children;
 

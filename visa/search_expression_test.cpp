@@ -51,8 +51,8 @@ TEST(VisaSearchExpression, MatchesWholeNamesCaseInsensitively) {
 }
 
 TEST(VisaSearchExpression, MalformedExpressionsAreRefused) {
-  const char* cases[] = {"",       "*",     "+GPIB", "(GPIB",   "GPIB)", "GPIB|",  "|GPIB", "()",
-                         "[abc",   "[]",    "[z-a]", "GPIB\\",  "a||b",  "?*INSTR{VI_ATTR_SLOT==2}"};
+  const char* cases[] = {"",   "*",    "+GPIB", "(GPIB", "GPIB)",  "GPIB|", "|GPIB",
+                         "()", "[abc", "[]",    "[z-a]", "GPIB\\", "a||b",  "?*INSTR{VI_ATTR_SLOT==2}"};
   for (const char* text : cases) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(SearchExpression::compile(text).has_value());

@@ -74,7 +74,8 @@ std::unique_ptr<SocketConnection> SocketConnection::connect(const std::string& h
       if (ready == 0) {
         ::close(fd);
         status = VI_ERROR_TMO;
-        detail = "no connection to " + host + " port " + service + " within " + std::to_string(timeout_ms) + " ms";
+        detail =
+            "no connection to " + host + " port " + service + " within " + std::to_string(timeout_ms) + " ms";
         continue;
       }
       int error = 0;
@@ -105,7 +106,9 @@ std::unique_ptr<SocketConnection> SocketConnection::connect(const std::string& h
 SocketConnection::SocketConnection(int fd, std::string address)
     : fd_(fd), address_(std::move(address)), input_(kInputChunk) {}
 
-SocketConnection::~SocketConnection() { ::close(fd_); }
+SocketConnection::~SocketConnection() {
+  ::close(fd_);
+}
 
 void SocketConnection::set_nodelay(bool on) {
   int value = on ? 1 : 0;
@@ -206,7 +209,8 @@ ViStatus SocketConnection::read(ViByte* buf, ViUInt32 size, ViUInt32& count, con
       const char* from = input_.data() + scanned;
       const void* term = std::memchr(from, io.termchar, end_ - scanned);
       if (term) {
-        std::size_t message = static_cast<std::size_t>(static_cast<const char*>(term) - (input_.data() + begin_)) + 1;
+        std::size_t message =
+            static_cast<std::size_t>(static_cast<const char*>(term) - (input_.data() + begin_)) + 1;
         if (message <= size) {
           std::memcpy(buf, input_.data() + begin_, message);
           begin_ += message;

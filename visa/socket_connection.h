@@ -13,8 +13,9 @@ class SocketConnection : public Connection {
  public:
   // Connects within `timeout_ms`. On failure returns null and sets `status` (VI_ERROR_RSRC_NFOUND for a host
   // that does not resolve or refuses, VI_ERROR_TMO when the connection is not made in time).
-  static std::unique_ptr<SocketConnection> connect(const std::string& host, ViUInt16 port, ViUInt32 timeout_ms,
-                                                   ViStatus& status, std::string& detail);
+  static std::unique_ptr<SocketConnection> connect(const std::string& host, ViUInt16 port,
+                                                   ViUInt32 timeout_ms, ViStatus& status,
+                                                   std::string& detail);
   ~SocketConnection() override;
 
   ViStatus write(const ViByte* buf, ViUInt32 size, ViUInt32& count, const IoSettings& io) override;

@@ -119,7 +119,7 @@ TEST_F(VisaSocket, APeerThatGoesAwayIsConnectionLostAndTheSessionStaysClosable) 
   ASSERT_EQ(write_text(vi, "BYE?\n"), VI_SUCCESS);
   ViStatus status;
   EXPECT_EQ(read_text(vi, &status), "half a mess");  // what came is handed over ...
-  EXPECT_EQ(status, VI_ERROR_CONN_LOST);            // ... with the news that the peer went
+  EXPECT_EQ(status, VI_ERROR_CONN_LOST);             // ... with the news that the peer went
   read_text(vi, &status);
   EXPECT_EQ(status, VI_ERROR_CONN_LOST);
   EXPECT_EQ(write_text(vi, "again\n"), VI_ERROR_CONN_LOST);
@@ -137,11 +137,11 @@ TEST_F(VisaSocket, ConnectFailuresAreReportedPromptly) {
   std::string refused = "TCPIP0::127.0.0.1::" + std::to_string(closed_port) + "::SOCKET";
   EXPECT_EQ(viOpen(rm, refused.c_str(), VI_NULL, 1000, &vi), VI_ERROR_RSRC_NFOUND);
   EXPECT_EQ(vi, VI_NULL);
-  EXPECT_EQ(viOpen(rm, "TCPIP0::no-such-host.invalid::5025::SOCKET", VI_NULL, 1000, &vi), VI_ERROR_RSRC_NFOUND);
+  EXPECT_EQ(viOpen(rm, "TCPIP0::no-such-host.invalid::5025::SOCKET", VI_NULL, 1000, &vi),
+            VI_ERROR_RSRC_NFOUND);
   char desc[VI_FIND_BUFLEN];
   viStatusDesc(rm, VI_ERROR_RSRC_NFOUND, desc);
   EXPECT_NE(std::string(desc).find("no-such-host.invalid"), std::string::npos) << desc;
-
 }
 
 TEST_F(VisaSocket, TheOpenTimeOutBoundsTheConnect) {

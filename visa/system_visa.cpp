@@ -10,8 +10,8 @@ namespace pgx::visa {
 namespace {
 
 // Names under which VISA libraries are usually installed.
-constexpr const char* kUsualNames[] = {"libvisa.so", "libvisa.so.0", "libvisa32.so", "librsvisa.so",
-                                       "libiovisa.so", "libktvisa32.so"};
+constexpr const char* kUsualNames[] = {"libvisa.so",   "libvisa.so.0", "libvisa32.so",
+                                       "librsvisa.so", "libiovisa.so", "libktvisa32.so"};
 
 template <typename F>
 void resolve(void* handle, const char* name, F& function) {
@@ -20,7 +20,8 @@ void resolve(void* handle, const char* name, F& function) {
 
 }  // namespace
 
-std::shared_ptr<const SystemVisa> load_system_visa(const std::string& path, ViStatus& status, std::string& detail) {
+std::shared_ptr<const SystemVisa> load_system_visa(const std::string& path, ViStatus& status,
+                                                   std::string& detail) {
   static std::mutex mutex;
   static auto* loaded = new std::map<std::string, std::shared_ptr<const SystemVisa>>();
   std::lock_guard lock(mutex);

@@ -16,7 +16,8 @@ struct SystemVisa {
   ViStatus (*viFindRsrc)(ViSession, ViConstString, ViPFindList, ViPUInt32, ViChar*) = nullptr;
   ViStatus (*viFindNext)(ViFindList, ViChar*) = nullptr;
   ViStatus (*viParseRsrc)(ViSession, ViConstRsrc, ViPUInt16, ViPUInt16) = nullptr;
-  ViStatus (*viParseRsrcEx)(ViSession, ViConstRsrc, ViPUInt16, ViPUInt16, ViChar*, ViChar*, ViChar*) = nullptr;
+  ViStatus (*viParseRsrcEx)(ViSession, ViConstRsrc, ViPUInt16, ViPUInt16, ViChar*, ViChar*,
+                            ViChar*) = nullptr;
   ViStatus (*viOpen)(ViSession, ViConstRsrc, ViAccessMode, ViUInt32, ViPSession) = nullptr;
   ViStatus (*viClose)(ViObject) = nullptr;
   ViStatus (*viSetAttribute)(ViObject, ViAttr, ViAttrState) = nullptr;
@@ -35,6 +36,7 @@ struct SystemVisa {
 // message naming the path. Loaded libraries stay loaded for the life of the process.
 std::shared_ptr<const SystemVisa> system_visa_from_environment(ViStatus& status, std::string& detail);
 // Loads one library by path (or bare name, searched as dlopen does).
-std::shared_ptr<const SystemVisa> load_system_visa(const std::string& path, ViStatus& status, std::string& detail);
+std::shared_ptr<const SystemVisa> load_system_visa(const std::string& path, ViStatus& status,
+                                                   std::string& detail);
 
 }  // namespace pgx::visa

@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <set>
@@ -159,11 +159,21 @@ void append_escaped(std::string& out, const void* data, std::size_t size, std::s
   for (std::size_t i = 0; i < shown; ++i) {
     unsigned char c = bytes[i];
     switch (c) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
       default:
         if (c >= 0x20 && c < 0x7F) {
           out.push_back(static_cast<char>(c));
@@ -207,8 +217,8 @@ void append_time(std::string& out) {
 
 }  // namespace
 
-void TraceLine::finish(ViObject vi, std::string_view resource, std::string_view call, std::string_view details,
-                       ViStatus status) {
+void TraceLine::finish(ViObject vi, std::string_view resource, std::string_view call,
+                       std::string_view details, ViStatus status) {
   using namespace std::chrono;
   auto elapsed = duration_cast<nanoseconds>(steady_clock::now() - start_).count();
   thread_local std::string line;

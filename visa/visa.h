@@ -5,7 +5,8 @@
  *
  * Resources are served by the built-in simulated bench (the default; PGX_VISA_BENCH names a bench file),
  * by raw TCP sockets ("TCPIP0::host::port::SOCKET"), or by the system's VISA library when PGX_VISA_LIBRARY
- * names one (every call is then forwarded to it). PGX_VISA_TRACE names a file that receives one line per call.
+ * names one (every call is then forwarded to it). PGX_VISA_TRACE names a file that receives one line per
+ * call.
  */
 
 #ifdef __cplusplus
@@ -347,7 +348,8 @@ ViStatus _VI_FUNC viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 
 ViStatus _VI_FUNC viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType, ViPUInt16 intfNum,
                                 ViChar _VI_FAR rsrcClass[], ViChar _VI_FAR expandedUnaliasedName[],
                                 ViChar _VI_FAR aliasIfExists[]);
-ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi);
+ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
+                         ViPSession vi);
 
 /* Every object. */
 ViStatus _VI_FUNC viClose(ViObject vi);

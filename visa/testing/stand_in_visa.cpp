@@ -110,7 +110,9 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
   return n == reply.size() ? VI_SUCCESS : VI_SUCCESS_MAX_CNT;
 }
 
-ViStatus viClear(ViSession vi) { return g_written.count(vi) ? VI_SUCCESS : VI_ERROR_INV_OBJECT; }
+ViStatus viClear(ViSession vi) {
+  return g_written.count(vi) ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
+}
 
 ViStatus viReadSTB(ViSession vi, ViPUInt16 status) {
   if (!g_written.count(vi)) return VI_ERROR_INV_OBJECT;

@@ -26,7 +26,8 @@ class TcpPeer {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 8) != 0)
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listen_fd_, 8) != 0)
       throw std::runtime_error("cannot listen on loopback");
     socklen_t len = sizeof addr;
     getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
