@@ -36,6 +36,32 @@ TEST(SafeArrayTest, ElementSizesAndTypes) {
   EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &b), nullptr);
 }
 
+// Each scalar element type keeps its values apart: a wrong element size would let neighbours overlap.
+TEST(SafeArrayTest, ScalarElementsRoundTrip) {
+  const struct {
+    VARTYPE vt;
+    double first, second;  // representable in every type
+  } rows[] = {{VT_UI1, 200, 7},    {VT_I1, -100, 5},     {VT_BOOL, -1, 0}, {VT_I2, -30000, 12345},
+              {VT_UI2, 60000, 1},  {VT_I4, -2e9, 2e9},   {VT_UI4, 4e9, 3}, {VT_INT, -5, 6},
+              {VT_R4, 1.5, -2.25}, {VT_R8, 1e-300, 3.5}, {VT_ERROR, -7, 8}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.vt);
+    SafeArray a(row.vt, 5, 3);
+    for (LONG i = 5; i <= 7; ++i) {
+      Variant value(i == 6 ? row.second : row.first);
+      Variant typed;
+      ASSERT_EQ(VariantChangeType(&typed, &value, 0, row.vt == VT_ERROR ? VT_I4 : row.vt), S_OK);
+      ASSERT_EQ(SafeArrayPutElement(a.get(), &i, &typed.llVal), S_OK);
+    }
+    for (LONG i = 5; i <= 7; ++i) {
+      Variant back;
+      ASSERT_EQ(SafeArrayGetElement(a.get(), &i, &back.llVal), S_OK);
+      back.vt = row.vt == VT_ERROR ? VT_I4 : row.vt;
+      EXPECT_EQ(back.AsDouble(), i == 6 ? row.second : row.first) << i;
+    }
+  }
+}
+
 TEST(SafeArrayTest, NegativeLowerBoundsAndSeveralDimensions) {
   SAFEARRAYBOUND bounds[] = {{3, -1}, {2, 10}, {4, -5}};  // first dimension first
   SAFEARRAY* psa = SafeArrayCreate(VT_I4, 3, bounds);

@@ -13,48 +13,49 @@ struct IRecordInfo;
 struct SAFEARRAY;
 struct VARIANT;
 
-enum VARENUM : VARTYPE {
-  VT_EMPTY = 0,
-  VT_NULL = 1,
-  VT_I2 = 2,
-  VT_I4 = 3,
-  VT_R4 = 4,
-  VT_R8 = 5,
-  VT_CY = 6,
-  VT_DATE = 7,
-  VT_BSTR = 8,
-  VT_DISPATCH = 9,
-  VT_ERROR = 10,
-  VT_BOOL = 11,
-  VT_VARIANT = 12,
-  VT_UNKNOWN = 13,
-  VT_DECIMAL = 14,
-  VT_I1 = 16,
-  VT_UI1 = 17,
-  VT_UI2 = 18,
-  VT_UI4 = 19,
-  VT_I8 = 20,
-  VT_UI8 = 21,
-  VT_INT = 22,
-  VT_UINT = 23,
-  VT_VOID = 24,
-  VT_HRESULT = 25,
-  VT_PTR = 26,
-  VT_SAFEARRAY = 27,
-  VT_CARRAY = 28,
-  VT_USERDEFINED = 29,
-  VT_LPSTR = 30,
-  VT_LPWSTR = 31,
-  VT_RECORD = 36,
-  VT_INT_PTR = 37,
-  VT_UINT_PTR = 38,
-  VT_ARRAY = 0x2000,
-  VT_BYREF = 0x4000,
-  VT_RESERVED = 0x8000,
-  VT_ILLEGAL = 0xffff,
-  VT_ILLEGALMASKED = 0x0fff,
-  VT_TYPEMASK = 0x0fff,
-};
+// Variant types. Plain VARTYPE constants rather than an enumeration, so that expressions such as
+// `array ? VT_ARRAY | VT_UI1 : vt` mix them with VARTYPE values without conversions.
+using VARENUM = VARTYPE;
+inline constexpr VARTYPE VT_EMPTY = 0;
+inline constexpr VARTYPE VT_NULL = 1;
+inline constexpr VARTYPE VT_I2 = 2;
+inline constexpr VARTYPE VT_I4 = 3;
+inline constexpr VARTYPE VT_R4 = 4;
+inline constexpr VARTYPE VT_R8 = 5;
+inline constexpr VARTYPE VT_CY = 6;
+inline constexpr VARTYPE VT_DATE = 7;
+inline constexpr VARTYPE VT_BSTR = 8;
+inline constexpr VARTYPE VT_DISPATCH = 9;
+inline constexpr VARTYPE VT_ERROR = 10;
+inline constexpr VARTYPE VT_BOOL = 11;
+inline constexpr VARTYPE VT_VARIANT = 12;
+inline constexpr VARTYPE VT_UNKNOWN = 13;
+inline constexpr VARTYPE VT_DECIMAL = 14;
+inline constexpr VARTYPE VT_I1 = 16;
+inline constexpr VARTYPE VT_UI1 = 17;
+inline constexpr VARTYPE VT_UI2 = 18;
+inline constexpr VARTYPE VT_UI4 = 19;
+inline constexpr VARTYPE VT_I8 = 20;
+inline constexpr VARTYPE VT_UI8 = 21;
+inline constexpr VARTYPE VT_INT = 22;
+inline constexpr VARTYPE VT_UINT = 23;
+inline constexpr VARTYPE VT_VOID = 24;
+inline constexpr VARTYPE VT_HRESULT = 25;
+inline constexpr VARTYPE VT_PTR = 26;
+inline constexpr VARTYPE VT_SAFEARRAY = 27;
+inline constexpr VARTYPE VT_CARRAY = 28;
+inline constexpr VARTYPE VT_USERDEFINED = 29;
+inline constexpr VARTYPE VT_LPSTR = 30;
+inline constexpr VARTYPE VT_LPWSTR = 31;
+inline constexpr VARTYPE VT_RECORD = 36;
+inline constexpr VARTYPE VT_INT_PTR = 37;
+inline constexpr VARTYPE VT_UINT_PTR = 38;
+inline constexpr VARTYPE VT_ARRAY = 0x2000;
+inline constexpr VARTYPE VT_BYREF = 0x4000;
+inline constexpr VARTYPE VT_RESERVED = 0x8000;
+inline constexpr VARTYPE VT_ILLEGAL = 0xffff;
+inline constexpr VARTYPE VT_ILLEGALMASKED = 0x0fff;
+inline constexpr VARTYPE VT_TYPEMASK = 0x0fff;
 
 struct VARIANT {
   VARTYPE vt;
