@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <system_error>
@@ -43,7 +44,86 @@ void append_int(std::string& out, long long value) {
   out.append(digits, result.ptr);
 }
 
+namespace {
+
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::uint64_t kMaxExactMantissa = std::uint64_t{1} << 53;
+
+// m * 10^e for an integer m below 2^53 and |e| <= 22: a single correctly rounded operation on exact
+// operands, so it is the double that a correct parser gives for the text "<m>e<e>".
+double scaled(std::uint64_t m, int e) {
+  return e >= 0 ? static_cast<double>(m) * kExactPowersOfTen[e] : static_cast<double>(m) / kExactPowersOfTen[-e];
+}
+
+// Writes the decimal m * 10^e like the shortest general form: plain digits for moderate exponents
+// ("2.5", "0.001", "1000000"), else one digit before the point and an exponent ("2e-08", "1.5e+20").
+void append_decimal(std::string& out, std::uint64_t m, int e) {
+  char digits[24];
+  const int count = static_cast<int>(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
+  const int first = e + count - 1;  // decimal exponent of the first digit
+  if (first >= -5 && first < 16) {
+    if (e >= 0) {
+      out.append(digits, static_cast<std::size_t>(count));
+      out.append(static_cast<std::size_t>(e), '0');
+    } else if (first >= 0) {
+      out.append(digits, static_cast<std::size_t>(first + 1));
+      out += '.';
+      out.append(digits + first + 1, static_cast<std::size_t>(count - first - 1));
+    } else {
+      out += "0.";
+      out.append(static_cast<std::size_t>(-first - 1), '0');
+      out.append(digits, static_cast<std::size_t>(count));
+    }
+    return;
+  }
+  out += digits[0];
+  if (count > 1) {
+    out += '.';
+    out.append(digits + 1, static_cast<std::size_t>(count - 1));
+  }
+  out += first < 0 ? "e-" : "e+";
+  const int magnitude = first < 0 ? -first : first;
+  if (magnitude < 10) out += '0';
+  append_int(out, magnitude);
+}
+
+// The fewest significant digits that read back exactly, for the values instruments use (up to 15
+// digits, exponents the exact powers of ten cover). False when the value needs the general method.
+bool append_real_fast(std::string& out, double value) {
+  const double magnitude = std::fabs(value);
+  if (!(magnitude >= 1e-300) || magnitude > 1e300) return false;
+  // The decimal exponent of the first digit, from the binary exponent (log10(2) ~ 78913 / 2^18); one too
+  // low at worst, which costs one more round below, never a longer text.
+  int binary_exponent = 0;
+  std::frexp(magnitude, &binary_exponent);
+  const int first = ((binary_exponent - 1) * 78913) >> 18;
+  for (int precision = 1; precision <= 15; ++precision) {
+    const int e = first - precision + 1;
+    if (e < -22 || e > 22) return false;
+    const double m_real = e >= 0 ? magnitude / kExactPowersOfTen[e] : magnitude * kExactPowersOfTen[-e];
+    const double m_rounded = std::nearbyint(m_real);
+    if (!(m_rounded >= 1) || m_rounded >= static_cast<double>(kMaxExactMantissa)) continue;
+    std::uint64_t m = static_cast<std::uint64_t>(m_rounded);
+    if (scaled(m, e) != magnitude) continue;
+    int exponent = e;
+    while (m % 10 == 0) m /= 10, ++exponent;
+    if (value < 0) out += '-';
+    append_decimal(out, m, exponent);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void append_real(std::string& out, double value) {
+  if (value == 0) {
+    out += std::signbit(value) ? "-0" : "0";
+    return;
+  }
+  if (append_real_fast(out, value)) return;
   char digits[32];
   auto result = std::to_chars(digits, digits + sizeof digits, value);
   out.append(digits, result.ptr);
@@ -76,6 +156,47 @@ std::optional<long long> parse_integer(std::string_view text) {
   return negative ? -value : value;
 }
 
+namespace {
+
+// Unsigned decimal text already checked against the number grammar: exact when the digits form an integer
+// below 2^53 and the exponent an exact power of ten, which covers what instruments answer. nullopt
+// otherwise (the general method then decides).
+std::optional<double> parse_real_fast(std::string_view text) {
+  std::uint64_t m = 0;
+  int digits = 0;
+  int e = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && is_digit(text[i]); ++i) {
+    if (m == 0 && text[i] == '0') continue;
+    if (++digits > 15) return std::nullopt;
+    m = m * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  }
+  if (i < text.size() && text[i] == '.') {
+    for (++i; i < text.size() && is_digit(text[i]); ++i) {
+      --e;
+      if (m == 0 && text[i] == '0') continue;
+      if (++digits > 15) return std::nullopt;
+      m = m * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    }
+  }
+  if (i < text.size()) {  // 'e' or 'E', then the exponent
+    ++i;
+    bool negative = false;
+    if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
+    int exponent = 0;
+    for (; i < text.size(); ++i) {
+      if (exponent > 1000) return std::nullopt;
+      exponent = exponent * 10 + (text[i] - '0');
+    }
+    e += negative ? -exponent : exponent;
+  }
+  if (m == 0) return 0.0;
+  if (e < -22 || e > 22) return std::nullopt;
+  return scaled(m, e);
+}
+
+}  // namespace
+
 std::optional<double> parse_real(std::string_view text) {
   text = trim(text);
   // Grammar check first: from_chars alone would accept "inf", "nan" and hexadecimal forms.
@@ -101,6 +222,7 @@ std::optional<double> parse_real(std::string_view text) {
     if (exponent_digits == 0) return std::nullopt;
   }
   if (i != text.size()) return std::nullopt;
+  if (auto fast = parse_real_fast(text.substr(mantissa))) return negative ? -*fast : *fast;
   double value = 0;
   const char* first = text.data() + mantissa;
   const char* last = text.data() + text.size();

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -15,8 +17,13 @@ TEST(DriverTextRealText, WritesTheShortestTextThatReadsBackExactly) {
   const struct {
     double value;
     const char* text;
-  } cases[] = {{2.5, "2.5"}, {0.1, "0.1"}, {-0.015, "-0.015"}, {1e-8, "1e-08"}, {100e6, "1e+08"}, {123456.0, "123456"},
-               {0.0, "0"}, {1.0 / 3.0, "0.3333333333333333"}};
+  } cases[] = {{2.5, "2.5"},          {0.1, "0.1"},       {-0.015, "-0.015"},
+               {1e-8, "1e-08"},
+               {20e-9, "2e-08"},       {1.5e-9, "1.5e-09"}, {100e6, "100000000"},
+               {123456.0, "123456"},   {0.001, "0.001"},    {1e-5, "0.00001"},
+               {1e-6, "1e-06"},        {1e20, "1e+20"},     {-2.5e-12, "-2.5e-12"},
+               {0.0, "0"},             {-0.0, "-0"},        {1.0 / 3.0, "0.3333333333333333"},
+               {5e-324, "5e-324"},     {1.7976931348623157e308, "1.7976931348623157e+308"}};
   for (const auto& c : cases) {
     std::string text;
     append_real(text, c.value);
@@ -31,6 +38,37 @@ TEST(DriverTextRealText, WritesTheShortestTextThatReadsBackExactly) {
     const auto back = parse_real(text);
     ASSERT_TRUE(back) << text;
     EXPECT_EQ(*back, value) << text;
+  }
+}
+
+// Instrument-like values (a few significant digits, any scale) and random decimal texts: formatting reads
+// back exactly and parsing agrees with the general conversion of the standard library.
+TEST(DriverTextRealText, AgreesWithTheStandardConversions) {
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 20000; ++i) {
+    const double value = static_cast<double>(std::uniform_int_distribution<int>(1, 999999)(random)) *
+                         std::pow(10.0, std::uniform_int_distribution<int>(-20, 12)(random));
+    std::string text;
+    append_real(text, value);
+    double back = 0;
+    ASSERT_EQ(std::from_chars(text.data(), text.data() + text.size(), back).ec, std::errc()) << text;
+    EXPECT_EQ(back, value) << text;
+    char shortest[32];
+    const auto end = std::to_chars(shortest, shortest + sizeof shortest, value).ptr;
+    double shortest_value = 0;
+    std::from_chars(shortest, end, shortest_value);
+    // As few significant digits as the shortest form: the same value, at most the fixed-point zeros longer.
+    EXPECT_LE(text.size(), static_cast<std::size_t>(end - shortest) + 16) << text;
+
+    std::string decimal = std::to_string(std::uniform_int_distribution<std::uint64_t>(0, 99999999999ULL)(random));
+    if (random() % 2) decimal.insert(random() % (decimal.size() + 1), ".");
+    if (decimal == ".") decimal = "0.5";
+    decimal += "e" + std::to_string(std::uniform_int_distribution<int>(-40, 40)(random));
+    const auto parsed = parse_real(decimal);
+    double expected = 0;
+    std::from_chars(decimal.data(), decimal.data() + decimal.size(), expected);
+    ASSERT_TRUE(parsed) << decimal;
+    EXPECT_EQ(*parsed, expected) << decimal;
   }
 }
 

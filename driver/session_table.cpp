@@ -5,6 +5,25 @@
 
 namespace pgx::driver {
 
+namespace {
+
+struct LastSession {
+  ViSession vi = VI_NULL;
+  std::shared_ptr<Session> session;
+};
+thread_local LastSession t_last;
+
+}  // namespace
+
+Session* session_for_call(ViSession vi) {
+  if (vi != VI_NULL && t_last.vi == vi) return t_last.session.get();
+  std::shared_ptr<Session> session = SessionTable::instance().find(vi);
+  if (!session) return nullptr;
+  t_last.vi = vi;
+  t_last.session = std::move(session);
+  return t_last.session.get();
+}
+
 SessionTable& SessionTable::instance() {
   static SessionTable table;
   return table;

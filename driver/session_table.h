@@ -27,14 +27,19 @@ class SessionTable {
   ViSession next_ = 0x00010001;
 };
 
+// The session for one call on this thread. The thread keeps the last session it used, so repeated calls
+// on one session skip the table; a session closed meanwhile is seen as closed under its lock (numbers are
+// never reused, so a kept session can only be the right one). Null when vi is unknown.
+Session* session_for_call(ViSession vi);
+
 // Runs body(Session&) on the open session vi under its lock. An unknown or closed session gives
 // VI_ERROR_INV_OBJECT; no exception leaves: out of memory gives VI_ERROR_ALLOC, anything else
 // VI_ERROR_SYSTEM_ERROR.
 template <class Body>
 ViStatus with_session(ViSession vi, Body&& body) noexcept {
   try {
-    std::shared_ptr<Session> session = SessionTable::instance().find(vi);
-    if (!session) return VI_ERROR_INV_OBJECT;
+    Session* session = session_for_call(vi);
+    if (session == nullptr) return VI_ERROR_INV_OBJECT;
     std::lock_guard lock(session->mutex());
     if (session->closed()) return VI_ERROR_INV_OBJECT;
     return body(*session);
