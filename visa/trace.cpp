@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -190,16 +191,23 @@ void append_escaped(std::string& out, const void* data, std::size_t size, std::s
 
 namespace {
 
-long thread_number() {
-  thread_local long id = static_cast<long>(::syscall(SYS_gettid));
-  return id;
+// " T<thread id> ", formatted once per thread.
+const std::string& thread_tag() {
+  thread_local const std::string tag = " T" + std::to_string(static_cast<long>(::syscall(SYS_gettid))) + " ";
+  return tag;
+}
+
+// Appends `value` with exactly `digits` decimal digits (leading zeros).
+void append_fixed(std::string& out, unsigned long long value, int digits) {
+  char text[20];
+  for (int i = digits - 1; i >= 0; --i, value /= 10) text[i] = static_cast<char>('0' + value % 10);
+  out.append(text, static_cast<std::size_t>(digits));
 }
 
 // "2026-12-08T04:05:06.123456Z"; the date and time part is formatted once a second per thread.
 void append_time(std::string& out) {
   using namespace std::chrono;
-  auto now = system_clock::now();
-  auto us = duration_cast<microseconds>(now.time_since_epoch()).count();
+  auto us = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
   std::time_t seconds = static_cast<std::time_t>(us / 1000000);
   thread_local std::time_t cached_second = -1;
   thread_local char cached[32];
@@ -209,10 +217,20 @@ void append_time(std::string& out) {
     std::strftime(cached, sizeof cached, "%Y-%m-%dT%H:%M:%S", &tm);
     cached_second = seconds;
   }
-  char fraction[16];
-  std::snprintf(fraction, sizeof fraction, ".%06lldZ", static_cast<long long>(us % 1000000));
   out += cached;
-  out += fraction;
+  out += '.';
+  append_fixed(out, static_cast<unsigned long long>(us % 1000000), 6);
+  out += 'Z';
+}
+
+// " 12.3us": microseconds with one decimal.
+void append_duration(std::string& out, long long nanoseconds) {
+  unsigned long long tenths = static_cast<unsigned long long>(std::max(0LL, nanoseconds) + 50) / 100;
+  out += ' ';
+  out += std::to_string(tenths / 10);
+  out += '.';
+  out += static_cast<char>('0' + tenths % 10);
+  out += "us";
 }
 
 }  // namespace
@@ -224,9 +242,7 @@ void TraceLine::finish(ViObject vi, std::string_view resource, std::string_view 
   thread_local std::string line;
   line.clear();
   append_time(line);
-  line += " T";
-  line += std::to_string(thread_number());
-  line += ' ';
+  line += thread_tag();
   append_hex(line, vi, 8);
   line += ' ';
   line += resource.empty() ? std::string_view("-") : resource;
@@ -243,9 +259,7 @@ void TraceLine::finish(ViObject vi, std::string_view resource, std::string_view 
   } else {
     line += name;
   }
-  char duration[32];
-  std::snprintf(duration, sizeof duration, " %.1fus", static_cast<double>(elapsed) / 1000.0);
-  line += duration;
+  append_duration(line, elapsed);
   Trace::instance().record(line);
 }
 
