@@ -398,7 +398,8 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
     if (!manager->system->viOpen) return missing_function(*manager->system, "viOpen");
     ViSession foreign = VI_NULL;
     ViStatus status = manager->system->viOpen(manager->foreign, name, mode, timeout, &foreign);
-    if (status >= VI_SUCCESS) *vi = wrap_foreign(manager->system, Object::Kind::kSession, foreign, rm, name);
+    if (status >= VI_SUCCESS)
+      *vi = wrap_foreign(manager->system, Object::Kind::kSession, foreign, rm, name ? name : "");
     if (record) record->vi = *vi;
     return status;
   }
