@@ -107,6 +107,7 @@ ViStatus pgxgen_init(ViConstString resourceName, ViBoolean idQuery, ViBoolean re
         std::strncmp(resource_class, "SOCKET", sizeof resource_class) == 0) {
       viSetAttribute(io, VI_ATTR_TERMCHAR, '\n');
       viSetAttribute(io, VI_ATTR_TERMCHAR_EN, VI_TRUE);
+      session->set_socket(true);
     }
     if (idQuery) {
       status = identify(*session);

@@ -38,6 +38,7 @@ ViStatus Session::close() {
 // ---- Raw exchange ---------------------------------------------------------------------------------
 
 ViStatus Session::write(std::string_view message) {
+  if (late_answer_possible_) drain_late_answer();
   while (!message.empty()) {
     ViUInt32 written = 0;
     const ViUInt32 count = static_cast<ViUInt32>(std::min<std::size_t>(message.size(), 0x7FFFFFFF));
@@ -87,6 +88,21 @@ ViStatus Session::read_response(std::string_view& response) {
 void Session::recover(ViStatus status) {
   if (status == VI_ERROR_CONN_LOST || status == VI_ERROR_INV_OBJECT) return;
   viClear(io_);
+  if (status == VI_ERROR_TMO && socket_) late_answer_possible_ = true;
+}
+
+void Session::drain_late_answer() {
+  late_answer_possible_ = false;
+  ViUInt32 timeout = 0;
+  if (viGetAttribute(io_, VI_ATTR_TMO_VALUE, &timeout) < VI_SUCCESS) return;
+  viSetAttribute(io_, VI_ATTR_TMO_VALUE, kLateAnswerWaitMs);
+  char scratch[4096];
+  ViUInt32 received = 0;
+  // Bounded: an instrument that keeps talking cannot hold the session here.
+  for (int i = 0; i < 256; ++i) {
+    if (viRead(io_, reinterpret_cast<ViBuf>(scratch), sizeof scratch, &received) < VI_SUCCESS) break;
+  }
+  viSetAttribute(io_, VI_ATTR_TMO_VALUE, timeout);
 }
 
 ViStatus Session::write_unchecked(std::string_view text) {

@@ -43,6 +43,8 @@ class Session {
   ViStatus close();
 
   ViSession io() const { return io_; }
+  // A raw socket: a device clear cannot reach an answer still on its way.
+  void set_socket(bool socket) { socket_ = socket; }
   InstrumentInfo& info() { return info_; }
   const InstrumentInfo& info() const { return info_; }
 
@@ -86,6 +88,8 @@ class Session {
   static constexpr std::size_t kMaxPendingErrors = 64;
   // Most entries read from the instrument's queue in one check.
   static constexpr int kMaxErrorReads = 100;
+  // How long the next exchange after a time-out on a socket waits for the late answer to drop it.
+  static constexpr ViUInt32 kLateAnswerWaitMs = 50;
 
  private:
   ViStatus write(std::string_view message);
@@ -93,6 +97,8 @@ class Session {
   // After a failed exchange: a time-out or a bad answer leaves output behind that would be read as the
   // answer to the next query, so the device is cleared.
   void recover(ViStatus status);
+  // Reads and drops an answer that arrived after its query timed out (sockets only).
+  void drain_late_answer();
   // Reads the status byte answer of a check and, when the error queue is not empty, its entries.
   ViStatus check_status_byte(int status_byte);
   ViStatus collect_errors();
@@ -106,6 +112,8 @@ class Session {
   ViSession resource_manager_;
   ViSession io_;
   bool closed_ = false;
+  bool socket_ = false;
+  bool late_answer_possible_ = false;
   InstrumentInfo info_;
 
   bool error_query_ = false;

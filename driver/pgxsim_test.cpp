@@ -1,0 +1,143 @@
+// The driver against an instrument in another process, as on a LAN: pgxsim serving one simulated
+// instrument on a TCP port (a raw socket resource). A stopped server makes queries time out; a killed one
+// drops the connection.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "driver/pgxgen.h"
+#include "driver/testing/bench.h"
+
+#ifndef PGXSIM_PATH
+#define PGXSIM_PATH ""
+#endif
+
+namespace pgx::driver {
+namespace {
+
+// pgxsim on a free port; stopped when the object goes.
+class PgxsimProcess {
+ public:
+  PgxsimProcess() {
+    if (std::strlen(PGXSIM_PATH) == 0) return;
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      close(out[1]);
+      execl(PGXSIM_PATH, PGXSIM_PATH, "--port", "0", "--front-ends", "M4030A,M4030A", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    // "pgxsim: listening on <address>:<port>"
+    FILE* stream = fdopen(out[0], "r");
+    char line[256] = "";
+    if (stream != nullptr && std::fgets(line, sizeof line, stream) != nullptr) {
+      const std::string text(line);
+      const std::size_t colon = text.rfind(':');
+      if (text.rfind("pgxsim: listening on ", 0) == 0 && colon != std::string::npos) {
+        resource_ = "TCPIP0::127.0.0.1::" + std::to_string(std::atoi(text.c_str() + colon + 1)) + "::SOCKET";
+      }
+    }
+    if (stream != nullptr) std::fclose(stream);
+  }
+  ~PgxsimProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGCONT);
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& resource() const { return resource_; }
+  void signal(int number) const { kill(pid_, number); }
+  void reap() {
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string resource_;
+};
+
+class DriverPgxsim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::strlen(PGXSIM_PATH) == 0) GTEST_SKIP() << "pgxsim is not built";
+    ASSERT_FALSE(server_.resource().empty()) << "pgxsim did not start";
+  }
+  PgxsimProcess server_;
+};
+
+TEST_F(DriverPgxsim, TypedCallsChecksAndTransactionsOverTcp) {
+  testing::Session s(server_.resource(), VI_TRUE, VI_TRUE);
+  ASSERT_EQ(s.status(), VI_SUCCESS);
+  ASSERT_EQ(pgxgen_errorQueryDetect(s, VI_TRUE), VI_SUCCESS);
+  ViReal64 width = 0;
+  ASSERT_EQ(pgxgen_timeWidth(s, 2, 30e-9), VI_SUCCESS);
+  ASSERT_EQ(pgxgen_timeWidth_Q(s, 2, &width), VI_SUCCESS);
+  EXPECT_DOUBLE_EQ(width, 30e-9);
+  EXPECT_EQ(pgxgen_timeWidth(s, 2, 5e3), PGXGEN_ERROR_INSTRUMENT);
+
+  ASSERT_EQ(pgxgen_transactionStart(s), VI_SUCCESS);
+  const ViByte pattern[] = {'1', '0', '0', '1', '1'};
+  ASSERT_EQ(pgxgen_patternDataDownloadBuffer(s, 1, pattern, 5), VI_SUCCESS);
+  ASSERT_EQ(pgxgen_levelHighLow(s, 1, PGXGEN_LEVEL_VOLTAGE, 1.5, -0.5), VI_SUCCESS);
+  ASSERT_EQ(pgxgen_transactionFinish(s), VI_SUCCESS);
+  ViByte read[8];
+  ViInt32 count = 0;
+  ASSERT_EQ(pgxgen_patternDataDownloadBuffer_Q(s, 1, read, &count, sizeof read, VI_FALSE), VI_SUCCESS);
+  ASSERT_EQ(count, 5);
+  EXPECT_EQ(read[0], 1);
+  EXPECT_EQ(read[1], 0);
+  ViInt16 type = -1;
+  ViReal64 high = 0, low = 0;
+  ASSERT_EQ(pgxgen_levelHighLow_Q(s, 1, &type, &high, &low), VI_SUCCESS);
+  EXPECT_DOUBLE_EQ(high, 1.5);
+  EXPECT_DOUBLE_EQ(low, -0.5);
+}
+
+TEST_F(DriverPgxsim, TimeOutThenTheLateAnswerIsNotTakenForTheNext) {
+  testing::Session s(server_.resource());
+  ASSERT_EQ(s.status(), VI_SUCCESS);
+  ASSERT_EQ(pgxgen_timeOut(s, 100), VI_SUCCESS);
+  server_.signal(SIGSTOP);
+  ViReal64 frequency = 0;
+  EXPECT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency), VI_ERROR_TMO);
+  server_.signal(SIGCONT);
+  ViInt32 count = 0;
+  ASSERT_EQ(pgxgen_cmdInt32_Q(s, ":TRIG:COUN?", &count), VI_SUCCESS);
+  EXPECT_EQ(count, 1);
+  ASSERT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency), VI_SUCCESS);
+  EXPECT_DOUBLE_EQ(frequency, 1e6);
+}
+
+TEST_F(DriverPgxsim, DroppedConnectionFailsEveryCallAndCloses) {
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(pgxgen_init(server_.resource().c_str(), VI_TRUE, VI_FALSE, &vi), VI_SUCCESS);
+  ASSERT_EQ(pgxgen_timeOut(vi, 200), VI_SUCCESS);
+  server_.signal(SIGKILL);
+  server_.reap();
+  ViReal64 value = 0;
+  ViChar text[256];
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_LT(pgxgen_timeWidth_Q(vi, 1, &value), VI_SUCCESS);
+    EXPECT_LT(pgxgen_cmdString_Q(vi, "*IDN?", sizeof text, text), VI_SUCCESS);
+    // The system may still take a setting into its socket buffer; it never crashes.
+    EXPECT_LE(pgxgen_timeWidth(vi, 1, 20e-9), VI_SUCCESS);
+  }
+  ViInt32 code = 0;
+  EXPECT_LT(pgxgen_error_query(vi, &code, text), VI_SUCCESS);
+  EXPECT_EQ(pgxgen_close(vi), VI_SUCCESS);
+}
+
+}  // namespace
+}  // namespace pgx::driver
