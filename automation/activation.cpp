@@ -225,6 +225,7 @@ HRESULT RegisterClassKeys(const ClassRegistration& reg) {
           {key + u"\\Version", u"",
            Widen(std::to_string(reg.library->major) + "." + std::to_string(reg.library->minor))});
     }
+    for (const auto& [subkey, value] : reg.extra_keys) entries.push_back({key + u"\\" + subkey, u"", value});
     for (const Entry& e : entries) {
       LSTATUS s;
       if (e.name.empty() && e.value.empty()) {  // a key that only marks something ("Programmable")

@@ -4,6 +4,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "automation/guid.h"
 #include "automation/interfaces.h"
@@ -57,6 +59,9 @@ struct ClassRegistration {
   std::u16string threading_model;        // "Apartment"
   std::string module_path;               // InprocServer32
   const LibraryInfo* library = nullptr;  // TypeLib and Version of the class key
+  // Further subkeys of CLSID\{clsid} with their default values, e.g. {u"Control", u""},
+  // {u"MiscStatus\\1", u"132497"}; an empty value creates the key alone.
+  std::vector<std::pair<std::u16string, std::u16string>> extra_keys;
 };
 // <progid> = description, <progid>\CLSID; <vi-progid> = description, \CLSID, \CurVer; CLSID\{clsid} =
 // description with ProgID, VersionIndependentProgID, Programmable, InprocServer32 (+ ThreadingModel),

@@ -245,6 +245,7 @@ TEST(ActivationTest, ModulesRegisterAndUnregisterTheirKeys) {
       {u"CLSID\\" + clsid + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
       {u"CLSID\\" + clsid + u"\\VersionIndependentProgID", u"", u"TestSrv.Widget"},
       {u"CLSID\\" + clsid + u"\\TypeLib", u"", libid},
+      {u"CLSID\\" + clsid + u"\\MiscStatus\\1", u"", u"132497"},
       {u"TypeLib\\" + libid + u"\\1.2", u"", u"Test server type library"},
       {u"TypeLib\\" + libid + u"\\1.2\\FLAGS", u"", u"0"},
       {u"Interface\\" + GuidToU16String(IID_IWidget), u"", u"IWidget"},
@@ -255,6 +256,11 @@ TEST(ActivationTest, ModulesRegisterAndUnregisterTheirKeys) {
   for (const Expected& e : expected) {
     EXPECT_EQ(RegReadString(HKEY_CLASSES_ROOT, e.key, e.name), e.value);
   }
+  HKEY control = nullptr;  // a marker key without a value
+  ASSERT_EQ(
+      RegOpenKeyEx(HKEY_CLASSES_ROOT, (u"CLSID\\" + clsid + u"\\Control").c_str(), 0, KEY_READ, &control),
+      ERROR_SUCCESS);
+  RegCloseKey(control);
   std::u16string module16;
   Utf8ToUtf16(module, module16);
   EXPECT_EQ(RegReadString(HKEY_CLASSES_ROOT, u"TypeLib\\" + libid + u"\\1.2\\0\\win64"), module16);

@@ -214,15 +214,16 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
     return S_OK;                                     \
   }
   PGX_WIDE_MEMBER(00)
-  PGX_WIDE_MEMBER(01) PGX_WIDE_MEMBER(02) PGX_WIDE_MEMBER(03) PGX_WIDE_MEMBER(04) PGX_WIDE_MEMBER(05)
-      PGX_WIDE_MEMBER(06) PGX_WIDE_MEMBER(07) PGX_WIDE_MEMBER(08) PGX_WIDE_MEMBER(09) PGX_WIDE_MEMBER(10)
-          PGX_WIDE_MEMBER(11) PGX_WIDE_MEMBER(12) PGX_WIDE_MEMBER(13) PGX_WIDE_MEMBER(14) PGX_WIDE_MEMBER(15)
-              PGX_WIDE_MEMBER(16) PGX_WIDE_MEMBER(17) PGX_WIDE_MEMBER(18) PGX_WIDE_MEMBER(19)
-                  PGX_WIDE_MEMBER(20) PGX_WIDE_MEMBER(21) PGX_WIDE_MEMBER(22) PGX_WIDE_MEMBER(23)
-                      PGX_WIDE_MEMBER(24) PGX_WIDE_MEMBER(25) PGX_WIDE_MEMBER(26) PGX_WIDE_MEMBER(27)
-                          PGX_WIDE_MEMBER(28) PGX_WIDE_MEMBER(29) PGX_WIDE_MEMBER(30) PGX_WIDE_MEMBER(31)
-                              PGX_WIDE_MEMBER(32) PGX_WIDE_MEMBER(33) PGX_WIDE_MEMBER(34) PGX_WIDE_MEMBER(35)
-                                  PGX_WIDE_MEMBER(36) PGX_WIDE_MEMBER(37) PGX_WIDE_MEMBER(38)
+  PGX_WIDE_MEMBER(01)
+  PGX_WIDE_MEMBER(02) PGX_WIDE_MEMBER(03) PGX_WIDE_MEMBER(04) PGX_WIDE_MEMBER(05) PGX_WIDE_MEMBER(06)
+      PGX_WIDE_MEMBER(07) PGX_WIDE_MEMBER(08) PGX_WIDE_MEMBER(09) PGX_WIDE_MEMBER(10) PGX_WIDE_MEMBER(11)
+          PGX_WIDE_MEMBER(12) PGX_WIDE_MEMBER(13) PGX_WIDE_MEMBER(14) PGX_WIDE_MEMBER(15) PGX_WIDE_MEMBER(16)
+              PGX_WIDE_MEMBER(17) PGX_WIDE_MEMBER(18) PGX_WIDE_MEMBER(19) PGX_WIDE_MEMBER(20)
+                  PGX_WIDE_MEMBER(21) PGX_WIDE_MEMBER(22) PGX_WIDE_MEMBER(23) PGX_WIDE_MEMBER(24)
+                      PGX_WIDE_MEMBER(25) PGX_WIDE_MEMBER(26) PGX_WIDE_MEMBER(27) PGX_WIDE_MEMBER(28)
+                          PGX_WIDE_MEMBER(29) PGX_WIDE_MEMBER(30) PGX_WIDE_MEMBER(31) PGX_WIDE_MEMBER(32)
+                              PGX_WIDE_MEMBER(33) PGX_WIDE_MEMBER(34) PGX_WIDE_MEMBER(35) PGX_WIDE_MEMBER(36)
+                                  PGX_WIDE_MEMBER(37) PGX_WIDE_MEMBER(38)
 #undef PGX_WIDE_MEMBER
 
                                       STDMETHODIMP MeasureTriggerLevels(LONG input, DOUBLE* level) override {
@@ -255,7 +256,8 @@ pgx::auto_::ClassRegistration Registration() {
           u"TestSrv.Widget",
           u"Apartment",
           pgx::auto_::ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer)),
-          &TestSrvLib_TypeLibrary()};
+          &TestSrvLib_TypeLibrary(),
+          {{u"Control", u""}, {u"MiscStatus", u"0"}, {u"MiscStatus\\1", u"132497"}}};
 }
 
 }  // namespace
