@@ -2,7 +2,7 @@
 //
 // Interfaces are abstract classes without a virtual destructor: an object is destroyed by its own Release.
 // Every interface is tied to its IID and to the interface it derives from with PGX_DEFINE_INTERFACE_ID,
-// which lets ComPtr::As and the object template find IIDs by type.
+// (used at global scope), which lets ComPtr::As and the object template find IIDs by type.
 #pragma once
 
 #include "automation/bstr.h"
