@@ -58,7 +58,6 @@ extern "C" {
 #define PGXGEN_ERROR_PATTERN_DATA ((ViStatus)0xBFFC0D25L)    /* a pattern position that is not 0 or 1 */
 #define PGXGEN_ERROR_MEMORY_NUMBER ((ViStatus)0xBFFC0D26L)   /* setting memory outside 0 .. 9 */
 #define PGXGEN_ERROR_PRBS_EXPONENT ((ViStatus)0xBFFC0D27L)   /* PRBS polynomial exponent outside 7 .. 14 */
-#define PGXGEN_ERROR_TIMEOUT_VALUE ((ViStatus)0xBFFC0D28L)   /* I/O time-out outside 0 .. 3 600 000 ms */
 #define PGXGEN_ERROR_PLL_FREQUENCY ((ViStatus)0xBFFC0D29L)   /* reference or arming value not positive */
 
 /* Warnings (the operation itself succeeded). */

@@ -150,7 +150,6 @@ constexpr StatusRow kStatusTexts[] = {
     {0xBFFC0D25UL, "The pattern data contains a position that is neither 0 nor 1."},
     {0xBFFC0D26UL, "The setting memory number is out of range (0 to 9)."},
     {0xBFFC0D27UL, "The PRBS polynomial exponent is out of range (7 to 14)."},
-    {0xBFFC0D28UL, "The time-out is out of range (0 to 3600000 ms)."},
     {0xBFFC0D29UL, "The PLL frequency or period must be a positive number."},
 };
 
