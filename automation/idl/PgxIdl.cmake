@@ -4,6 +4,9 @@
 # table source to <target>. The generated header is <folder>/<stem>_idl.h under the build tree and is
 # included by the IDL's path from the repository root, e.g. #include "server/pgxsrv_idl.h".
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
+# Cache variables, not the imported target: pgx_idl() is called from other folders (server/, panel/), where
+# the directory-scoped target Python3::Interpreter is not visible.
+set(PGX_PYTHON ${Python3_EXECUTABLE} CACHE INTERNAL "")
 set(PGX_IDL_GENERATOR ${CMAKE_CURRENT_LIST_DIR}/pgxidl.py CACHE INTERNAL "")
 
 function(pgx_idl)
@@ -19,7 +22,7 @@ function(pgx_idl)
   get_filename_component(_gen_dir ${PGX_IDL_GENERATOR} DIRECTORY)
   add_custom_command(
     OUTPUT ${_header} ${_source}
-    COMMAND Python3::Interpreter ${PGX_IDL_GENERATOR} ${_idl} --header ${_header} --source ${_source}
+    COMMAND ${PGX_PYTHON} ${PGX_IDL_GENERATOR} ${_idl} --header ${_header} --source ${_source}
             --include ${_rel}/${_stem}_idl.h
     DEPENDS ${_idl} ${PGX_IDL_GENERATOR} ${_gen_dir}/idl_model.py ${_gen_dir}/idl_codegen.py
     COMMENT "Generating C++ from ${_stem}.idl"
