@@ -11,10 +11,10 @@ endif()
 # Every target includes from the repository root: #include "automation/bstr.h".
 include_directories(${PROJECT_SOURCE_DIR})
 
-# pgx_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [ENV <VAR=value...>] [LABELS <labels...>])
+# pgx_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [ENV <VAR=value...>])
 # One GoogleTest program; each test case becomes its own ctest test.
 function(pgx_add_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;ENV" ${ARGN})
   if(NOT PGX_BUILD_TESTS)
     return()
   endif()
@@ -25,14 +25,13 @@ function(pgx_add_test)
   # The environment is given by running each test (and the discovery) through `cmake -E env`: a list-valued
   # ENVIRONMENT property does not survive gtest_discover_tests, which splits it into separate properties.
   set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${_env})
-  set(_props TIMEOUT 120)
-  if(T_LABELS)
-    list(APPEND _props LABELS ${T_LABELS})
-  endif()
+  # Test names carry their program ("sim_engine_test.Suite.Case") and each test is labelled with its program, so
+  # `ctest -R sim_` or `ctest -L sim_engine_test` picks a layer or a program.
   gtest_discover_tests(${T_NAME}
+    TEST_PREFIX "${T_NAME}."
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ${_props})
+    PROPERTIES TIMEOUT 120 LABELS ${T_NAME})
 endfunction()
 
 # pgx_add_bench(NAME <bench_x> SOURCES <files...> LIBS <targets...>)
