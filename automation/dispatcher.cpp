@@ -611,7 +611,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
         write_hr = DISP_E_TYPEMISMATCH;
       }
     }
-    if (has_retval) {
+    if (has_retval && SUCCEEDED(write_hr)) {  // a failed call hands out nothing
       Slot& slot = slots[n - 1];
       if (result) {
         *result = slot.value;
