@@ -430,6 +430,7 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
     session->attributes = session_attributes(*parsed, &instrument->resource(), nullptr, rm);
     session->connection = std::make_unique<BenchConnection>(std::move(instrument));
   }
+  session->io = IoSettings::from(session->attributes);
   session->lock = ResourceLock::of(session->resource);
   auto lock = session->lock;
   ViSession handle = ObjectTable::instance().add(std::move(session));
@@ -511,6 +512,7 @@ ViStatus set_attribute(ViObject vi, ViAttr attr, ViAttrState value, CallRecord* 
   std::lock_guard lock(object->mutex);
   ViStatus status = object->attributes.set(attr, value);
   if (status == VI_SUCCESS) {
+    object->io = IoSettings::from(object->attributes);
     if (auto* socket = dynamic_cast<SocketConnection*>(object->connection.get())) {
       if (attr == VI_ATTR_TCPIP_NODELAY) socket->set_nodelay(value != 0);
       if (attr == VI_ATTR_TCPIP_KEEPALIVE) socket->set_keepalive(value != 0);
@@ -562,7 +564,7 @@ ViStatus read(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 ret, CallRecord*
   } else {
     if (!buf && cnt > 0) return VI_ERROR_USER_BUF;
     std::lock_guard lock(session->mutex);
-    status = session->connection->read(buf, cnt, count, IoSettings::from(session->attributes));
+    status = session->connection->read(buf, cnt, count, session->io);
   }
   if (ret) *ret = count;
   if (record) {
@@ -584,7 +586,7 @@ ViStatus write(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 ret, CallRe
   } else {
     if (!buf && cnt > 0) return VI_ERROR_USER_BUF;
     std::lock_guard lock(session->mutex);
-    status = session->connection->write(buf, cnt, count, IoSettings::from(session->attributes));
+    status = session->connection->write(buf, cnt, count, session->io);
   }
   if (ret) *ret = count;
   if (record) append_escaped(record->details, buf, count);
@@ -599,7 +601,7 @@ ViStatus clear(ViSession vi, CallRecord* record) {
     return session->system->viClear(session->foreign);
   }
   std::lock_guard lock(session->mutex);
-  return session->connection->clear(IoSettings::from(session->attributes));
+  return session->connection->clear(session->io);
 }
 
 ViStatus read_stb(ViSession vi, ViPUInt16 stb, CallRecord* record) {
@@ -612,7 +614,7 @@ ViStatus read_stb(ViSession vi, ViPUInt16 stb, CallRecord* record) {
     status = session->system->viReadSTB(session->foreign, stb);
   } else {
     std::lock_guard lock(session->mutex);
-    status = session->connection->read_stb(*stb, IoSettings::from(session->attributes));
+    status = session->connection->read_stb(*stb, session->io);
   }
   if (record && status >= VI_SUCCESS) record->details = "= " + std::to_string(*stb);
   return status;

@@ -49,6 +49,7 @@ struct Object {
   // Serialises calls on this object; guards everything below.
   std::mutex mutex;
   AttributeSet attributes;
+  IoSettings io;  // the I/O attributes of a session, kept in step with `attributes`
 
   // Forwarded to the system VISA library: `foreign` is the handle there.
   std::shared_ptr<const SystemVisa> system;
