@@ -35,9 +35,9 @@ constexpr ChannelSetting kCouplingSetting = {":PULS:TRAN", ":TRA:AUTO", kLackTra
 // A value with a unit: set sends "<header> <value><unit>", read asks the unit the channel reports its
 // values in and the value: "<unit header>?;<header>?".
 struct ValueWithUnit {
-  const char* head;
-  const char* tail;
-  const char* unit_tail;  // appended to head + channel for the default-unit query
+  std::string_view head;
+  std::string_view tail;
+  std::string_view unit_tail;  // appended to head + channel for the default-unit query
   std::uint32_t lacks;      // what reading and setting need
   std::uint32_t set_lacks;  // what setting needs besides
 };

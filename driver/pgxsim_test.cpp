@@ -57,6 +57,17 @@ class PgxsimProcess {
     }
   }
   const std::string& resource() const { return resource_; }
+  // Stops or continues the server and waits until it has (a stopped server answers nothing).
+  void stop() const {
+    kill(pid_, SIGSTOP);
+    int status = 0;
+    waitpid(pid_, &status, WUNTRACED);
+  }
+  void resume() const {
+    kill(pid_, SIGCONT);
+    int status = 0;
+    waitpid(pid_, &status, WCONTINUED);
+  }
   void signal(int number) const { kill(pid_, number); }
   void reap() {
     waitpid(pid_, nullptr, 0);
@@ -109,10 +120,10 @@ TEST_F(DriverPgxsim, TimeOutThenTheLateAnswerIsNotTakenForTheNext) {
   testing::Session s(server_.resource());
   ASSERT_EQ(s.status(), VI_SUCCESS);
   ASSERT_EQ(pgxgen_timeOut(s, 100), VI_SUCCESS);
-  server_.signal(SIGSTOP);
+  server_.stop();
   ViReal64 frequency = 0;
   EXPECT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency), VI_ERROR_TMO);
-  server_.signal(SIGCONT);
+  server_.resume();
   ViInt32 count = 0;
   ASSERT_EQ(pgxgen_cmdInt32_Q(s, ":TRIG:COUN?", &count), VI_SUCCESS);
   EXPECT_EQ(count, 1);

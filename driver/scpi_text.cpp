@@ -156,50 +156,12 @@ std::optional<long long> parse_integer(std::string_view text) {
   return negative ? -value : value;
 }
 
-namespace {
-
-// Unsigned decimal text already checked against the number grammar: exact when the digits form an integer
-// below 2^53 and the exponent an exact power of ten, which covers what instruments answer. nullopt
-// otherwise (the general method then decides).
-std::optional<double> parse_real_fast(std::string_view text) {
-  std::uint64_t m = 0;
-  int digits = 0;
-  int e = 0;
-  std::size_t i = 0;
-  for (; i < text.size() && is_digit(text[i]); ++i) {
-    if (m == 0 && text[i] == '0') continue;
-    if (++digits > 15) return std::nullopt;
-    m = m * 10 + static_cast<std::uint64_t>(text[i] - '0');
-  }
-  if (i < text.size() && text[i] == '.') {
-    for (++i; i < text.size() && is_digit(text[i]); ++i) {
-      --e;
-      if (m == 0 && text[i] == '0') continue;
-      if (++digits > 15) return std::nullopt;
-      m = m * 10 + static_cast<std::uint64_t>(text[i] - '0');
-    }
-  }
-  if (i < text.size()) {  // 'e' or 'E', then the exponent
-    ++i;
-    bool negative = false;
-    if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
-    int exponent = 0;
-    for (; i < text.size(); ++i) {
-      if (exponent > 1000) return std::nullopt;
-      exponent = exponent * 10 + (text[i] - '0');
-    }
-    e += negative ? -exponent : exponent;
-  }
-  if (m == 0) return 0.0;
-  if (e < -22 || e > 22) return std::nullopt;
-  return scaled(m, e);
-}
-
-}  // namespace
-
 std::optional<double> parse_real(std::string_view text) {
   text = trim(text);
-  // Grammar check first: from_chars alone would accept "inf", "nan" and hexadecimal forms.
+  // One pass checks the grammar (from_chars alone would accept "inf", "nan" and hexadecimal forms) and
+  // gathers up to 15 significant digits: with an exponent that an exact power of ten covers, one correctly
+  // rounded operation gives the value, which covers what instruments answer. Anything else goes to the
+  // general conversion.
   std::size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
@@ -208,21 +170,44 @@ std::optional<double> parse_real(std::string_view text) {
   }
   const std::size_t mantissa = i;
   std::size_t digits = 0;
-  while (i < text.size() && is_digit(text[i])) ++i, ++digits;
+  std::uint64_t m = 0;
+  int significant = 0;
+  int e = 0;
+  auto take = [&](char c) {
+    if (m == 0 && c == '0') return;
+    if (++significant <= 15) {
+      m = m * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+  };
+  for (; i < text.size() && is_digit(text[i]); ++i, ++digits) {
+    take(text[i]);
+    if (significant > 15) ++e;
+  }
   if (i < text.size() && text[i] == '.') {
-    ++i;
-    while (i < text.size() && is_digit(text[i])) ++i, ++digits;
+    for (++i; i < text.size() && is_digit(text[i]); ++i, ++digits) {
+      take(text[i]);
+      if (significant <= 15) --e;
+    }
   }
   if (digits == 0) return std::nullopt;
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    bool negative_exponent = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative_exponent = text[i++] == '-';
     std::size_t exponent_digits = 0;
-    while (i < text.size() && is_digit(text[i])) ++i, ++exponent_digits;
+    int exponent = 0;
+    for (; i < text.size() && is_digit(text[i]); ++i, ++exponent_digits) {
+      if (exponent < 100000) exponent = exponent * 10 + (text[i] - '0');
+    }
     if (exponent_digits == 0) return std::nullopt;
+    e += negative_exponent ? -exponent : exponent;
   }
   if (i != text.size()) return std::nullopt;
-  if (auto fast = parse_real_fast(text.substr(mantissa))) return negative ? -*fast : *fast;
+  if (m == 0) return negative ? -0.0 : 0.0;
+  if (significant <= 15 && e >= -22 && e <= 22) {
+    const double value = scaled(m, e);
+    return negative ? -value : value;
+  }
   double value = 0;
   const char* first = text.data() + mantissa;
   const char* last = text.data() + text.size();

@@ -77,7 +77,7 @@ ViStatus check_vxi(const Session& session) {
   return VI_SUCCESS;
 }
 
-void append_header(std::string& out, const char* head, int channel, const char* tail) {
+void append_header(std::string& out, std::string_view head, int channel, std::string_view tail) {
   out += head;
   if (channel != kNoChannel) out += static_cast<char>('0' + channel);
   out += tail;

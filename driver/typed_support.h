@@ -41,15 +41,15 @@ ViStatus check_vxi(const Session& session);
 inline constexpr int kNoChannel = -1;
 
 // A header with an optional channel suffix: head + n + tail (":VOLT" 1 ":HIGH"); kNoChannel: no suffix.
-void append_header(std::string& out, const char* head, int channel, const char* tail);
+void append_header(std::string& out, std::string_view head, int channel, std::string_view tail);
 
 // Splits an answer of `count` units separated by ';'.
 bool split_units(std::string_view answer, std::string_view* units, int count);
 
 // "Set/read a value of a channel" shapes. `lacks` names what a front-end must have.
 struct ChannelSetting {
-  const char* head;
-  const char* tail;
+  std::string_view head;
+  std::string_view tail;
   std::uint32_t lacks;
 };
 
