@@ -78,9 +78,11 @@ bool IsMissing(const VARIANT* a) {
 constexpr std::size_t kInlineParams = 12;
 
 struct Slot {
-  VARIANT value;       // coerced value or the storage a pointer parameter points to
-  bool owned;          // value must be cleared after the call
-  VARIANT* writeback;  // caller's BYREF variant to receive the value after the call
+  VARIANT value;         // coerced value or the storage a pointer parameter points to
+  const VARIANT* bound;  // the caller's argument, NULL when not given
+  UINT index;            // its position in rgvarg
+  bool owned;            // value must be cleared after the call
+  VARIANT* writeback;    // caller's BYREF variant to receive the value after the call
 };
 
 // Inline storage for the usual few parameters, the heap beyond; data() is resolved once.
@@ -388,12 +390,10 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
   const USHORT positional_capacity = static_cast<USHORT>(is_put && inputs > 0 ? inputs - 1 : inputs);
 
   try {
-    SmallArray<const VARIANT*> bound(n);
-    SmallArray<UINT> bound_index(n);
     SmallArray<Slot> slots(n);
     SmallArray<void*> pointers(n);
     for (USHORT k = 0; k < n; ++k) {
-      bound[k] = nullptr;
+      slots[k].bound = nullptr;
       slots[k].value.vt = VT_EMPTY;
       slots[k].value.llVal = 0;
       slots[k].owned = false;
@@ -421,24 +421,24 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
         set_arg_err(i);
         return DISP_E_PARAMNOTFOUND;
       }
-      if (bound[k]) {
+      if (slots[k].bound) {
         set_arg_err(i);
         return DISP_E_PARAMNOTFOUND;
       }
-      bound[k] = &params->rgvarg[i];
-      bound_index[k] = i;
+      slots[k].bound = &params->rgvarg[i];
+      slots[k].index = i;
     }
     if (is_put && !value_given) return DISP_E_PARAMNOTOPTIONAL;
     const UINT positional = params->cArgs - params->cNamedArgs;
     if (positional > positional_capacity) return DISP_E_BADPARAMCOUNT;
     for (UINT j = 0; j < positional; ++j) {
       UINT index = params->cArgs - 1 - j;
-      if (bound[j]) {
+      if (slots[j].bound) {
         set_arg_err(index);
         return DISP_E_PARAMNOTFOUND;
       }
-      bound[j] = &params->rgvarg[index];
-      bound_index[j] = index;
+      slots[j].bound = &params->rgvarg[index];
+      slots[j].index = index;
     }
 
     // Coercion of every parameter into its slot.
@@ -460,12 +460,12 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
         slot.owned = true;  // whatever the member returns is released unless handed to the caller
         continue;
       }
-      const VARIANT* given = bound[k];
+      const VARIANT* given = slots[k].bound;
       // A VARIANT passed by reference stands for the variant it refers to.
       const VARIANT* arg = given;
       if (arg && arg->vt == (VT_BYREF | VT_VARIANT)) {
         if (!arg->pvarVal) {
-          set_arg_err(bound_index[k]);
+          set_arg_err(slots[k].index);
           hr = DISP_E_TYPEMISMATCH;
           break;
         }
@@ -503,7 +503,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
       }
       if (want == VT_RECORD) {
         if ((arg->vt & ~VT_BYREF) != VT_RECORD || !arg->brecVal.pvRecord) {
-          set_arg_err(bound_index[k]);
+          set_arg_err(slots[k].index);
           hr = DISP_E_TYPEMISMATCH;
           break;
         }
@@ -526,7 +526,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
       const VARIANT* source = arg;
       if (arg->vt & VT_BYREF) {
         if (!ViewByRef(*arg, view)) {
-          set_arg_err(bound_index[k]);
+          set_arg_err(slots[k].index);
           hr = DISP_E_TYPEMISMATCH;
           break;
         }
@@ -537,7 +537,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
       } else if (want == VT_DISPATCH || want == VT_UNKNOWN) {
         if (source->vt != VT_DISPATCH && source->vt != VT_UNKNOWN && source->vt != VT_EMPTY &&
             source->vt != VT_NULL) {
-          set_arg_err(bound_index[k]);
+          set_arg_err(slots[k].index);
           hr = DISP_E_TYPEMISMATCH;
           break;
         }
@@ -549,7 +549,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
           const IID& iid = p.type.iid ? *p.type.iid : (want == VT_DISPATCH ? IID_IDispatch : IID_IUnknown);
           void* itf = nullptr;
           if (FAILED(unknown->QueryInterface(iid, &itf))) {
-            set_arg_err(bound_index[k]);
+            set_arg_err(slots[k].index);
             hr = DISP_E_TYPEMISMATCH;
             break;
           }
@@ -558,7 +558,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
         }
       } else if (want & VT_ARRAY) {
         if (source->vt != want) {
-          set_arg_err(bound_index[k]);
+          set_arg_err(slots[k].index);
           hr = DISP_E_TYPEMISMATCH;
           break;
         }
@@ -574,7 +574,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
       } else {
         VariantInit(&v);
         if (FAILED(VariantChangeType(&v, source, 0, want))) {
-          set_arg_err(bound_index[k]);
+          set_arg_err(slots[k].index);
           hr = DISP_E_TYPEMISMATCH;
           break;
         }
@@ -607,7 +607,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
       Slot& slot = slots[k];
       if (!slot.writeback) continue;
       if (FAILED(WriteBack(slot.value, slot.writeback)) && SUCCEEDED(write_hr)) {
-        set_arg_err(bound_index[k]);
+        set_arg_err(slots[k].index);
         write_hr = DISP_E_TYPEMISMATCH;
       }
     }
