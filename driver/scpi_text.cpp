@@ -1,5 +1,6 @@
 #include "driver/scpi_text.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -96,16 +97,14 @@ bool append_real_fast(std::string& out, double value) {
   if (!(magnitude >= 1e-300) || magnitude > 1e300) return false;
   // The decimal exponent of the first digit, from the binary exponent (log10(2) ~ 78913 / 2^18); one too
   // low at worst, which costs one more round below, never a longer text.
-  int binary_exponent = 0;
-  std::frexp(magnitude, &binary_exponent);
+  const int binary_exponent = static_cast<int>((std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7FF) - 1022;
   const int first = ((binary_exponent - 1) * 78913) >> 18;
   for (int precision = 1; precision <= 15; ++precision) {
     const int e = first - precision + 1;
     if (e < -22 || e > 22) return false;
     const double m_real = e >= 0 ? magnitude / kExactPowersOfTen[e] : magnitude * kExactPowersOfTen[-e];
-    const double m_rounded = std::nearbyint(m_real);
-    if (!(m_rounded >= 1) || m_rounded >= static_cast<double>(kMaxExactMantissa)) continue;
-    std::uint64_t m = static_cast<std::uint64_t>(m_rounded);
+    if (!(m_real >= 0.5) || m_real >= static_cast<double>(kMaxExactMantissa)) continue;
+    std::uint64_t m = static_cast<std::uint64_t>(m_real + 0.5);
     if (scaled(m, e) != magnitude) continue;
     int exponent = e;
     while (m % 10 == 0) m /= 10, ++exponent;
@@ -157,7 +156,7 @@ std::optional<long long> parse_integer(std::string_view text) {
 }
 
 std::optional<double> parse_real(std::string_view text) {
-  text = trim(text);
+  if (!text.empty() && (is_blank(text.front()) || is_blank(text.back()))) text = trim(text);
   // One pass checks the grammar (from_chars alone would accept "inf", "nan" and hexadecimal forms) and
   // gathers up to 15 significant digits: with an exponent that an exact power of ten covers, one correctly
   // rounded operation gives the value, which covers what instruments answer. Anything else goes to the

@@ -79,7 +79,7 @@ ViStatus Session::read_response(std::string_view& response) {
   }
   // Remove the terminator, but never a byte of block data that happens to be a line feed.
   std::string_view raw(input_.data(), length);
-  const std::size_t keep = block_extent(raw).value_or(0);
+  const std::size_t keep = raw.empty() || raw[0] != '#' ? 0 : block_extent(raw).value_or(0);
   while (raw.size() > keep && (raw.back() == '\n' || raw.back() == '\r')) raw.remove_suffix(1);
   response = raw;
   return VI_SUCCESS;

@@ -7,6 +7,7 @@
 // call). Nothing an instrument answers can make it unusable: a time-out, an over-long or malformed
 // answer clears the device so that the next exchange starts clean.
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <mutex>
@@ -29,6 +30,27 @@ struct InstrumentInfo {
   std::vector<std::string> front_ends;  // output front-end models, slot 1 first
 };
 
+// The lock of one session: a futex-based mutex (0 free, 1 held, 2 held with waiters). A call takes it for
+// its whole duration; uncontended it costs one atomic operation each way.
+class SessionLock {
+ public:
+  void lock() {
+    int expected = 0;
+    if (state_.compare_exchange_strong(expected, 1, std::memory_order_acquire)) return;
+    if (expected != 2) expected = state_.exchange(2, std::memory_order_acquire);
+    while (expected != 0) {
+      state_.wait(2, std::memory_order_relaxed);
+      expected = state_.exchange(2, std::memory_order_acquire);
+    }
+  }
+  void unlock() {
+    if (state_.exchange(0, std::memory_order_release) == 2) state_.notify_one();
+  }
+
+ private:
+  std::atomic<int> state_{0};
+};
+
 class Session {
  public:
   // Takes ownership of both VISA sessions.
@@ -37,7 +59,7 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  std::mutex& mutex() { return mutex_; }
+  SessionLock& mutex() { return mutex_; }
   bool closed() const { return closed_; }
   // Discards an active transaction and closes the VISA sessions. Later calls fail as a closed session.
   ViStatus close();
@@ -108,7 +130,7 @@ class Session {
   // Puts the buffered settings of a transaction before the command in message_, as a message of their own.
   void prepend_transaction();
 
-  std::mutex mutex_;
+  SessionLock mutex_;
   ViSession resource_manager_;
   ViSession io_;
   bool closed_ = false;

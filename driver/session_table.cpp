@@ -11,7 +11,9 @@ struct LastSession {
   ViSession vi = VI_NULL;
   std::shared_ptr<Session> session;
 };
-thread_local LastSession t_last;
+// Static TLS: the lookup is a plain offset from the thread pointer, also when a program loads the driver
+// with dlopen (the C library keeps room for a few bytes like these).
+thread_local LastSession t_last __attribute__((tls_model("initial-exec")));
 
 }  // namespace
 
