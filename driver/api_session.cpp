@@ -60,6 +60,8 @@ ViStatus reset_instrument(Session& session) {
   bool complete = false;
   const ViStatus status = query_bool(session, complete);
   if (status < VI_SUCCESS) return status;
+  // *CLS emptied the error queue; the entries kept from earlier checks belonged to it.
+  session.clear_kept_errors();
   return complete ? VI_SUCCESS : PGXGEN_ERROR_INVALID_RESPONSE;
 }
 

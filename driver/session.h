@@ -93,6 +93,8 @@ class Session {
   void set_error_query(bool on) { error_query_ = on; }
   // The oldest entry of the error queue: entries read during checks first, then the instrument's.
   ViStatus next_error(ErrorEntry& entry);
+  // Forgets the entries read during checks (the instrument's queue was cleared).
+  void clear_kept_errors() { pending_errors_.clear(); }
 
   // Transactions.
   bool transaction_active() const { return transaction_active_; }

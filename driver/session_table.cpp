@@ -27,8 +27,10 @@ Session* session_for_call(ViSession vi) {
 }
 
 SessionTable& SessionTable::instance() {
-  static SessionTable table;
-  return table;
+  // Never destroyed: a session still open when the program ends must not be closed after the VISA layer
+  // it uses has gone.
+  static SessionTable* table = new SessionTable();
+  return *table;
 }
 
 ViSession SessionTable::add(std::shared_ptr<Session> session) {

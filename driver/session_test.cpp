@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -102,6 +103,38 @@ TEST_F(DriverSession, RevisionSelfTestAndTimeOut) {
   ViBoolean complete = VI_FALSE;
   ASSERT_EQ(pgxgen_opc_Q(s, &complete), VI_SUCCESS);
   EXPECT_EQ(complete, VI_TRUE);
+}
+
+TEST_F(DriverSession, ThreadsSharingASessionNeverGetEachOthersAnswers) {
+  Session s("VXI0::32::INSTR");
+  ASSERT_EQ(s.status(), VI_SUCCESS);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 300; ++i) {
+        if (t == 0) {
+          ViInt32 count = 0;
+          if (pgxgen_cmdInt32_Q(s, ":TRIG:COUN?", &count) != VI_SUCCESS || count != 1) ++wrong;
+        } else if (t == 1) {
+          ViReal64 frequency = 0;
+          if (pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency) != VI_SUCCESS || frequency != 1e6) ++wrong;
+        } else if (t == 2) {
+          ViChar identity[256];
+          if (pgxgen_cmdString_Q(s, "*IDN?", sizeof identity, identity) != VI_SUCCESS ||
+              std::strncmp(identity, "PGX Instruments,", 16) != 0) {
+            ++wrong;
+          }
+        } else {
+          // Other sessions open and close meanwhile.
+          Session other("GPIB0::10::INSTR");
+          if (other.status() != VI_SUCCESS) ++wrong;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // ---- Parameter statuses: checked before anything is sent -------------------------------------------
@@ -223,6 +256,12 @@ TEST_F(DriverSession, CheckedCallReportsTheInstrumentErrorOnceAndKeepsIt) {
   ASSERT_EQ(pgxgen_error_query(s, &code, message), VI_SUCCESS);
   EXPECT_EQ(code, 0);
   EXPECT_STREQ(message, "No error");
+
+  // A reset clears the queue, the entries kept from checks too.
+  EXPECT_EQ(pgxgen_timeWidth(s, 1, 5.0e3), PGXGEN_ERROR_INSTRUMENT);
+  ASSERT_EQ(pgxgen_reset(s), VI_SUCCESS);
+  ASSERT_EQ(pgxgen_error_query(s, &code, message), VI_SUCCESS);
+  EXPECT_EQ(code, 0);
 }
 
 TEST_F(DriverSession, CheckedCallsCostOneRoundTrip) {
