@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -58,7 +59,10 @@ void BM_TypedSetQueryPair(benchmark::State& state) {
 }
 BENCHMARK(BM_TypedSetQueryPair)->ArgName("error_query")->Arg(0)->Arg(1);
 
-// The same exchange written straight on VISA: the setting, the query and the read of its answer.
+// The same exchange written straight on VISA, as a program that does without the driver would: the value
+// formatted into the setting (shortest exact text), the setting, the query, the read of its answer and the
+// conversion of the answer to a double. With range(0) = 0 the texts are constants and the answer is not
+// converted: the bare VISA cost, a lower bound no caller gets.
 void BM_DirectVisaPair(benchmark::State& state) {
   unsetenv("PGX_VISA_BENCH");
   ViSession rm = VI_NULL, io = VI_NULL;
@@ -66,24 +70,39 @@ void BM_DirectVisaPair(benchmark::State& state) {
     state.SkipWithError("viOpen failed");
     return;
   }
+  const bool convert = state.range(0) != 0;
   static const char kSet[] = ":PULS:WIDT1 2e-08\n";
   static const char kQuery[] = ":PULS:WIDT1?\n";
+  char set[64] = ":PULS:WIDT1 ";
+  const std::size_t header = std::strlen(set);
   char answer[256];
+  double width = 20e-9, read_back = 0;
   for (auto _ : state) {
     ViUInt32 count = 0;
-    viWrite(io, reinterpret_cast<ViConstBuf>(kSet), sizeof kSet - 1, &count);
+    if (convert) {
+      char* end = std::to_chars(set + header, set + sizeof set - 1, width).ptr;
+      *end++ = '\n';
+      viWrite(io, reinterpret_cast<ViConstBuf>(set), static_cast<ViUInt32>(end - set), &count);
+    } else {
+      viWrite(io, reinterpret_cast<ViConstBuf>(kSet), sizeof kSet - 1, &count);
+    }
     viWrite(io, reinterpret_cast<ViConstBuf>(kQuery), sizeof kQuery - 1, &count);
-    if (viRead(io, reinterpret_cast<ViBuf>(answer), sizeof answer, &count) < VI_SUCCESS) {
+    if (viRead(io, reinterpret_cast<ViBuf>(answer), sizeof answer, &count) < VI_SUCCESS || count == 0) {
       state.SkipWithError("viRead failed");
       break;
     }
+    if (convert && std::from_chars(answer, answer + count - 1, read_back).ec != std::errc()) {
+      state.SkipWithError("answer is not a number");
+      break;
+    }
     benchmark::DoNotOptimize(answer);
+    benchmark::DoNotOptimize(read_back);
   }
   state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   viClose(io);
   viClose(rm);
 }
-BENCHMARK(BM_DirectVisaPair);
+BENCHMARK(BM_DirectVisaPair)->ArgName("convert")->Arg(1)->Arg(0);
 
 ViStatus run_transaction(ViSession vi) {
   ViStatus status = pgxgen_transactionStart(vi);
