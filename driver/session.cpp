@@ -130,6 +130,10 @@ ViStatus Session::send() {
     message_ += '\n';
     return write(message_);
   }
+  return write_and_check();
+}
+
+ViStatus Session::write_and_check() {
   // The status query is a message of its own: it is answered even when a command error ends the first.
   message_ += "\n*STB?\n";
   ViStatus status = write(message_);
@@ -272,22 +276,11 @@ ViStatus Session::transaction_finish() {
   if (!transaction_active_) return PGXGEN_WARN_NO_TRANSACTION;
   transaction_active_ = false;
   if (transaction_.empty()) return VI_SUCCESS;
-  // The whole transaction is one program message; the status query follows as a message of its own so
-  // that it is answered even when a unit of the transaction fails.
+  // The whole transaction is one program message, always checked; the status query of the check is
+  // answered even when a unit of the transaction fails.
   message_.clear();
   message_.swap(transaction_);
-  message_ += "\n*STB?\n";
-  ViStatus status = write(message_);
-  if (status < VI_SUCCESS) return status;
-  std::string_view response;
-  status = read_response(response);
-  if (status < VI_SUCCESS) return status;
-  const auto status_byte = parse_integer(response);
-  if (!status_byte || *status_byte < 0 || *status_byte > 255) {
-    recover(PGXGEN_ERROR_INVALID_RESPONSE);
-    return PGXGEN_ERROR_INVALID_RESPONSE;
-  }
-  return check_status_byte(static_cast<int>(*status_byte));
+  return write_and_check();
 }
 
 ViStatus Session::device_clear() {

@@ -123,6 +123,9 @@ class Session {
   void recover(ViStatus status);
   // Reads and drops an answer that arrived after its query timed out (sockets only).
   void drain_late_answer();
+  // Writes the setting in message_ followed by the status query, as a message of its own, and checks
+  // the status byte.
+  ViStatus write_and_check();
   // Reads the status byte answer of a check and, when the error queue is not empty, its entries.
   ViStatus check_status_byte(int status_byte);
   ViStatus collect_errors();
