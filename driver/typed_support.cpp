@@ -26,6 +26,27 @@ ViStatus check_target(const Session& session, int channel, const ChannelSetting&
   return check_supported(session, channel, setting.lacks);
 }
 
+// Reads a setting of a channel: "<header>?", its answer converted by `convert` (an optional, empty when
+// the answer is not valid) and stored in `*out`.
+template <typename Out, typename Convert>
+ViStatus get_setting(ViSession vi, int channel, Out* out, const ChannelSetting& setting, Convert convert) {
+  return with_session(vi, [&](Session& s) -> ViStatus {
+    ViStatus status = check_target(s, channel, setting);
+    if (status < VI_SUCCESS) return status;
+    if (out == nullptr) return parameter_error(value_position(channel));
+    std::string& command = s.command();
+    append_header(command, setting.head, channel, setting.tail);
+    command += '?';
+    std::string_view answer;
+    status = s.query(answer);
+    if (status < VI_SUCCESS) return status;
+    const auto result = convert(answer);
+    if (!result) return PGXGEN_ERROR_INVALID_RESPONSE;
+    *out = static_cast<Out>(*result);
+    return status;
+  });
+}
+
 }  // namespace
 
 const char* keyword_of(Keywords table, int value) {
@@ -107,18 +128,7 @@ ViStatus set_real(ViSession vi, int channel, double value, const ChannelSetting&
 }
 
 ViStatus get_real(ViSession vi, int channel, ViReal64* value, const ChannelSetting& setting) {
-  return with_session(vi, [&](Session& s) -> ViStatus {
-    ViStatus status = check_target(s, channel, setting);
-    if (status < VI_SUCCESS) return status;
-    if (value == nullptr) return parameter_error(value_position(channel));
-    std::string& command = s.command();
-    append_header(command, setting.head, channel, setting.tail);
-    command += '?';
-    double result = 0;
-    status = query_real(s, result);
-    if (status >= VI_SUCCESS) *value = result;
-    return status;
-  });
+  return get_setting(vi, channel, value, setting, [](std::string_view answer) { return parse_real(answer); });
 }
 
 ViStatus set_bool(ViSession vi, int channel, ViBoolean on, const ChannelSetting& setting) {
@@ -134,18 +144,8 @@ ViStatus set_bool(ViSession vi, int channel, ViBoolean on, const ChannelSetting&
 }
 
 ViStatus get_bool(ViSession vi, int channel, ViBoolean* on, const ChannelSetting& setting) {
-  return with_session(vi, [&](Session& s) -> ViStatus {
-    ViStatus status = check_target(s, channel, setting);
-    if (status < VI_SUCCESS) return status;
-    if (on == nullptr) return parameter_error(value_position(channel));
-    std::string& command = s.command();
-    append_header(command, setting.head, channel, setting.tail);
-    command += '?';
-    bool result = false;
-    status = query_bool(s, result);
-    if (status >= VI_SUCCESS) *on = result ? VI_TRUE : VI_FALSE;
-    return status;
-  });
+  // A bool converts to VI_TRUE or VI_FALSE.
+  return get_setting(vi, channel, on, setting, [](std::string_view answer) { return parse_bool(answer); });
 }
 
 ViStatus set_keyword(ViSession vi, int channel, int value, Keywords table, const ChannelSetting& setting) {
@@ -168,21 +168,8 @@ ViStatus set_keyword(ViSession vi, int channel, int value, Keywords table, const
 }
 
 ViStatus get_keyword(ViSession vi, int channel, ViInt16* value, Keywords table, const ChannelSetting& setting) {
-  return with_session(vi, [&](Session& s) -> ViStatus {
-    ViStatus status = check_target(s, channel, setting);
-    if (status < VI_SUCCESS) return status;
-    if (value == nullptr) return parameter_error(value_position(channel));
-    std::string& command = s.command();
-    append_header(command, setting.head, channel, setting.tail);
-    command += '?';
-    std::string_view answer;
-    status = s.query(answer);
-    if (status < VI_SUCCESS) return status;
-    const auto result = value_of(table, answer);
-    if (!result) return PGXGEN_ERROR_INVALID_RESPONSE;
-    *value = static_cast<ViInt16>(*result);
-    return status;
-  });
+  return get_setting(vi, channel, value, setting,
+                     [table](std::string_view answer) { return value_of(table, answer); });
 }
 
 }  // namespace pgx::driver
