@@ -20,6 +20,44 @@ constexpr ChannelSetting kTriggerOutSource = {":PULS:TRIG:SOUR", "", kLackTrgOut
 constexpr ChannelSetting kVxiSourceSetting = {":VXI:SOUR", "", kLackVxiTrigSource};
 constexpr ChannelSetting kVxiLineSetting = {":VXI:LINE", "", kLackVxiTrigEnable};
 
+// The VXI trigger settings, instrument-wide and only on a VXI mainframe; an enumeration out of range is
+// refused whatever the instrument.
+ViStatus set_vxi_keyword(ViSession vi, int value, Keywords table, const ChannelSetting& setting) {
+  return with_session(vi, [&](Session& s) -> ViStatus {
+    const char* keyword = keyword_of(table, value);
+    if (keyword == nullptr) return parameter_error(2);
+    ViStatus status = check_vxi(s);
+    if (status < VI_SUCCESS) return status;
+    status = check_supported(s, kNoChannel, setting.lacks);
+    if (status < VI_SUCCESS) return status;
+    std::string& command = s.command();
+    command += setting.head;
+    command += ' ';
+    command += keyword;
+    return s.send();
+  });
+}
+
+ViStatus get_vxi_keyword(ViSession vi, ViInt16* value, Keywords table, const ChannelSetting& setting) {
+  return with_session(vi, [&](Session& s) -> ViStatus {
+    if (value == nullptr) return parameter_error(2);
+    ViStatus status = check_vxi(s);
+    if (status < VI_SUCCESS) return status;
+    status = check_supported(s, kNoChannel, setting.lacks);
+    if (status < VI_SUCCESS) return status;
+    std::string& command = s.command();
+    command += setting.head;
+    command += '?';
+    std::string_view answer;
+    status = s.query(answer);
+    if (status < VI_SUCCESS) return status;
+    const auto result = value_of(table, answer);
+    if (!result) return PGXGEN_ERROR_INVALID_RESPONSE;
+    *value = static_cast<ViInt16>(*result);
+    return status;
+  });
+}
+
 bool valid_output(int output) { return output >= PGXGEN_TRGOUT_IMMEDIATE && output <= PGXGEN_TRGOUT_STROBE; }
 
 // The level headers of the trigger output in immediate mode, the trigger output and the strobe output.
@@ -83,69 +121,19 @@ ViStatus pgxgen_configTriggerOutSource_Q(ViSession vi, ViInt16* source) {
 }
 
 ViStatus pgxgen_outputSourceVxiTrigger(ViSession vi, ViInt16 source) {
-  return with_session(vi, [&](Session& s) -> ViStatus {
-    const char* keyword = keyword_of(kVxiSource, source);
-    if (keyword == nullptr) return parameter_error(2);
-    ViStatus status = check_vxi(s);
-    if (status < VI_SUCCESS) return status;
-    status = check_supported(s, kNoChannel, kVxiSourceSetting.lacks);
-    if (status < VI_SUCCESS) return status;
-    std::string& command = s.command();
-    command = ":VXI:SOUR ";
-    command += keyword;
-    return s.send();
-  });
+  return set_vxi_keyword(vi, source, kVxiSource, kVxiSourceSetting);
 }
 
 ViStatus pgxgen_outputSourceVxiTrigger_Q(ViSession vi, ViInt16* source) {
-  return with_session(vi, [&](Session& s) -> ViStatus {
-    if (source == nullptr) return parameter_error(2);
-    ViStatus status = check_vxi(s);
-    if (status < VI_SUCCESS) return status;
-    status = check_supported(s, kNoChannel, kVxiSourceSetting.lacks);
-    if (status < VI_SUCCESS) return status;
-    s.command() = ":VXI:SOUR?";
-    std::string_view answer;
-    status = s.query(answer);
-    if (status < VI_SUCCESS) return status;
-    const auto value = value_of(kVxiSource, answer);
-    if (!value) return PGXGEN_ERROR_INVALID_RESPONSE;
-    *source = static_cast<ViInt16>(*value);
-    return status;
-  });
+  return get_vxi_keyword(vi, source, kVxiSource, kVxiSourceSetting);
 }
 
 ViStatus pgxgen_outputEnableVxiTrigger(ViSession vi, ViInt16 line) {
-  return with_session(vi, [&](Session& s) -> ViStatus {
-    const char* keyword = keyword_of(kVxiLine, line);
-    if (keyword == nullptr) return parameter_error(2);
-    ViStatus status = check_vxi(s);
-    if (status < VI_SUCCESS) return status;
-    status = check_supported(s, kNoChannel, kVxiLineSetting.lacks);
-    if (status < VI_SUCCESS) return status;
-    std::string& command = s.command();
-    command = ":VXI:LINE ";
-    command += keyword;
-    return s.send();
-  });
+  return set_vxi_keyword(vi, line, kVxiLine, kVxiLineSetting);
 }
 
 ViStatus pgxgen_outputEnableVxiTrigger_Q(ViSession vi, ViInt16* line) {
-  return with_session(vi, [&](Session& s) -> ViStatus {
-    if (line == nullptr) return parameter_error(2);
-    ViStatus status = check_vxi(s);
-    if (status < VI_SUCCESS) return status;
-    status = check_supported(s, kNoChannel, kVxiLineSetting.lacks);
-    if (status < VI_SUCCESS) return status;
-    s.command() = ":VXI:LINE?";
-    std::string_view answer;
-    status = s.query(answer);
-    if (status < VI_SUCCESS) return status;
-    const auto value = value_of(kVxiLine, answer);
-    if (!value) return PGXGEN_ERROR_INVALID_RESPONSE;
-    *line = static_cast<ViInt16>(*value);
-    return status;
-  });
+  return get_vxi_keyword(vi, line, kVxiLine, kVxiLineSetting);
 }
 
 ViStatus pgxgen_configPllReference(ViSession vi, ViInt16 source, ViReal64 externalFrequency) {
