@@ -6,6 +6,7 @@
 #include "automation/com_error.h"
 #include "automation/interfaces.h"
 #include "automation/safearray.h"
+#include "automation/vartype_info.h"
 
 namespace pgx::auto_ {
 namespace {
@@ -15,53 +16,13 @@ bool IsValidScalarType(VARTYPE vt) {
   switch (vt) {
     case VT_EMPTY:
     case VT_NULL:
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
     case VT_I8:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
     case VT_UI8:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_R8:
     case VT_CY:
     case VT_DATE:
-    case VT_BOOL:
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-    case VT_ERROR:
       return true;
     default:
-      return false;
-  }
-}
-
-// Element types of arrays held in variants.
-bool IsValidArrayElementType(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_R8:
-    case VT_BOOL:
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-    case VT_ERROR:
-    case VT_VARIANT:
-      return true;
-    default:
-      return false;
+      return detail::IsCoreValueType(vt);
   }
 }
 
@@ -156,7 +117,7 @@ HRESULT CopyReferenced(const VARIANT& src, VARIANT* out) {
 bool IsValidVariantType(VARTYPE vt) noexcept {
   if (vt & VT_RESERVED) return false;
   VARTYPE base = vt & VT_TYPEMASK;
-  if (vt & VT_ARRAY) return IsValidArrayElementType(base);
+  if (vt & VT_ARRAY) return detail::IsArrayElementType(base);
   if (vt & VT_BYREF)
     return base == VT_VARIANT || (base != VT_EMPTY && base != VT_NULL && IsValidScalarType(base));
   return IsValidScalarType(base);

@@ -21,6 +21,7 @@
 
 #include "automation/interfaces.h"
 #include "automation/variant.h"
+#include "automation/vartype_info.h"
 
 namespace {
 
@@ -424,28 +425,7 @@ HRESULT CoerceScalar(const VARIANT& src, USHORT flags, LCID lcid, VARTYPE vt, VA
 bool IsTargetType(VARTYPE vt) {
   if (vt & VT_BYREF) return false;
   if (vt & VT_ARRAY) return pgx::auto_::IsValidVariantType(vt);
-  switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_R8:
-    case VT_BOOL:
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-    case VT_ERROR:
-      return true;
-    default:
-      return false;
-  }
+  return vt == VT_EMPTY || vt == VT_NULL || pgx::auto_::detail::IsCoreValueType(vt);
 }
 
 }  // namespace
