@@ -6,6 +6,7 @@
 
 #include "automation/errorinfo.h"
 #include "automation/safearray.h"
+#include "automation/vartype_info.h"
 
 namespace pgx::auto_ {
 namespace {
@@ -25,37 +26,10 @@ std::uint32_t HashFolded(const OLECHAR* text, std::size_t& length) {
   return h;
 }
 
-// Bytes of the value of a non-BYREF variant type, as stored in the union.
+// Bytes of the value of a non-BYREF variant type, as stored in the union (where a VARIANT does not fit).
 std::size_t ValueSize(VARTYPE vt) {
   if (vt & VT_ARRAY) return sizeof(SAFEARRAY*);
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_R4:
-    case VT_ERROR:
-    case VT_INT:
-    case VT_UINT:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_DATE:
-    case VT_CY:
-      return 8;
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-      return sizeof(void*);
-    default:
-      return 0;
-  }
+  return vt == VT_VARIANT ? 0 : detail::ValueBytes(vt);
 }
 
 // A non-owning by-value view of a BYREF variant (one level), so it can be coerced. False when the

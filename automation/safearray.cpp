@@ -8,6 +8,7 @@
 
 #include "automation/com_error.h"
 #include "automation/interfaces.h"
+#include "automation/vartype_info.h"
 
 namespace {
 
@@ -18,33 +19,8 @@ constexpr std::uint64_t kMaxDataBytes = 0x7FFFFFFFu;
 constexpr ULONG kMaxLocks = 0xFFFF;
 
 ULONG ElementSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_R8:
-      return 8;
-    case VT_BSTR:
-      return sizeof(BSTR);
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-      return sizeof(IUnknown*);
-    case VT_VARIANT:
-      return sizeof(VARIANT);
-    default:
-      return 0;
-  }
+  using namespace pgx::auto_::detail;
+  return IsArrayElementType(vt) ? static_cast<ULONG>(ValueBytes(vt)) : 0;
 }
 
 USHORT FeaturesFor(VARTYPE vt) {

@@ -26,34 +26,6 @@ bool IsValidScalarType(VARTYPE vt) {
   }
 }
 
-// Size of a scalar value held by value.
-std::size_t ScalarSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_R8:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 // A copy of a BSTR that keeps its exact byte length (odd lengths included).
 HRESULT CopyBstr(BSTR source, BSTR* out) {
   *out = nullptr;
@@ -107,7 +79,7 @@ HRESULT CopyReferenced(const VARIANT& src, VARIANT* out) {
   } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
     value.punkVal = *src.ppunkVal;
   } else {
-    std::memcpy(&value.llVal, src.byref, ScalarSize(vt));
+    std::memcpy(&value.llVal, src.byref, detail::ValueBytes(vt));
   }
   return CopyValue(value, out);  // `value` only borrows, so it is not cleared
 }

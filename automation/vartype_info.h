@@ -2,6 +2,8 @@
 // part of the interface its users include.
 #pragma once
 
+#include <cstddef>
+
 #include "automation/variant.h"
 
 namespace pgx::auto_::detail {
@@ -34,6 +36,43 @@ constexpr bool IsCoreValueType(VARTYPE vt) noexcept {
 // Element types of arrays (SafeArrayCreate and arrays held in variants).
 constexpr bool IsArrayElementType(VARTYPE vt) noexcept {
   return vt == VT_VARIANT || IsCoreValueType(vt);
+}
+
+// Bytes of a value of base type `vt`: as a VARIANT's union holds it, as an array element, or behind a
+// BYREF pointer. A VT_VARIANT value is a whole VARIANT; strings and interfaces are pointers. 0 for
+// VT_EMPTY, VT_NULL and types without such a value.
+constexpr std::size_t ValueBytes(VARTYPE vt) noexcept {
+  switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+      return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+      return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR:
+      return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_R8:
+      return 8;
+    case VT_BSTR:
+      return sizeof(BSTR);
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      return sizeof(IUnknown*);
+    case VT_VARIANT:
+      return sizeof(VARIANT);
+    default:
+      return 0;
+  }
 }
 
 }  // namespace pgx::auto_::detail
