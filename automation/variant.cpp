@@ -84,6 +84,18 @@ HRESULT CopyReferenced(const VARIANT& src, VARIANT* out) {
   return CopyValue(value, out);  // `value` only borrows, so it is not cleared
 }
 
+// Clears `dest` and moves `copy` (which it then owns) into it; when `dest` cannot be cleared, frees
+// `copy` instead.
+HRESULT ReplaceWith(VARIANT* dest, VARIANT& copy) {
+  HRESULT cleared = VariantClear(dest);
+  if (FAILED(cleared)) {
+    VariantClear(&copy);
+    return cleared;
+  }
+  *dest = copy;
+  return S_OK;
+}
+
 }  // namespace
 
 bool IsValidVariantType(VARTYPE vt) noexcept {
@@ -143,13 +155,7 @@ HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src) {
     hr = pgx::auto_::CopyValue(*src, &copy);
   }
   if (FAILED(hr)) return hr;
-  HRESULT cleared = VariantClear(dest);
-  if (FAILED(cleared)) {
-    VariantClear(&copy);
-    return cleared;
-  }
-  *dest = copy;
-  return S_OK;
+  return pgx::auto_::ReplaceWith(dest, copy);
 }
 
 HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src) {
@@ -159,13 +165,7 @@ HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src) {
   VARIANT copy;
   HRESULT hr = pgx::auto_::CopyReferenced(*src, &copy);
   if (FAILED(hr)) return hr;
-  HRESULT cleared = VariantClear(dest);
-  if (FAILED(cleared)) {
-    VariantClear(&copy);
-    return cleared;
-  }
-  *dest = copy;
-  return S_OK;
+  return pgx::auto_::ReplaceWith(dest, copy);
 }
 
 namespace pgx::auto_ {
