@@ -132,38 +132,8 @@ bool WidenScalar(const VARIANT& from, VARTYPE to, VARIANT& out) {
 }
 
 void SetDefault(const ParamInfo& p, VARIANT& v, bool& owned) {
-  const DefaultValue& d = p.default_value;
-  v.llVal = 0;
-  switch (d.vt) {
-    case VT_BSTR:
-      v.vt = VT_BSTR;
-      v.bstrVal = SysAllocString(d.text);
-      owned = true;
-      break;
-    case VT_R4:
-      v.vt = VT_R4;
-      v.fltVal = static_cast<FLOAT>(d.real);
-      break;
-    case VT_R8:
-      v.vt = VT_R8;
-      v.dblVal = d.real;
-      break;
-    case VT_I2:
-      v.vt = VT_I2;
-      v.iVal = static_cast<SHORT>(d.integer);
-      break;
-    case VT_BOOL:
-      v.vt = VT_BOOL;
-      v.boolVal = d.integer ? VARIANT_TRUE : VARIANT_FALSE;
-      break;
-    case VT_UI1:
-      v.vt = VT_UI1;
-      v.bVal = static_cast<BYTE>(d.integer);
-      break;
-    default:
-      v.vt = VT_I4;
-      v.lVal = static_cast<LONG>(d.integer);
-  }
+  DefaultValueToVariant(p.default_value, v);
+  owned = v.vt == VT_BSTR;
   // A default of another type than the parameter's (2 for a double) is coerced to it.
   VARTYPE want = p.type.vt;
   if (want != VT_VARIANT && want != v.vt) {

@@ -106,7 +106,7 @@ class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
           PARAMDESCEX& ex = h->storage.defaults.emplace_back();
           ex.cBytes = sizeof(PARAMDESCEX);
           VariantInit(&ex.varDefaultValue);
-          SetDefaultVariant(param.default_value, ex.varDefaultValue);
+          DefaultValueToVariant(param.default_value, ex.varDefaultValue);
           e.paramdesc.pparamdescex = &ex;
         }
       }
@@ -342,34 +342,6 @@ class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
       base.lptdesc = &inner;
     }
     return base;
-  }
-
-  static void SetDefaultVariant(const DefaultValue& d, VARIANT& v) {
-    switch (d.vt) {
-      case VT_BSTR:
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocString(d.text);
-        break;
-      case VT_R4:
-        v.vt = VT_R4;
-        v.fltVal = static_cast<FLOAT>(d.real);
-        break;
-      case VT_R8:
-        v.vt = VT_R8;
-        v.dblVal = d.real;
-        break;
-      case VT_BOOL:
-        v.vt = VT_BOOL;
-        v.boolVal = d.integer ? VARIANT_TRUE : VARIANT_FALSE;
-        break;
-      case VT_I2:
-        v.vt = VT_I2;
-        v.iVal = static_cast<SHORT>(d.integer);
-        break;
-      default:
-        v.vt = VT_I4;
-        v.lVal = static_cast<LONG>(d.integer);
-    }
   }
 
   const DispatchTable* Table() noexcept {

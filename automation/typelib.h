@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "automation/bstr.h"
 #include "automation/guid.h"
 #include "automation/interfaces.h"
 #include "automation/types.h"
@@ -36,6 +37,42 @@ struct DefaultValue {
   const char16_t* text;  // VT_BSTR
   const char* idl;       // the literal as written in IDL
 };
+
+// The default value as a variant of the type the IDL literal has (VT_I4 for enumerations and plain
+// integers). A VT_BSTR result owns its string.
+inline void DefaultValueToVariant(const DefaultValue& d, VARIANT& v) {
+  VariantInit(&v);
+  v.llVal = 0;
+  switch (d.vt) {
+    case VT_BSTR:
+      v.vt = VT_BSTR;
+      v.bstrVal = SysAllocString(d.text);
+      break;
+    case VT_R4:
+      v.vt = VT_R4;
+      v.fltVal = static_cast<FLOAT>(d.real);
+      break;
+    case VT_R8:
+      v.vt = VT_R8;
+      v.dblVal = d.real;
+      break;
+    case VT_BOOL:
+      v.vt = VT_BOOL;
+      v.boolVal = d.integer ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    case VT_I2:
+      v.vt = VT_I2;
+      v.iVal = static_cast<SHORT>(d.integer);
+      break;
+    case VT_UI1:
+      v.vt = VT_UI1;
+      v.bVal = static_cast<BYTE>(d.integer);
+      break;
+    default:
+      v.vt = VT_I4;
+      v.lVal = static_cast<LONG>(d.integer);
+  }
+}
 
 struct ParamInfo {
   const char* name;
