@@ -110,6 +110,9 @@ bool SplitPath(LPCOLESTR sub_key, std::vector<std::u16string>& out) {
     for (char16_t c : seg) {
       if (c < 0x20 || c == u'[' || c == u']') return false;
     }
+    // The file holds UTF-8: a name with an unpaired surrogate could only be saved mangled.
+    std::string utf8;
+    if (!Utf16ToUtf8(seg, utf8)) return false;
     if (!seg.empty()) out.emplace_back(seg);
     if (cut == std::u16string_view::npos) break;
     rest.remove_prefix(cut + 1);
@@ -652,6 +655,9 @@ LSTATUS RegSetValueEx(HKEY key, LPCOLESTR name, DWORD, DWORD type, const BYTE* d
   } else {
     return ERROR_INVALID_PARAMETER;
   }
+  // The file holds UTF-8: a name or text with an unpaired surrogate could only be saved mangled.
+  std::string utf8;
+  if (!Utf16ToUtf8(v.name, utf8) || !Utf16ToUtf8(v.text, utf8)) return ERROR_INVALID_PARAMETER;
   try {
     return Mutate([&](Store& store) -> LSTATUS {
       Node* n = Walk(store, root, path);

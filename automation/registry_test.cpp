@@ -202,6 +202,56 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   EXPECT_FALSE(fs::exists(path_ + ".tmp." + std::to_string(children[0])));
 }
 
+// The file holds UTF-8, so text that is not valid UTF-16 is refused instead of being saved mangled.
+TEST_F(RegistryTest, NamesAndTextsWithAnUnpairedSurrogateAreRefused) {
+  const char16_t lone_high[] = {u'a', 0xD800, u'b', 0};
+  const char16_t lone_low[] = {0xDC00, 0};
+  const char16_t pair[] = {u'x', 0xD83D, 0xDE00, 0};
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, u"Software\\Pgx", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                           nullptr),
+            ERROR_SUCCESS);
+  struct Case {
+    const char16_t* key;
+    const char16_t* name;
+    const char16_t* text;
+    LSTATUS expected;
+  };
+  const Case cases[] = {
+      {lone_high, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+      {lone_low, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+      {nullptr, lone_high, u"v", ERROR_INVALID_PARAMETER},
+      {nullptr, u"Name", lone_low, ERROR_INVALID_PARAMETER},
+      {nullptr, u"Name", lone_high, ERROR_INVALID_PARAMETER},
+      {pair, nullptr, nullptr, ERROR_SUCCESS},
+      {nullptr, pair, pair, ERROR_SUCCESS},
+  };
+  for (const Case& c : cases) {
+    if (c.key) {
+      HKEY sub = nullptr;
+      EXPECT_EQ(RegCreateKeyEx(key, c.key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), c.expected);
+      if (sub) RegCloseKey(sub);
+    } else {
+      std::u16string text(c.text);
+      EXPECT_EQ(RegSetValueEx(key, c.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                              static_cast<DWORD>((text.size() + 1) * sizeof(char16_t))),
+                c.expected);
+    }
+  }
+  RegCloseKey(key);
+  // What was refused left nothing behind; what was accepted reads back unchanged.
+  EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, u"Software\\Pgx", pair), std::u16string(pair));
+  EXPECT_FALSE(RegReadString(HKEY_CURRENT_USER, u"Software\\Pgx", u"Name"));
+  ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, u"Software\\Pgx", 0, KEY_READ, &key), ERROR_SUCCESS);
+  char16_t name[64];
+  DWORD length = 64;
+  EXPECT_EQ(RegEnumKeyEx(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name, length), std::u16string(pair));
+  length = 64;
+  EXPECT_EQ(RegEnumKeyEx(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryTest, TheFileIsPerUserWhenNotNamed) {
   ::unsetenv("PGX_REGISTRY");
   ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
