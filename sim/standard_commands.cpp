@@ -27,10 +27,9 @@ void enable_byte(Call& c, unsigned& reg, unsigned mask) {
     if (c.expect(0, 0)) c.reply_integer(reg);
     return;
   }
-  // A negative value is a 16-bit one sign-extended (-1 for 0xFFFF): its low byte counts.
   long long v = 0;
-  if (!c.expect(1, 1) || !c.integer(0, -32768, 255, v)) return;
-  reg = static_cast<unsigned>(v & 0xFF) & mask;
+  if (!c.expect(1, 1) || !c.integer(0, 0, 255, v)) return;
+  reg = static_cast<unsigned>(v) & mask;
 }
 
 }  // namespace
