@@ -126,6 +126,7 @@ constexpr StatusRow kStatusTexts[] = {
     {0xBFFF00A4UL, "The specified mechanism is not supported for the given event type."},
     {0xBFFF00A5UL, "The interface type is valid but the specified interface number is not configured."},
     {0xBFFF00A6UL, "The connection for the given session has been lost."},
+    {0xBFFF00A7UL, "The remote machine does not exist or is not accepting any connections."},
     {0xBFFF00A8UL, "Access to the resource or remote machine is denied."},
     // Driver errors.
     {0xBFFC0001UL, "Parameter 1 is invalid."},
