@@ -144,6 +144,9 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
     if (!path16 || path16->empty()) return REGDB_E_CLASSNOTREG;
     std::string path;
     if (!pgx::auto_::Utf16ToUtf8(*path16, path)) return REGDB_E_CLASSNOTREG;
+    // Held until the factory is handed out (and counts in the module's lock count), so that
+    // CoFreeUnusedLibraries on another thread cannot unload the module in between.
+    std::lock_guard<std::recursive_mutex> lock(g_modules_mutex);
     LoadedModule module;
     HRESULT hr = Load(path, module);
     if (FAILED(hr)) return hr;

@@ -186,6 +186,34 @@ TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
   CoFreeUnusedLibraries();
 }
 
+// A factory a client holds keeps its module loaded, like an object does: calling it after
+// CoFreeUnusedLibraries must not run code that was unloaded.
+TEST(ActivationTest, AHeldClassFactoryKeepsItsModuleLoaded) {
+  const std::string module = ModulePath();
+  ASSERT_FALSE(module.empty());
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(CLSID_Widget, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             factory.ReleaseAndGetAddressOfVoid()),
+            S_OK);
+  CoFreeUnusedLibraries();
+  ASSERT_TRUE(IsServerModuleLoaded(module));
+  ComPtr<IUnknown> same;  // another reference through QueryInterface counts as well
+  ASSERT_EQ(factory->QueryInterface(IID_IUnknown, same.ReleaseAndGetAddressOfVoid()), S_OK);
+  factory.Reset();
+  CoFreeUnusedLibraries();
+  ASSERT_TRUE(IsServerModuleLoaded(module));
+  ASSERT_EQ(same.As(&factory), S_OK);
+  same.Reset();
+  ComPtr<IDispatch> object;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, object.ReleaseAndGetAddressOfVoid()), S_OK);
+  factory.Reset();
+  CoFreeUnusedLibraries();
+  EXPECT_TRUE(IsServerModuleLoaded(module));  // the object still lives
+  object.Reset();
+  CoFreeUnusedLibraries();
+  EXPECT_FALSE(IsServerModuleLoaded(module));
+}
+
 TEST(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
   ScratchRegistry scratch;
   const CLSID missing_clsid = *ParseGuid("{11111111-2222-3333-4444-555555555555}");

@@ -107,7 +107,8 @@ class Object : public First, public Rest... {
 };
 
 // A class factory for a class made by Derived::CreateInstance(riid, ppv). Factories live in static
-// storage and do not count as objects; LockServer counts in the module's lock count.
+// storage; each reference a client holds counts in the module's lock count, as LockServer does, so the
+// module is not unloaded under a factory pointer a client still has.
 template <class Created>
 class ClassFactory final : public IClassFactory {
  public:
@@ -115,13 +116,20 @@ class ClassFactory final : public IClassFactory {
     if (!ppvObject) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IClassFactory) {
       *ppvObject = static_cast<IClassFactory*>(this);
+      AddRef();
       return S_OK;
     }
     *ppvObject = nullptr;
     return E_NOINTERFACE;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP_(ULONG) AddRef() override {
+    Module::Lock();
+    return 2;
+  }
+  STDMETHODIMP_(ULONG) Release() override {
+    Module::Unlock();
+    return 1;
+  }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppvObject) override {
     if (!ppvObject) return E_POINTER;
     *ppvObject = nullptr;

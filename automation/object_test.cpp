@@ -193,14 +193,17 @@ TEST(ObjectTest, CountsArePerLoadedModule) {
     EXPECT_EQ(factory->CreateInstance(object.Get(), IID_IUnknown, aggregated.ReleaseAndGetAddressOfVoid()),
               CLASS_E_NOAGGREGATION);
     object.Reset();
-    EXPECT_EQ(can_unload(), S_OK);
+    EXPECT_EQ(can_unload(), S_FALSE);  // the factory a client holds keeps the module as well
 
     ASSERT_EQ(factory->LockServer(TRUE), S_OK);
-    EXPECT_EQ(can_unload(), S_FALSE);
     EXPECT_EQ(Module::LockCount(), 0);
+    factory.Reset();
+    EXPECT_EQ(can_unload(), S_FALSE);  // the lock alone keeps the module
+    ASSERT_EQ(get_class_object(kCountedClass, IID_IClassFactory, factory.ReleaseAndGetAddressOfVoid()), S_OK);
     ASSERT_EQ(factory->LockServer(FALSE), S_OK);
-    EXPECT_EQ(can_unload(), S_OK);
+    EXPECT_EQ(can_unload(), S_FALSE);
   }
+  EXPECT_EQ(can_unload(), S_OK);
   void* unused = nullptr;
   EXPECT_EQ(get_class_object(IID_IWidget, IID_IClassFactory, &unused), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(dlclose(module), 0);
