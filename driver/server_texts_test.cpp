@@ -36,51 +36,67 @@ std::vector<std::string> split(const std::string& text) {
   return fields;
 }
 
-// Runs the steps in order on one session; each step must leave no error behind.
-void run(ViSession vi, const std::vector<Step>& steps) {
-  for (const Step& step : steps) {
-    SCOPED_TRACE(step.text);
-    ViChar text[1024] = "";
-    std::string error = "0,";
-    switch (step.kind) {
-      case Kind::kCmd:
+void run_step(ViSession vi, const Step& step, ViBoolean checked) {
+  SCOPED_TRACE(step.text);
+  ViChar text[1024] = "";
+  std::string error = "0,";
+  switch (step.kind) {
+    case Kind::kCmd:
+      EXPECT_EQ(pgxgen_cmd(vi, step.text), VI_SUCCESS);
+      break;
+    case Kind::kRefused:
+      if (!checked) {
         EXPECT_EQ(pgxgen_cmd(vi, step.text), VI_SUCCESS);
-        break;
-      case Kind::kRefused:
-        EXPECT_EQ(pgxgen_cmd(vi, step.text), VI_SUCCESS);  // no automatic error query on this session
         error = step.accepted.at(0);
-        break;
-      case Kind::kText: {
-        ASSERT_EQ(pgxgen_cmdString_Q(vi, step.text, sizeof text, text), VI_SUCCESS);
-        bool found = false;
-        for (const std::string& accepted : step.accepted) found = found || accepted == text;
-        EXPECT_TRUE(found) << "answer: " << text;
-        break;
+      } else {
+        // The check reads the instrument's queue and keeps the entries for pgxgen_error_query.
+        EXPECT_EQ(pgxgen_cmd(vi, step.text), PGXGEN_ERROR_INSTRUMENT);
+        ViInt32 code = 0;
+        EXPECT_EQ(pgxgen_error_query(vi, &code, text), VI_SUCCESS);
+        EXPECT_EQ(std::to_string(code) + ",", step.accepted.at(0));
+        EXPECT_EQ(pgxgen_error_query(vi, &code, text), VI_SUCCESS);
+        EXPECT_EQ(code, 0);
       }
-      case Kind::kReal: {
-        ViReal64 value = -1;
-        ASSERT_EQ(pgxgen_cmdReal64_Q(vi, step.text, &value), VI_SUCCESS);
-        EXPECT_DOUBLE_EQ(value, step.value);
-        break;
-      }
-      case Kind::kInt16: {
-        ViInt16 value = -1;
-        ASSERT_EQ(pgxgen_cmdInt16_Q(vi, step.text, &value), VI_SUCCESS);
-        EXPECT_EQ(value, static_cast<ViInt16>(step.value));
-        break;
-      }
-      case Kind::kFields: {
-        ASSERT_EQ(pgxgen_cmdString_Q(vi, step.text, sizeof text, text), VI_SUCCESS);
-        const std::vector<std::string> fields = split(text);
-        ASSERT_GE(fields.size(), step.accepted.size()) << "answer: " << text;
-        for (std::size_t i = 0; i < step.accepted.size(); ++i) {
-          EXPECT_EQ(fields[i], step.accepted[i]) << "field " << i;
-        }
-        break;
-      }
+      break;
+    case Kind::kText: {
+      ASSERT_EQ(pgxgen_cmdString_Q(vi, step.text, sizeof text, text), VI_SUCCESS);
+      bool found = false;
+      for (const std::string& accepted : step.accepted) found = found || accepted == text;
+      EXPECT_TRUE(found) << "answer: " << text;
+      break;
     }
-    ASSERT_EQ(pgxgen_cmdString_Q(vi, ":SYST:ERR?", sizeof text, text), VI_SUCCESS);
-    EXPECT_EQ(std::string(text).substr(0, error.size()), error) << "error queue: " << text;
+    case Kind::kReal: {
+      ViReal64 value = -1;
+      ASSERT_EQ(pgxgen_cmdReal64_Q(vi, step.text, &value), VI_SUCCESS);
+      EXPECT_DOUBLE_EQ(value, step.value);
+      break;
+    }
+    case Kind::kInt16: {
+      ViInt16 value = -1;
+      ASSERT_EQ(pgxgen_cmdInt16_Q(vi, step.text, &value), VI_SUCCESS);
+      EXPECT_EQ(value, static_cast<ViInt16>(step.value));
+      break;
+    }
+    case Kind::kFields: {
+      ASSERT_EQ(pgxgen_cmdString_Q(vi, step.text, sizeof text, text), VI_SUCCESS);
+      const std::vector<std::string> fields = split(text);
+      ASSERT_GE(fields.size(), step.accepted.size()) << "answer: " << text;
+      for (std::size_t i = 0; i < step.accepted.size(); ++i) {
+        EXPECT_EQ(fields[i], step.accepted[i]) << "field " << i;
+      }
+      break;
+    }
+  }
+  ASSERT_EQ(pgxgen_cmdString_Q(vi, ":SYST:ERR?", sizeof text, text), VI_SUCCESS);
+  EXPECT_EQ(std::string(text).substr(0, error.size()), error) << "error queue: " << text;
+}
+// Runs the steps in order on one session, first as they are and again with the automatic error query
+// (which appends a status query to every message); each step must leave no error behind.
+void run(ViSession vi, const std::vector<Step>& steps) {
+  for (const ViBoolean checked : {VI_FALSE, VI_TRUE}) {
+    SCOPED_TRACE(checked ? "automatic error query" : "no automatic error query");
+    ASSERT_EQ(pgxgen_errorQueryDetect(vi, checked), VI_SUCCESS);
+    for (const Step& step : steps) run_step(vi, step, checked);
   }
 }
 
