@@ -109,6 +109,8 @@ HRESULT CLSIDFromProgID(LPCOLESTR progid, LPCLSID clsid) {
       name = *cur;
     }
     auto text = RegReadString(HKEY_CLASSES_ROOT, name + u"\\CLSID");
+    // A CurVer that leads nowhere does not hide the class the ProgID names itself.
+    if (!text && name != progid) text = RegReadString(HKEY_CLASSES_ROOT, std::u16string(progid) + u"\\CLSID");
     if (!text) return CO_E_CLASSSTRING;
     auto guid = pgx::auto_::ParseGuid(*text);
     if (!guid) return CO_E_CLASSSTRING;

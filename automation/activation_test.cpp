@@ -91,6 +91,37 @@ TEST(ActivationTest, ProgIdsLeadToTheClassAndBack) {
   EXPECT_EQ(progid, nullptr);
 }
 
+// CurVer is followed when it leads to a class; when it leads nowhere, the ProgID's own CLSID counts.
+TEST(ActivationTest, CurVerIsFollowedOnlyWhereItLeads) {
+  ScratchRegistry scratch;
+  const std::u16string widget = GuidToU16String(CLSID_Widget);
+  const std::u16string other = u"{11111111-2222-3333-4444-555555555555}";
+  struct Key {
+    const char16_t* key;
+    std::u16string value;
+  } keys[] = {
+      {u"Pgx.Stale\\CLSID", widget},        {u"Pgx.Stale\\CurVer", u"Pgx.Stale.9"},
+      {u"Pgx.Moved\\CLSID", other},         {u"Pgx.Moved\\CurVer", u"Pgx.Moved.2"},
+      {u"Pgx.Moved.2\\CLSID", widget},      {u"Pgx.Nothing\\CurVer", u"Pgx.Nothing.1"},
+      {u"Pgx.Loop\\CurVer", u"Pgx.Loop.1"}, {u"Pgx.Loop.1\\CurVer", u"Pgx.Loop"},
+  };
+  for (const Key& k : keys) ASSERT_EQ(RegWriteString(HKEY_CLASSES_ROOT, k.key, u"", k.value), ERROR_SUCCESS);
+  struct Case {
+    const char16_t* progid;
+    HRESULT hr;
+  } cases[] = {{u"Pgx.Stale", S_OK},
+               {u"Pgx.Moved", S_OK},
+               {u"Pgx.Nothing", CO_E_CLASSSTRING},
+               {u"Pgx.Loop", CO_E_CLASSSTRING}};
+  for (const Case& c : cases) {
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(CLSIDFromProgID(c.progid, &clsid), c.hr) << std::string(c.progid, c.progid + 11);
+    if (c.hr == S_OK) {
+      EXPECT_EQ(clsid, CLSID_Widget);
+    }
+  }
+}
+
 TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
   const std::string module = ModulePath();
   ASSERT_FALSE(module.empty());
