@@ -252,6 +252,7 @@ void Session::buffer_in_transaction() {
 
 void Session::prepend_transaction() {
   if (transaction_.empty()) return;
+  transaction_sent_ = true;
   transaction_ += '\n';
   transaction_ += message_;
   message_.swap(transaction_);
@@ -261,6 +262,7 @@ void Session::prepend_transaction() {
 ViStatus Session::transaction_start() {
   if (transaction_active_) return PGXGEN_ERROR_TRANSACTION_ACTIVE;
   transaction_active_ = true;
+  transaction_sent_ = false;
   transaction_.clear();
   return VI_SUCCESS;
 }
@@ -275,7 +277,8 @@ ViStatus Session::transaction_cancel() {
 ViStatus Session::transaction_finish() {
   if (!transaction_active_) return PGXGEN_WARN_NO_TRANSACTION;
   transaction_active_ = false;
-  if (transaction_.empty()) return VI_SUCCESS;
+  // Settings that a query sent ahead of it are checked here too (then the message is empty).
+  if (transaction_.empty() && !transaction_sent_) return VI_SUCCESS;
   // The whole transaction is one program message, always checked; the status query of the check is
   // answered even when a unit of the transaction fails.
   message_.clear();

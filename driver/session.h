@@ -147,6 +147,7 @@ class Session {
   std::deque<ErrorEntry> pending_errors_;
 
   bool transaction_active_ = false;
+  bool transaction_sent_ = false;  // a query sent buffered settings of the active transaction early
   std::string transaction_;
 
   std::string message_;

@@ -397,6 +397,38 @@ TEST_F(DriverSession, FinishReportsAFailedSettingAndAppliesTheRest) {
   EXPECT_DOUBLE_EQ(width, 30e-9);
 }
 
+TEST_F(DriverSession, FinishReportsAFailedSettingThatAQuerySentEarly) {
+  // A query inside the transaction sends the buffered settings ahead of it; finishing must still tell
+  // that one of them failed, with and without the automatic error query.
+  struct Case {
+    ViBoolean checked;
+    ViStatus query;  // the query inside the transaction
+    ViStatus finish;
+  };
+  for (const Case& c : {Case{VI_FALSE, VI_SUCCESS, PGXGEN_ERROR_INSTRUMENT},
+                        Case{VI_TRUE, PGXGEN_ERROR_INSTRUMENT, VI_SUCCESS}}) {
+    SCOPED_TRACE(c.checked ? "automatic error query" : "no automatic error query");
+    Session s("VXI0::32::INSTR", VI_TRUE, VI_TRUE);
+    ASSERT_EQ(pgxgen_errorQueryDetect(s, c.checked), VI_SUCCESS);
+    ASSERT_EQ(pgxgen_transactionStart(s), VI_SUCCESS);
+    ASSERT_EQ(pgxgen_timeWidth(s, 1, 5e3), VI_SUCCESS);  // out of range: -222
+    ViReal64 width = 0;
+    EXPECT_EQ(pgxgen_timeWidth_Q(s, 2, &width), c.query);
+    EXPECT_EQ(pgxgen_transactionFinish(s), c.finish);  // the failure is reported once
+    ViInt32 code = 0;
+    ViChar message[256];
+    ASSERT_EQ(pgxgen_error_query(s, &code, message), VI_SUCCESS);
+    EXPECT_EQ(code, -222);
+    ASSERT_EQ(pgxgen_error_query(s, &code, message), VI_SUCCESS);
+    EXPECT_EQ(code, 0);
+    // A transaction whose settings all went out early and succeeded finishes cleanly.
+    ASSERT_EQ(pgxgen_transactionStart(s), VI_SUCCESS);
+    ASSERT_EQ(pgxgen_timeWidth(s, 1, 30e-9), VI_SUCCESS);
+    EXPECT_EQ(pgxgen_timeWidth_Q(s, 1, &width), VI_SUCCESS);
+    EXPECT_EQ(pgxgen_transactionFinish(s), VI_SUCCESS);
+  }
+}
+
 TEST_F(DriverSession, ClosingDiscardsAnActiveTransaction) {
   {
     Session s("VXI0::32::INSTR");
