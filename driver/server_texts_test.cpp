@@ -91,13 +91,27 @@ void run_step(ViSession vi, const Step& step, ViBoolean checked) {
   EXPECT_EQ(std::string(text).substr(0, error.size()), error) << "error queue: " << text;
 }
 // Runs the steps in order on one session, first as they are and again with the automatic error query
-// (which appends a status query to every message); each step must leave no error behind.
+// (which appends a status query to every message); each step must leave no error behind. Then the
+// settings go out once more as one transaction.
 void run(ViSession vi, const std::vector<Step>& steps) {
   for (const ViBoolean checked : {VI_FALSE, VI_TRUE}) {
     SCOPED_TRACE(checked ? "automatic error query" : "no automatic error query");
     ASSERT_EQ(pgxgen_errorQueryDetect(vi, checked), VI_SUCCESS);
     for (const Step& step : steps) run_step(vi, step, checked);
   }
+  // All the settings once more as the units of one transaction: one program message in which each unit
+  // starts from the root.
+  ASSERT_EQ(pgxgen_errorQueryDetect(vi, VI_FALSE), VI_SUCCESS);
+  ASSERT_EQ(pgxgen_transactionStart(vi), VI_SUCCESS);
+  for (const Step& step : steps) {
+    if (step.kind == Kind::kCmd) {
+      EXPECT_EQ(pgxgen_cmd(vi, step.text), VI_SUCCESS) << step.text;
+    }
+  }
+  EXPECT_EQ(pgxgen_transactionFinish(vi), VI_SUCCESS);
+  ViChar text[256] = "";
+  ASSERT_EQ(pgxgen_cmdString_Q(vi, ":SYST:ERR?", sizeof text, text), VI_SUCCESS);
+  EXPECT_EQ(std::string(text).substr(0, 2), "0,") << "error queue after the transaction: " << text;
 }
 
 class ServerTexts : public ::testing::TestWithParam<const char*> {
