@@ -1089,6 +1089,7 @@ def check_interface(lib: Library, itf: Interface):
         by_name.setdefault(m.name, m.dispid)
     seen: Dict[Tuple[int, str], Method] = {}
     names: Dict[int, str] = {}
+    ids: Dict[str, Method] = {}  # by name in any case: names are looked up without regard to case
     for m in all_methods(lib, itf):
         if m.ret.base != "HRESULT" or m.ret.pointers:
             raise err_at(m.ret.pos, f"member '{m.name}' of interface '{itf.name}' must return HRESULT")
@@ -1100,6 +1101,10 @@ def check_interface(lib: Library, itf: Interface):
         if m.dispid in names and names[m.dispid].lower() != m.name.lower():
             raise err_at(m.pos, f"id {m.dispid:#x} of '{m.name}' is already used by '{names[m.dispid]}'")
         names[m.dispid] = m.name
+        first = ids.setdefault(m.name.lower(), m)
+        if first.dispid != m.dispid:
+            raise err_at(m.pos, f"'{m.name}' has id {m.dispid:#x}, but '{first.name}' of line {first.pos.line} "
+                                f"has id {first.dispid:#x}: members of one name share one id")
         inputs = [p for p in m.params if not p.has("retval")]
         retvals = [p for p in m.params if p.has("retval")]
         if m.invkind == "propget" and not retvals:

@@ -102,6 +102,10 @@ class MemberTest(unittest.TestCase):
             ("[id(5), propget] HRESULT A([out, retval] long* v);\n[id(5)] HRESULT B();",
              "id 0x5 of 'B' is already used by 'A'"),
             ("HRESULT M([in] long a, [in] long A);", "parameter 'A' is already defined"),
+            ("[id(1), propget] HRESULT P([out, retval] long* v);\n[id(2), propput] HRESULT P([in] long v);",
+             "'P' has id 0x2, but 'P' of line 5 has id 0x1: members of one name share one id"),
+            ("[id(1)] HRESULT Run();\n[id(3)] HRESULT run();", "'run' has id 0x3, but 'Run' of line 5 has id 0x1"),
+            ("HRESULT Run();\nHRESULT RUN();", "members of one name share one id"),
         ]
         for members, message in cases:
             with self.subTest(members=members):
