@@ -8,6 +8,7 @@ deps:
 	@scripts/install-deps
 
 test: deps
+	@scripts/check-format
 	@cmake --preset dev >/dev/null
 	@cmake --build --preset dev
 	@ctest --preset dev

@@ -229,7 +229,8 @@ TEST_F(RegistryTest, NamesAndTextsWithAnUnpairedSurrogateAreRefused) {
   for (const Case& c : cases) {
     if (c.key) {
       HKEY sub = nullptr;
-      EXPECT_EQ(RegCreateKeyEx(key, c.key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), c.expected);
+      EXPECT_EQ(RegCreateKeyEx(key, c.key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+                c.expected);
       if (sub) RegCloseKey(sub);
     } else {
       std::u16string text(c.text);

@@ -49,13 +49,15 @@ void BM_TypedSetQueryPair(benchmark::State& state) {
   pgxgen_errorQueryDetect(s.vi(), static_cast<ViBoolean>(state.range(0)));
   ViReal64 width = 0;
   for (auto _ : state) {
-    if (pgxgen_timeWidth(s.vi(), 1, 20e-9) != VI_SUCCESS || pgxgen_timeWidth_Q(s.vi(), 1, &width) != VI_SUCCESS) {
+    if (pgxgen_timeWidth(s.vi(), 1, 20e-9) != VI_SUCCESS ||
+        pgxgen_timeWidth_Q(s.vi(), 1, &width) != VI_SUCCESS) {
       state.SkipWithError("driver call failed");
       break;
     }
     benchmark::DoNotOptimize(width);
   }
-  state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["pairs/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_TypedSetQueryPair)->ArgName("error_query")->Arg(0)->Arg(1);
 
@@ -98,7 +100,8 @@ void BM_DirectVisaPair(benchmark::State& state) {
     benchmark::DoNotOptimize(answer);
     benchmark::DoNotOptimize(read_back);
   }
-  state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["pairs/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   viClose(io);
   viClose(rm);
 }

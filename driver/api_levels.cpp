@@ -6,8 +6,10 @@ using namespace pgx::driver;
 
 namespace {
 
-const Keywords kLevelHold = {{PGXGEN_LEVEL_VOLTAGE, "VOLT", "VOLTAGE"}, {PGXGEN_LEVEL_CURRENT, "CURR", "CURRENT"}};
-const Keywords kPolarity = {{PGXGEN_POLARITY_NORMAL, "NORM", "NORMAL"}, {PGXGEN_POLARITY_INVERTED, "INV", "INVERTED"}};
+const Keywords kLevelHold = {{PGXGEN_LEVEL_VOLTAGE, "VOLT", "VOLTAGE"},
+                             {PGXGEN_LEVEL_CURRENT, "CURR", "CURRENT"}};
+const Keywords kPolarity = {{PGXGEN_POLARITY_NORMAL, "NORM", "NORMAL"},
+                            {PGXGEN_POLARITY_INVERTED, "INV", "INVERTED"}};
 const Keywords kSignalFormat = {{PGXGEN_FORMAT_NRZ, "NRZ"}, {PGXGEN_FORMAT_RZ, "RZ"}};
 const Keywords kMath = {{PGXGEN_MATH_OFF, "OFF"}, {PGXGEN_MATH_PLUS, "PLUS"}};
 
@@ -16,9 +18,12 @@ const Keywords kMath = {{PGXGEN_MATH_OFF, "OFF"}, {PGXGEN_MATH_PLUS, "PLUS"}};
 constexpr const char* kHighLow = ":HLOW";
 constexpr const char* kOffsetAmplitude = ":OAMP";
 
-const char* level_head(int type) { return type == PGXGEN_LEVEL_CURRENT ? ":CURR" : ":VOLT"; }
+const char* level_head(int type) {
+  return type == PGXGEN_LEVEL_CURRENT ? ":CURR" : ":VOLT";
+}
 
-ViStatus set_levels(ViSession vi, ViInt16 channel, ViInt16 type, double first, double second, const char* form) {
+ViStatus set_levels(ViSession vi, ViInt16 channel, ViInt16 type, double first, double second,
+                    const char* form) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     ViStatus status = check_channel(s, channel, 2);
     if (status < VI_SUCCESS) return status;
@@ -95,7 +100,8 @@ ViStatus pgxgen_levelHighLow(ViSession vi, ViInt16 channel, ViInt16 levelType, V
   return set_levels(vi, channel, levelType, high, low, kHighLow);
 }
 
-ViStatus pgxgen_levelHighLow_Q(ViSession vi, ViInt16 channel, ViInt16* levelType, ViReal64* high, ViReal64* low) {
+ViStatus pgxgen_levelHighLow_Q(ViSession vi, ViInt16 channel, ViInt16* levelType, ViReal64* high,
+                               ViReal64* low) {
   return get_levels(vi, channel, levelType, high, low, kHighLow);
 }
 

@@ -10,17 +10,28 @@ namespace {
 const Keywords kPeriodSource = {{PGXGEN_PERIOD_INTERNAL_OSC, "IMM"},
                                 {PGXGEN_PERIOD_INTERNAL_PLL, "INT2"},
                                 {PGXGEN_PERIOD_CLOCK_INPUT, "EXT2"}};
-const Keywords kTriggerSlope = {{PGXGEN_SLOPE_NEGATIVE, "NEG"}, {PGXGEN_SLOPE_POSITIVE, "POS"}, {PGXGEN_SLOPE_AS_IS, ""}};
+const Keywords kTriggerSlope = {
+    {PGXGEN_SLOPE_NEGATIVE, "NEG"}, {PGXGEN_SLOPE_POSITIVE, "POS"}, {PGXGEN_SLOPE_AS_IS, ""}};
 const Keywords kArmSlope = {{PGXGEN_SLOPE_NEGATIVE, "NEG"},
                             {PGXGEN_SLOPE_POSITIVE, "POS"},
                             {PGXGEN_SLOPE_EITHER, "EITH"},
                             {PGXGEN_SLOPE_AS_IS, ""}};
-const Keywords kArmSource = {{PGXGEN_ARM_IMMEDIATE, "IMM"}, {PGXGEN_ARM_INTERNAL_PLL, "INT2"}, {PGXGEN_ARM_EXTERNAL, "EXT"},
-                             {PGXGEN_ARM_MANUAL, "MAN"},    {PGXGEN_ARM_ECLT0, "ECLT0"},       {PGXGEN_ARM_ECLT1, "ECLT1"},
-                             {7, "TTLT0"},                  {8, "TTLT1"},                      {9, "TTLT2"},
-                             {10, "TTLT3"},                 {11, "TTLT4"},                     {12, "TTLT5"},
-                             {13, "TTLT6"},                 {14, "TTLT7"}};
-const Keywords kPllFormat = {{PGXGEN_PLL_PERIOD, ":ARM:PER "}, {PGXGEN_PLL_FREQUENCY, ":ARM:FREQ "}, {PGXGEN_PLL_AS_IS, ""}};
+const Keywords kArmSource = {{PGXGEN_ARM_IMMEDIATE, "IMM"},
+                             {PGXGEN_ARM_INTERNAL_PLL, "INT2"},
+                             {PGXGEN_ARM_EXTERNAL, "EXT"},
+                             {PGXGEN_ARM_MANUAL, "MAN"},
+                             {PGXGEN_ARM_ECLT0, "ECLT0"},
+                             {PGXGEN_ARM_ECLT1, "ECLT1"},
+                             {7, "TTLT0"},
+                             {8, "TTLT1"},
+                             {9, "TTLT2"},
+                             {10, "TTLT3"},
+                             {11, "TTLT4"},
+                             {12, "TTLT5"},
+                             {13, "TTLT6"},
+                             {14, "TTLT7"}};
+const Keywords kPllFormat = {
+    {PGXGEN_PLL_PERIOD, ":ARM:PER "}, {PGXGEN_PLL_FREQUENCY, ":ARM:FREQ "}, {PGXGEN_PLL_AS_IS, ""}};
 
 constexpr ViInt32 kMinBurst = 2;
 constexpr ViInt32 kMaxBurst = 65536;
@@ -57,7 +68,8 @@ ViStatus set_mode(ViSession vi, const ModeCall& m) {
     if (arm_source == nullptr) return parameter_error(m.arm_source_position);
     if (arm_slope == nullptr) return parameter_error(m.arm_slope_position);
     if (pll == nullptr) return parameter_error(m.pll_format_position);
-    const bool pll_armed = m.arming == Arming::kTriggered && m.arm_source == PGXGEN_ARM_INTERNAL_PLL && *pll != '\0';
+    const bool pll_armed =
+        m.arming == Arming::kTriggered && m.arm_source == PGXGEN_ARM_INTERNAL_PLL && *pll != '\0';
     if (pll_armed && !is_finite(m.pll_value)) return parameter_error(m.pll_value_position);
 
     // Then what the connected instrument can do.
@@ -123,7 +135,8 @@ ViStatus pgxgen_modeContinuousPulses(ViSession vi, ViInt16 periodSource, ViInt16
   return set_mode(vi, m);
 }
 
-ViStatus pgxgen_modeContinuousBurst(ViSession vi, ViInt32 burstLength, ViInt16 periodSource, ViInt16 triggerSlope) {
+ViStatus pgxgen_modeContinuousBurst(ViSession vi, ViInt32 burstLength, ViInt16 periodSource,
+                                    ViInt16 triggerSlope) {
   ModeCall m{Count::kBurst, Arming::kContinuous};
   m.burst_length = burstLength, m.burst_position = 2;
   m.period_source = periodSource, m.period_position = 3;
@@ -176,8 +189,9 @@ ViStatus pgxgen_modeTriggeredPulses(ViSession vi, ViInt16 armSource, ViInt16 arm
   return set_mode(vi, m);
 }
 
-ViStatus pgxgen_modeTriggeredBurst(ViSession vi, ViInt32 burstLength, ViInt16 periodSource, ViInt16 triggerSlope,
-                                   ViInt16 armSource, ViInt16 armSlope, ViInt16 pllFormat, ViReal64 pllValue) {
+ViStatus pgxgen_modeTriggeredBurst(ViSession vi, ViInt32 burstLength, ViInt16 periodSource,
+                                   ViInt16 triggerSlope, ViInt16 armSource, ViInt16 armSlope,
+                                   ViInt16 pllFormat, ViReal64 pllValue) {
   ModeCall m{Count::kBurst, Arming::kTriggered};
   m.burst_length = burstLength, m.burst_position = 2;
   m.period_source = periodSource, m.period_position = 3;
@@ -189,8 +203,9 @@ ViStatus pgxgen_modeTriggeredBurst(ViSession vi, ViInt32 burstLength, ViInt16 pe
   return set_mode(vi, m);
 }
 
-ViStatus pgxgen_modeTriggeredPattern(ViSession vi, ViInt16 periodSource, ViInt16 triggerSlope, ViInt16 armSource,
-                                     ViInt16 armSlope, ViInt16 pllFormat, ViReal64 pllValue) {
+ViStatus pgxgen_modeTriggeredPattern(ViSession vi, ViInt16 periodSource, ViInt16 triggerSlope,
+                                     ViInt16 armSource, ViInt16 armSlope, ViInt16 pllFormat,
+                                     ViReal64 pllValue) {
   ModeCall m{Count::kPattern, Arming::kTriggered};
   m.period_source = periodSource, m.period_position = 2;
   m.trigger_slope = triggerSlope, m.trigger_slope_position = 3;

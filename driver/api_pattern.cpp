@@ -12,7 +12,9 @@ using namespace pgx::driver;
 
 namespace {
 
-const Keywords kUpdate = {{PGXGEN_UPDATE_OFF, "OFF"}, {PGXGEN_UPDATE_ONCE, "ONCE"}, {PGXGEN_UPDATE_CONTINUOUS, "CONT", "CONTINUOUS"}};
+const Keywords kUpdate = {{PGXGEN_UPDATE_OFF, "OFF"},
+                          {PGXGEN_UPDATE_ONCE, "ONCE"},
+                          {PGXGEN_UPDATE_CONTINUOUS, "CONT", "CONTINUOUS"}};
 
 constexpr ViInt32 kMaxPatternLength = 16384;
 constexpr int kMinPrbsExponent = 7;
@@ -21,7 +23,9 @@ constexpr int kMaxMemory = 9;
 // Files larger than this are not pattern or setting files.
 constexpr std::size_t kMaxFileSize = 1u << 20;
 
-bool valid_data_channel(int channel) { return channel >= PGXGEN_DATA_ALL && channel <= PGXGEN_DATA_STROBE; }
+bool valid_data_channel(int channel) {
+  return channel >= PGXGEN_DATA_ALL && channel <= PGXGEN_DATA_STROBE;
+}
 
 // The data channel is installed and its front-end (any, for the strobe and all channels) does patterns.
 ViStatus check_data_channel(const Session& session, int channel) {
@@ -49,7 +53,8 @@ void append_data_command(std::string& command, int channel, const char* node, st
 
 // Pattern positions as the instrument takes them: one byte 0 or 1 per position. Callers may give 0/1 or
 // the characters '0'/'1'; files may also hold blanks and line breaks between positions.
-ViStatus to_positions(const unsigned char* data, std::size_t count, bool allow_blanks, std::string& positions) {
+ViStatus to_positions(const unsigned char* data, std::size_t count, bool allow_blanks,
+                      std::string& positions) {
   positions.clear();
   positions.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
@@ -131,7 +136,8 @@ ViStatus send_memory_command(ViSession vi, const char* header, ViInt16 memory) {
 
 extern "C" {
 
-ViStatus pgxgen_patternDataDownloadBuffer(ViSession vi, ViInt16 dataChannel, const ViByte data[], ViInt32 count) {
+ViStatus pgxgen_patternDataDownloadBuffer(ViSession vi, ViInt16 dataChannel, const ViByte data[],
+                                          ViInt32 count) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     if (!valid_data_channel(dataChannel)) return parameter_error(2);
     if (data == nullptr) return parameter_error(3);
@@ -145,8 +151,8 @@ ViStatus pgxgen_patternDataDownloadBuffer(ViSession vi, ViInt16 dataChannel, con
   });
 }
 
-ViStatus pgxgen_patternDataDownloadBuffer_Q(ViSession vi, ViInt16 dataChannel, ViByte buffer[], ViInt32* count,
-                                            ViInt32 capacity, ViBoolean ascii) {
+ViStatus pgxgen_patternDataDownloadBuffer_Q(ViSession vi, ViInt16 dataChannel, ViByte buffer[],
+                                            ViInt32* count, ViInt32 capacity, ViBoolean ascii) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     // The pattern of all channels at once cannot be read back; one data channel at a time.
     if (!valid_data_channel(dataChannel) || dataChannel == PGXGEN_DATA_ALL) return parameter_error(2);
@@ -160,7 +166,8 @@ ViStatus pgxgen_patternDataDownloadBuffer_Q(ViSession vi, ViInt16 dataChannel, V
     status = read_positions(s, dataChannel, positions);
     if (status < VI_SUCCESS) return status;
     const std::size_t copied = std::min<std::size_t>(positions.size(), static_cast<std::size_t>(capacity));
-    for (std::size_t i = 0; i < copied; ++i) buffer[i] = static_cast<ViByte>(position_as(positions[i], ascii != 0));
+    for (std::size_t i = 0; i < copied; ++i)
+      buffer[i] = static_cast<ViByte>(position_as(positions[i], ascii != 0));
     *count = static_cast<ViInt32>(copied);
     return status;
   });
@@ -176,13 +183,15 @@ ViStatus pgxgen_patternDataDownloadFile(ViSession vi, ViInt16 dataChannel, ViCon
     status = read_file(fileName, content);
     if (status < VI_SUCCESS) return status;
     std::string positions;
-    status = to_positions(reinterpret_cast<const unsigned char*>(content.data()), content.size(), true, positions);
+    status =
+        to_positions(reinterpret_cast<const unsigned char*>(content.data()), content.size(), true, positions);
     if (status < VI_SUCCESS) return PGXGEN_ERROR_FILE_FORMAT;
     return send_positions(s, dataChannel, positions);
   });
 }
 
-ViStatus pgxgen_patternDataDownloadFile_Q(ViSession vi, ViInt16 dataChannel, ViBoolean ascii, ViConstString fileName) {
+ViStatus pgxgen_patternDataDownloadFile_Q(ViSession vi, ViInt16 dataChannel, ViBoolean ascii,
+                                          ViConstString fileName) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     if (!valid_data_channel(dataChannel) || dataChannel == PGXGEN_DATA_ALL) return parameter_error(2);
     if (ascii > 1) return parameter_error(3);
@@ -242,9 +251,13 @@ ViStatus pgxgen_patternUpdate_Q(ViSession vi, ViInt16* mode) {
   return get_keyword(vi, kNoChannel, mode, kUpdate, ChannelSetting{":DIG:PATT:UPD", "", kLackPattern});
 }
 
-ViStatus pgxgen_settingStore(ViSession vi, ViInt16 memory) { return send_memory_command(vi, "*SAV ", memory); }
+ViStatus pgxgen_settingStore(ViSession vi, ViInt16 memory) {
+  return send_memory_command(vi, "*SAV ", memory);
+}
 
-ViStatus pgxgen_settingRecall(ViSession vi, ViInt16 memory) { return send_memory_command(vi, "*RCL ", memory); }
+ViStatus pgxgen_settingRecall(ViSession vi, ViInt16 memory) {
+  return send_memory_command(vi, "*RCL ", memory);
+}
 
 ViStatus pgxgen_settingFile(ViSession vi, ViConstString fileName) {
   return with_session(vi, [&](Session& s) -> ViStatus {

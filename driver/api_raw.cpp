@@ -38,7 +38,8 @@ ViStatus query_typed_integer(ViSession vi, ViConstString query, T* value) {
     if (value == nullptr) return parameter_error(3);
     s.command() = text;
     long long result = 0;
-    const ViStatus status = query_integer(s, std::numeric_limits<T>::min(), std::numeric_limits<T>::max(), result);
+    const ViStatus status =
+        query_integer(s, std::numeric_limits<T>::min(), std::numeric_limits<T>::max(), result);
     if (status >= VI_SUCCESS) *value = static_cast<T>(result);
     return status;
   });
@@ -55,7 +56,6 @@ ViStatus pgxgen_cmd(ViSession vi, ViConstString command) {
     return s.send();
   });
 }
-
 
 ViStatus pgxgen_cmdInt(ViSession vi, ViConstString header, ViInt32 value) {
   return send_with_value(vi, header, [&](std::string& command) {
@@ -135,7 +135,8 @@ ViStatus pgxgen_cmdString_Q(ViSession vi, ViConstString query, ViInt32 size, ViC
   });
 }
 
-ViStatus pgxgen_cmdInt8Arr_Q(ViSession vi, ViConstString query, ViInt32 size, ViInt8 buffer[], ViInt32* count) {
+ViStatus pgxgen_cmdInt8Arr_Q(ViSession vi, ViConstString query, ViInt32 size, ViInt8 buffer[],
+                             ViInt32* count) {
   return read_answer(vi, query, [&](Session& s, std::string_view text) -> ViStatus {
     if (size < 0) return parameter_error(3);
     if (buffer == nullptr && size > 0) return parameter_error(4);

@@ -19,7 +19,8 @@ namespace {
 constexpr std::size_t kTextSize = 256;
 
 bool is_family_member(const Identity& identity) {
-  return identity.manufacturer == "PGX Instruments" && (identity.model == "Q500A" || identity.model == "M4000A");
+  return identity.manufacturer == "PGX Instruments" &&
+         (identity.model == "Q500A" || identity.model == "M4000A");
 }
 
 // "*OPT?" lists the installed front-ends: "M4030A,M4040A". A field may carry more words after the
@@ -68,7 +69,8 @@ ViStatus reset_instrument(Session& session) {
 std::string self_test_text(int result) {
   if (result == 0) return "Self-test passed.";
   std::string text = "Self-test failed:";
-  const char* const boards[] = {" processor board;", " channel 1 board;", " channel 2 board;", " no hardware;"};
+  const char* const boards[] = {" processor board;", " channel 1 board;", " channel 2 board;",
+                                " no hardware;"};
   for (int bit = 0; bit < 4; ++bit) {
     if (result & (1 << bit)) text += boards[bit];
   }

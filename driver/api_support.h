@@ -21,14 +21,17 @@ constexpr ViStatus parameter_error(int position) {
 // A caller's command text without the blanks before it and the blanks and terminators after it.
 inline std::string_view caller_text(const char* text) {
   std::string_view view(text);
-  while (!view.empty() && (view.back() == '\n' || view.back() == '\r' || view.back() == ' ' || view.back() == '\t')) {
+  while (!view.empty() &&
+         (view.back() == '\n' || view.back() == '\r' || view.back() == ' ' || view.back() == '\t')) {
     view.remove_suffix(1);
   }
   while (!view.empty() && (view.front() == ' ' || view.front() == '\t')) view.remove_prefix(1);
   return view;
 }
 
-inline bool is_finite(double value) { return std::isfinite(value); }
+inline bool is_finite(double value) {
+  return std::isfinite(value);
+}
 
 // Reads the answer of the query in session.command() as an integer within [low, high].
 inline ViStatus query_integer(Session& session, long long low, long long high, long long& value) {

@@ -12,8 +12,8 @@ const Keywords kWidthHold = {{PGXGEN_HOLD_WIDTH, "WIDT", "WIDTH"},
                              {PGXGEN_HOLD_TRAILING_DELAY, "TDEL", "TDELAY"}};
 const Keywords kDelayHold = {{PGXGEN_HOLD_ABSOLUTE, "TIME"}, {PGXGEN_HOLD_RATIO, "PRAT", "PRATIO"}};
 const Keywords kEdgeHold = {{PGXGEN_HOLD_ABSOLUTE, "TIME"}, {PGXGEN_HOLD_RATIO, "WRAT", "WRATIO"}};
-const Keywords kCoupling = {{PGXGEN_COUPLING_OFF, "OFF", "0"}, {PGXGEN_COUPLING_ON, "ON", "1"},
-                            {PGXGEN_COUPLING_ONCE, "ONCE"}};
+const Keywords kCoupling = {
+    {PGXGEN_COUPLING_OFF, "OFF", "0"}, {PGXGEN_COUPLING_ON, "ON", "1"}, {PGXGEN_COUPLING_ONCE, "ONCE"}};
 const Keywords kPulseType = {{PGXGEN_PULSE_SINGLE, "OFF", "0"}, {PGXGEN_PULSE_DOUBLE, "ON", "1"}};
 // Units of delays (seconds, percent of the period, degrees, radians) and of edges and double delays.
 const Keywords kDelayUnits = {{PGXGEN_UNIT_SECONDS, "S", "SEC"},
@@ -38,8 +38,8 @@ struct ValueWithUnit {
   std::string_view head;
   std::string_view tail;
   std::string_view unit_tail;  // appended to head + channel for the default-unit query
-  std::uint32_t lacks;      // what reading and setting need
-  std::uint32_t set_lacks;  // what setting needs besides
+  std::uint32_t lacks;         // what reading and setting need
+  std::uint32_t set_lacks;     // what setting needs besides
 };
 constexpr ValueWithUnit kDelay = {":PULS:DEL", "", ":UNIT", 0, 0};
 constexpr ValueWithUnit kDoubleDelay = {":PULS:DOUB", ":DEL", ":DEL:UNIT", 0, 0};
@@ -223,8 +223,12 @@ ViStatus pgxgen_timeCalibration(ViSession vi) {
   });
 }
 
-ViStatus pgxgen_timeFrequencyMeasure(ViSession vi) { return send_action(vi, ":FREQ:AUTO ONCE", 0); }
+ViStatus pgxgen_timeFrequencyMeasure(ViSession vi) {
+  return send_action(vi, ":FREQ:AUTO ONCE", 0);
+}
 
-ViStatus pgxgen_timePeriodMeasure(ViSession vi) { return send_action(vi, ":PULS:PER:AUTO ONCE", 0); }
+ViStatus pgxgen_timePeriodMeasure(ViSession vi) {
+  return send_action(vi, ":PULS:PER:AUTO ONCE", 0);
+}
 
 }  // extern "C"

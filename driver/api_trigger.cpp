@@ -6,12 +6,14 @@ using namespace pgx::driver;
 
 namespace {
 
-const Keywords kTriggerLevel = {{PGXGEN_TRGLEV_TTL, "TTL"}, {PGXGEN_TRGLEV_ECL, "ECL"}, {PGXGEN_TRGLEV_STA, "STA"}};
+const Keywords kTriggerLevel = {
+    {PGXGEN_TRGLEV_TTL, "TTL"}, {PGXGEN_TRGLEV_ECL, "ECL"}, {PGXGEN_TRGLEV_STA, "STA"}};
 const Keywords kVxiSource = {{PGXGEN_VXI_SOURCE_TRIGGER, "TRIG", "TRIGGER"},
                              {PGXGEN_VXI_SOURCE_STROBE, "STR", "STROBE"},
                              {PGXGEN_VXI_SOURCE_SAME_AS_STROBE, "SSTR", "SSTROBE"}};
-const Keywords kVxiLine = {{5, "ECLT0"},  {6, "ECLT1"},  {7, "TTLT0"},  {8, "TTLT1"},  {9, "TTLT2"}, {10, "TTLT3"},
-                           {11, "TTLT4"}, {12, "TTLT5"}, {13, "TTLT6"}, {14, "TTLT7"}, {15, "NONE"}};
+const Keywords kVxiLine = {{5, "ECLT0"},  {6, "ECLT1"},  {7, "TTLT0"},  {8, "TTLT1"},
+                           {9, "TTLT2"},  {10, "TTLT3"}, {11, "TTLT4"}, {12, "TTLT5"},
+                           {13, "TTLT6"}, {14, "TTLT7"}, {15, "NONE"}};
 const Keywords kPllSource = {{PGXGEN_PLLREF_CLOCK_IN, "CLK", "CLKIN"},
                              {PGXGEN_PLLREF_INTERNAL1, "INT1", "INTERNAL1"},
                              {PGXGEN_PLLREF_INTERNAL2, "INT2", "INTERNAL2"}};
@@ -58,7 +60,9 @@ ViStatus get_vxi_keyword(ViSession vi, ViInt16* value, Keywords table, const Cha
   });
 }
 
-bool valid_output(int output) { return output >= PGXGEN_TRGOUT_IMMEDIATE && output <= PGXGEN_TRGOUT_STROBE; }
+bool valid_output(int output) {
+  return output >= PGXGEN_TRGOUT_IMMEDIATE && output <= PGXGEN_TRGOUT_STROBE;
+}
 
 // The level headers of the trigger output in immediate mode, the trigger output and the strobe output.
 void append_output_header(std::string& command, int output) {

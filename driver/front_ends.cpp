@@ -10,7 +10,7 @@ struct FrontEnd {
 };
 
 constexpr FrontEnd kFrontEnds[] = {
-    {"Q510A", 0x07C0}, {"Q520A", 0x07F3}, {"Q530A", 0x8200}, {"Q540A", 0xC1C6},
+    {"Q510A", 0x07C0},  {"Q520A", 0x07F3},  {"Q530A", 0x8200},  {"Q540A", 0xC1C6},
     {"M4010A", 0xBE08}, {"M4020A", 0xBE00}, {"M4030A", 0x9E00}, {"M4040A", 0xDDC6},
 };
 

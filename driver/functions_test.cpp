@@ -18,9 +18,12 @@ using testing::Bench;
 using testing::Session;
 
 const std::vector<testing::Instrument> kBench = {
-    {"VXI0::8::INSTR", {"M4010A"}},           {"VXI0::24::INSTR", {"M4030A", "M4030A"}},
-    {"VXI0::32::INSTR", {"M4040A", "M4040A"}}, {"GPIB0::10::INSTR", {"Q510A"}},
-    {"GPIB0::11::INSTR", {"Q520A", "Q520A"}},  {"GPIB0::12::INSTR", {"Q530A", "Q530A"}},
+    {"VXI0::8::INSTR", {"M4010A"}},
+    {"VXI0::24::INSTR", {"M4030A", "M4030A"}},
+    {"VXI0::32::INSTR", {"M4040A", "M4040A"}},
+    {"GPIB0::10::INSTR", {"Q510A"}},
+    {"GPIB0::11::INSTR", {"Q520A", "Q520A"}},
+    {"GPIB0::12::INSTR", {"Q530A", "Q530A"}},
     {"GPIB0::13::INSTR", {"Q540A", "Q540A"}},
 };
 
@@ -114,9 +117,10 @@ TEST_F(DriverFunctions, TimingReadsBackWithUnits) {
     ViStatus (*get)(ViSession, ViInt16, ViReal64*);
     ViReal64 value;
   };
-  for (const Real& r : {Real{"width", pgxgen_timeWidth, pgxgen_timeWidth_Q, 20e-9},
-                        Real{"duty cycle", pgxgen_timeWidthDutyCycle, pgxgen_timeWidthDutyCycle_Q, 25},
-                        Real{"trailing delay", pgxgen_timeWidthTrailingDelay, pgxgen_timeWidthTrailingDelay_Q, 300e-9}}) {
+  for (const Real& r :
+       {Real{"width", pgxgen_timeWidth, pgxgen_timeWidth_Q, 20e-9},
+        Real{"duty cycle", pgxgen_timeWidthDutyCycle, pgxgen_timeWidthDutyCycle_Q, 25},
+        Real{"trailing delay", pgxgen_timeWidthTrailingDelay, pgxgen_timeWidthTrailingDelay_Q, 300e-9}}) {
     ASSERT_EQ(r.set(s, 2, r.value), VI_SUCCESS) << r.what;
     ASSERT_EQ(r.get(s, 2, &value), VI_SUCCESS) << r.what;
     EXPECT_DOUBLE_EQ(value, r.value) << r.what;
@@ -127,12 +131,13 @@ TEST_F(DriverFunctions, TimingReadsBackWithUnits) {
     ViStatus (*get)(ViSession, ViInt16, ViInt16*);
     std::vector<ViInt16> values;
   };
-  for (const Choice& c : {Choice{"width hold", pgxgen_timeWidthHold, pgxgen_timeWidthHold_Q, {2, 1, 0}},
-                          Choice{"pulse type", pgxgen_modePulseType, pgxgen_modePulseType_Q, {2, 1}},
-                          Choice{"delay hold", pgxgen_timeDelayHold, pgxgen_timeDelayHold_Q, {2, 1}},
-                          Choice{"double delay hold", pgxgen_timeDelayDoubleHold, pgxgen_timeDelayDoubleHold_Q, {2, 1}},
-                          Choice{"edge hold", pgxgen_timeEdgeHold, pgxgen_timeEdgeHold_Q, {2, 1}},
-                          Choice{"coupling", pgxgen_timeEdgeTrailingCoupling, pgxgen_timeEdgeTrailingCoupling_Q, {1, 0}}}) {
+  for (const Choice& c :
+       {Choice{"width hold", pgxgen_timeWidthHold, pgxgen_timeWidthHold_Q, {2, 1, 0}},
+        Choice{"pulse type", pgxgen_modePulseType, pgxgen_modePulseType_Q, {2, 1}},
+        Choice{"delay hold", pgxgen_timeDelayHold, pgxgen_timeDelayHold_Q, {2, 1}},
+        Choice{"double delay hold", pgxgen_timeDelayDoubleHold, pgxgen_timeDelayDoubleHold_Q, {2, 1}},
+        Choice{"edge hold", pgxgen_timeEdgeHold, pgxgen_timeEdgeHold_Q, {2, 1}},
+        Choice{"coupling", pgxgen_timeEdgeTrailingCoupling, pgxgen_timeEdgeTrailingCoupling_Q, {1, 0}}}) {
     for (ViInt16 v : c.values) {
       ASSERT_EQ(c.set(s, 1, v), VI_SUCCESS) << c.what << " " << v;
       ASSERT_EQ(c.get(s, 1, &hold), VI_SUCCESS) << c.what;
@@ -178,7 +183,8 @@ TEST_F(DriverFunctions, TimingReadsBackWithUnits) {
 TEST_F(DriverFunctions, ModesSetTheWholeTriggerState) {
   Session s("GPIB0::12::INSTR");
   ASSERT_EQ(pgxgen_errorQueryDetect(s, VI_TRUE), VI_SUCCESS);
-  const char* state = ":ARM:EWID?;:DIG:PATT?;:TRIG:COUN?;:TRIG:SOUR?;:TRIG:SLOP?;:ARM:SOUR?;:ARM:SENS?;:ARM:SLOP?";
+  const char* state =
+      ":ARM:EWID?;:DIG:PATT?;:TRIG:COUN?;:TRIG:SOUR?;:TRIG:SLOP?;:ARM:SOUR?;:ARM:SENS?;:ARM:SLOP?";
   const struct {
     const char* what;
     std::function<ViStatus(ViSession)> call;
@@ -292,7 +298,8 @@ TEST_F(DriverFunctions, PatternDataBuffersFilesAndGenerators) {
   const std::string bad = dir.write("bad.txt", "0101x");
   EXPECT_EQ(pgxgen_patternDataDownloadFile(s, 1, bad.c_str()), PGXGEN_ERROR_FILE_FORMAT);
   EXPECT_EQ(pgxgen_patternDataDownloadFile(s, 1, dir.file("missing").c_str()), PGXGEN_ERROR_FILE_IO);
-  EXPECT_EQ(pgxgen_patternDataDownloadFile_Q(s, 1, VI_TRUE, dir.file("no/such/dir").c_str()), PGXGEN_ERROR_FILE_IO);
+  EXPECT_EQ(pgxgen_patternDataDownloadFile_Q(s, 1, VI_TRUE, dir.file("no/such/dir").c_str()),
+            PGXGEN_ERROR_FILE_IO);
 
   for (ViInt16 mode : {PGXGEN_UPDATE_ONCE, PGXGEN_UPDATE_OFF, PGXGEN_UPDATE_CONTINUOUS}) {
     ViInt16 value = -1;
@@ -342,40 +349,42 @@ TEST_F(DriverFunctions, RestrictedFunctionsAreRefusedBeforeSending) {
        PGXGEN_ERROR_NOT_SUPPORTED},
       {"GPIB0::11::INSTR", "Q520A limits", [&](ViSession v) { return pgxgen_limitState_Q(v, 2, &flag); },
        PGXGEN_ERROR_NOT_SUPPORTED},
-      {"GPIB0::11::INSTR", "Q520A transitions", [&](ViSession v) { return pgxgen_timeEdgeLeading(v, 1, 0, 5e-9); },
-       PGXGEN_ERROR_NOT_SUPPORTED},
+      {"GPIB0::11::INSTR", "Q520A transitions",
+       [&](ViSession v) { return pgxgen_timeEdgeLeading(v, 1, 0, 5e-9); }, PGXGEN_ERROR_NOT_SUPPORTED},
       {"GPIB0::10::INSTR", "Q510A channel 2", [&](ViSession v) { return pgxgen_timeWidth(v, 2, 20e-9); },
        PGXGEN_ERROR_CHANNEL},
-      {"GPIB0::10::INSTR", "Q510A impedance", [&](ViSession v) { return pgxgen_configOutputImpedance(v, 1, 50); },
-       PGXGEN_ERROR_NOT_SUPPORTED},
+      {"GPIB0::10::INSTR", "Q510A impedance",
+       [&](ViSession v) { return pgxgen_configOutputImpedance(v, 1, 50); }, PGXGEN_ERROR_NOT_SUPPORTED},
       {"GPIB0::10::INSTR", "Q510A math", [&](ViSession v) { return pgxgen_outputMath_Q(v, &i16); },
        PGXGEN_ERROR_NOT_SUPPORTED},
       {"GPIB0::12::INSTR", "Q530A VXI line", [&](ViSession v) { return pgxgen_outputEnableVxiTrigger(v, 5); },
        PGXGEN_ERROR_NOT_VXI},
-      {"GPIB0::12::INSTR", "Q530A VXI arming", [&](ViSession v) { return pgxgen_modeTriggeredPulses(v, 7, 1); },
-       PGXGEN_ERROR_NOT_VXI},
-      {"GPIB0::12::INSTR", "Q530A complement", [&](ViSession v) { return pgxgen_outputStateComplement(v, 1, 1); },
+      {"GPIB0::12::INSTR", "Q530A VXI arming",
+       [&](ViSession v) { return pgxgen_modeTriggeredPulses(v, 7, 1); }, PGXGEN_ERROR_NOT_VXI},
+      {"GPIB0::12::INSTR", "Q530A complement",
+       [&](ViSession v) { return pgxgen_outputStateComplement(v, 1, 1); }, PGXGEN_ERROR_NOT_SUPPORTED},
+      {"VXI0::8::INSTR", "M4010A pattern data",
+       [&](ViSession v) { return pgxgen_patternDataDownloadBuffer(v, 1, data, 2); },
        PGXGEN_ERROR_NOT_SUPPORTED},
-      {"VXI0::8::INSTR", "M4010A pattern data", [&](ViSession v) { return pgxgen_patternDataDownloadBuffer(v, 1, data, 2); },
-       PGXGEN_ERROR_NOT_SUPPORTED},
-      {"VXI0::8::INSTR", "M4010A pattern mode", [&](ViSession v) { return pgxgen_modeContinuousPattern(v, 0, 1); },
-       PGXGEN_ERROR_NOT_SUPPORTED},
+      {"VXI0::8::INSTR", "M4010A pattern mode",
+       [&](ViSession v) { return pgxgen_modeContinuousPattern(v, 0, 1); }, PGXGEN_ERROR_NOT_SUPPORTED},
       {"VXI0::8::INSTR", "M4010A calibration", [&](ViSession v) { return pgxgen_timeCalibration(v); },
        PGXGEN_ERROR_NOT_SUPPORTED},
-      {"VXI0::8::INSTR", "M4010A VXI arming", [&](ViSession v) { return pgxgen_modeGatedPulses(v, 0, 1, 5, 1); },
-       PGXGEN_ERROR_NOT_SUPPORTED},
-      {"VXI0::32::INSTR", "M4040A trailing edge", [&](ViSession v) { return pgxgen_timeEdgeTrailing(v, 2, 0, 1e-9); },
-       PGXGEN_ERROR_NOT_SUPPORTED},
+      {"VXI0::8::INSTR", "M4010A VXI arming",
+       [&](ViSession v) { return pgxgen_modeGatedPulses(v, 0, 1, 5, 1); }, PGXGEN_ERROR_NOT_SUPPORTED},
+      {"VXI0::32::INSTR", "M4040A trailing edge",
+       [&](ViSession v) { return pgxgen_timeEdgeTrailing(v, 2, 0, 1e-9); }, PGXGEN_ERROR_NOT_SUPPORTED},
       {"VXI0::32::INSTR", "M4040A edge hold", [&](ViSession v) { return pgxgen_timeEdgeHold(v, 1, 1); },
        PGXGEN_ERROR_NOT_SUPPORTED},
-      {"VXI0::32::INSTR", "M4040A coupling", [&](ViSession v) { return pgxgen_timeEdgeTrailingCoupling_Q(v, 1, &i16); },
+      {"VXI0::32::INSTR", "M4040A coupling",
+       [&](ViSession v) { return pgxgen_timeEdgeTrailingCoupling_Q(v, 1, &i16); },
        PGXGEN_ERROR_NOT_SUPPORTED},
-      {"VXI0::24::INSTR", "M4030A trigger-output source", [&](ViSession v) { return pgxgen_configTriggerOutSource_Q(v, &i16); },
-       PGXGEN_ERROR_NOT_SUPPORTED},
-      {"VXI0::24::INSTR", "M4030A VXI source", [&](ViSession v) { return pgxgen_outputSourceVxiTrigger(v, 1); },
-       PGXGEN_ERROR_NOT_SUPPORTED},
-      {"GPIB0::13::INSTR", "Q540A impedance", [&](ViSession v) { return pgxgen_configOutputImpedance_Q(v, 2, &real); },
-       PGXGEN_ERROR_NOT_SUPPORTED},
+      {"VXI0::24::INSTR", "M4030A trigger-output source",
+       [&](ViSession v) { return pgxgen_configTriggerOutSource_Q(v, &i16); }, PGXGEN_ERROR_NOT_SUPPORTED},
+      {"VXI0::24::INSTR", "M4030A VXI source",
+       [&](ViSession v) { return pgxgen_outputSourceVxiTrigger(v, 1); }, PGXGEN_ERROR_NOT_SUPPORTED},
+      {"GPIB0::13::INSTR", "Q540A impedance",
+       [&](ViSession v) { return pgxgen_configOutputImpedance_Q(v, 2, &real); }, PGXGEN_ERROR_NOT_SUPPORTED},
   };
   for (const auto& c : cases) {
     {

@@ -50,15 +50,15 @@ extern "C" {
 #define PGXGEN_ERROR_FILE_FORMAT ((ViStatus)0xBFFC0D0AL)
 
 /* Value checks against the connected instrument. */
-#define PGXGEN_ERROR_CHANNEL ((ViStatus)0xBFFC0D20L)         /* channel not installed */
-#define PGXGEN_ERROR_NOT_SUPPORTED ((ViStatus)0xBFFC0D21L)   /* the front-end lacks the function */
-#define PGXGEN_ERROR_NOT_VXI ((ViStatus)0xBFFC0D22L)         /* VXI trigger lines on a benchtop instrument */
-#define PGXGEN_ERROR_BURST_COUNT ((ViStatus)0xBFFC0D23L)     /* burst length outside 2 .. 65536 */
-#define PGXGEN_ERROR_PATTERN_LENGTH ((ViStatus)0xBFFC0D24L)  /* pattern length outside 1 .. 16384 */
-#define PGXGEN_ERROR_PATTERN_DATA ((ViStatus)0xBFFC0D25L)    /* a pattern position that is not 0 or 1 */
-#define PGXGEN_ERROR_MEMORY_NUMBER ((ViStatus)0xBFFC0D26L)   /* setting memory outside 0 .. 9 */
-#define PGXGEN_ERROR_PRBS_EXPONENT ((ViStatus)0xBFFC0D27L)   /* PRBS polynomial exponent outside 7 .. 14 */
-#define PGXGEN_ERROR_PLL_FREQUENCY ((ViStatus)0xBFFC0D29L)   /* reference or arming value not positive */
+#define PGXGEN_ERROR_CHANNEL ((ViStatus)0xBFFC0D20L)        /* channel not installed */
+#define PGXGEN_ERROR_NOT_SUPPORTED ((ViStatus)0xBFFC0D21L)  /* the front-end lacks the function */
+#define PGXGEN_ERROR_NOT_VXI ((ViStatus)0xBFFC0D22L)        /* VXI trigger lines on a benchtop instrument */
+#define PGXGEN_ERROR_BURST_COUNT ((ViStatus)0xBFFC0D23L)    /* burst length outside 2 .. 65536 */
+#define PGXGEN_ERROR_PATTERN_LENGTH ((ViStatus)0xBFFC0D24L) /* pattern length outside 1 .. 16384 */
+#define PGXGEN_ERROR_PATTERN_DATA ((ViStatus)0xBFFC0D25L)   /* a pattern position that is not 0 or 1 */
+#define PGXGEN_ERROR_MEMORY_NUMBER ((ViStatus)0xBFFC0D26L)  /* setting memory outside 0 .. 9 */
+#define PGXGEN_ERROR_PRBS_EXPONENT ((ViStatus)0xBFFC0D27L)  /* PRBS polynomial exponent outside 7 .. 14 */
+#define PGXGEN_ERROR_PLL_FREQUENCY ((ViStatus)0xBFFC0D29L)  /* reference or arming value not positive */
 
 /* Warnings (the operation itself succeeded). */
 #define PGXGEN_WARN_NSUP_ID_QUERY ((ViStatus)0x3FFC0101L)
@@ -157,7 +157,8 @@ extern "C" {
 
 /* ---- Sessions ---------------------------------------------------------------------------------------- */
 
-PGXGEN_API ViStatus pgxgen_init(ViConstString resourceName, ViBoolean idQuery, ViBoolean reset, ViSession* vi);
+PGXGEN_API ViStatus pgxgen_init(ViConstString resourceName, ViBoolean idQuery, ViBoolean reset,
+                                ViSession* vi);
 PGXGEN_API ViStatus pgxgen_close(ViSession vi);
 PGXGEN_API ViStatus pgxgen_reset(ViSession vi);
 PGXGEN_API ViStatus pgxgen_dcl(ViSession vi);
@@ -256,7 +257,8 @@ PGXGEN_API ViStatus pgxgen_timeCalibration(ViSession vi);
 PGXGEN_API ViStatus pgxgen_timeFrequencyMeasure(ViSession vi);
 PGXGEN_API ViStatus pgxgen_timePeriodMeasure(ViSession vi);
 
-/* ---- Modes: each sets the whole trigger, arming and pattern state of its mode --------------------------- */
+/* ---- Modes: each sets the whole trigger, arming and pattern state of its mode ---------------------------
+ */
 
 PGXGEN_API ViStatus pgxgen_modeContinuousPulses(ViSession vi, ViInt16 periodSource, ViInt16 triggerSlope);
 PGXGEN_API ViStatus pgxgen_modeContinuousBurst(ViSession vi, ViInt32 burstLength, ViInt16 periodSource,
@@ -299,8 +301,10 @@ PGXGEN_API ViStatus pgxgen_patternDataDownloadBuffer_Q(ViSession vi, ViInt16 dat
 PGXGEN_API ViStatus pgxgen_patternDataDownloadFile(ViSession vi, ViInt16 dataChannel, ViConstString fileName);
 PGXGEN_API ViStatus pgxgen_patternDataDownloadFile_Q(ViSession vi, ViInt16 dataChannel, ViBoolean ascii,
                                                      ViConstString fileName);
-PGXGEN_API ViStatus pgxgen_patternDataPRBS(ViSession vi, ViInt16 dataChannel, ViInt16 exponent, ViInt32 length);
-PGXGEN_API ViStatus pgxgen_patternDataPreset(ViSession vi, ViInt16 dataChannel, ViInt32 divider, ViInt32 length);
+PGXGEN_API ViStatus pgxgen_patternDataPRBS(ViSession vi, ViInt16 dataChannel, ViInt16 exponent,
+                                           ViInt32 length);
+PGXGEN_API ViStatus pgxgen_patternDataPreset(ViSession vi, ViInt16 dataChannel, ViInt32 divider,
+                                             ViInt32 length);
 PGXGEN_API ViStatus pgxgen_patternUpdate(ViSession vi, ViInt16 mode);
 PGXGEN_API ViStatus pgxgen_patternUpdate_Q(ViSession vi, ViInt16* mode);
 

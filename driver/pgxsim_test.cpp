@@ -33,7 +33,8 @@ class PgxsimProcess {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
       close(out[1]);
-      execl(PGXSIM_PATH, PGXSIM_PATH, "--port", "0", "--front-ends", "M4030A,M4030A", static_cast<char*>(nullptr));
+      execl(PGXSIM_PATH, PGXSIM_PATH, "--port", "0", "--front-ends", "M4030A,M4030A",
+            static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);

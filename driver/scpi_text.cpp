@@ -12,11 +12,17 @@ namespace pgx::driver {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool equals_nocase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -48,14 +54,16 @@ void append_int(std::string& out, long long value) {
 namespace {
 
 // Powers of ten that a double holds exactly.
-constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr std::uint64_t kMaxExactMantissa = std::uint64_t{1} << 53;
 
 // m * 10^e for an integer m below 2^53 and |e| <= 22: a single correctly rounded operation on exact
 // operands, so it is the double that a correct parser gives for the text "<m>e<e>".
 double scaled(std::uint64_t m, int e) {
-  return e >= 0 ? static_cast<double>(m) * kExactPowersOfTen[e] : static_cast<double>(m) / kExactPowersOfTen[-e];
+  return e >= 0 ? static_cast<double>(m) * kExactPowersOfTen[e]
+                : static_cast<double>(m) / kExactPowersOfTen[-e];
 }
 
 // Writes the decimal m * 10^e like the shortest general form: plain digits for moderate exponents
@@ -97,7 +105,8 @@ bool append_real_fast(std::string& out, double value) {
   if (!(magnitude >= 1e-300) || magnitude > 1e300) return false;
   // The decimal exponent of the first digit, from the binary exponent (log10(2) ~ 78913 / 2^18); one too
   // low at worst, which costs one more round below, never a longer text.
-  const int binary_exponent = static_cast<int>((std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7FF) - 1022;
+  const int binary_exponent =
+      static_cast<int>((std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7FF) - 1022;
   const int first = ((binary_exponent - 1) * 78913) >> 18;
   for (int precision = 1; precision <= 15; ++precision) {
     const int e = first - precision + 1;
@@ -291,7 +300,8 @@ std::optional<Identity> parse_identity(std::string_view text) {
     if (i < 3) text.remove_prefix(comma + 1);
   }
   if (fields[3].find(',') != std::string_view::npos) return std::nullopt;
-  return Identity{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]), std::string(fields[3])};
+  return Identity{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
+                  std::string(fields[3])};
 }
 
 void copy_text(char* buffer, std::size_t size, std::string_view text) {

@@ -17,12 +17,14 @@ TEST(DriverTextRealText, WritesTheShortestTextThatReadsBackExactly) {
   const struct {
     double value;
     const char* text;
-  } cases[] = {{2.5, "2.5"},          {0.1, "0.1"},       {-0.015, "-0.015"},
-               {1e-8, "1e-08"},
-               {20e-9, "2e-08"},       {1.5e-9, "1.5e-09"}, {100e6, "100000000"},
-               {123456.0, "123456"},   {0.001, "0.001"},    {1e-5, "0.00001"},
-               {1e-6, "1e-06"},        {1e20, "1e+20"},     {-2.5e-12, "-2.5e-12"},
-               {0.0, "0"},             {-0.0, "-0"},        {1.0 / 3.0, "0.3333333333333333"},
+  } cases[] = {{2.5, "2.5"},           {0.1, "0.1"},
+               {-0.015, "-0.015"},     {1e-8, "1e-08"},
+               {20e-9, "2e-08"},       {1.5e-9, "1.5e-09"},
+               {100e6, "100000000"},   {123456.0, "123456"},
+               {0.001, "0.001"},       {1e-5, "0.00001"},
+               {1e-6, "1e-06"},        {1e20, "1e+20"},
+               {-2.5e-12, "-2.5e-12"}, {0.0, "0"},
+               {-0.0, "-0"},           {1.0 / 3.0, "0.3333333333333333"},
                {5e-324, "5e-324"},     {1.7976931348623157e308, "1.7976931348623157e+308"}};
   for (const auto& c : cases) {
     std::string text;
@@ -60,7 +62,8 @@ TEST(DriverTextRealText, AgreesWithTheStandardConversions) {
     // As few significant digits as the shortest form: the same value, at most the fixed-point zeros longer.
     EXPECT_LE(text.size(), static_cast<std::size_t>(end - shortest) + 16) << text;
 
-    std::string decimal = std::to_string(std::uniform_int_distribution<std::uint64_t>(0, 99999999999ULL)(random));
+    std::string decimal =
+        std::to_string(std::uniform_int_distribution<std::uint64_t>(0, 99999999999ULL)(random));
     if (random() % 2) decimal.insert(random() % (decimal.size() + 1), ".");
     if (decimal == ".") decimal = "0.5";
     decimal += "e" + std::to_string(std::uniform_int_distribution<int>(-40, 40)(random));
@@ -224,13 +227,14 @@ TEST(DriverTextCopyText, NeverWritesPastTheSize) {
 // Random answers: every parser either refuses or yields a value that is consistent with the text.
 TEST(DriverTextAnswerFuzz, ParsersNeverMisreadRandomReplies) {
   std::mt19937 random(2026);
-  const std::string alphabet = "0123456789+-.eE#;,\" \t\n\r\x01\xff" "ONFabc";
+  const std::string alphabet =
+      "0123456789+-.eE#;,\" \t\n\r\x01\xff"
+      "ONFabc";
   for (int round = 0; round < 20000; ++round) {
     std::string text;
     const int length = std::uniform_int_distribution<int>(0, 24)(random);
     for (int i = 0; i < length; ++i) {
-      text += random() % 8 == 0 ? static_cast<char>(random() % 256)
-                                : alphabet[random() % alphabet.size()];
+      text += random() % 8 == 0 ? static_cast<char>(random() % 256) : alphabet[random() % alphabet.size()];
     }
     if (const auto value = parse_integer(text)) {
       EXPECT_EQ(std::to_string(*value), std::to_string(std::stoll(std::string(trim(text))))) << text;

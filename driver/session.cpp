@@ -17,7 +17,9 @@ constexpr int kErrorQueueNotEmpty = 0x04;
 
 Session::Session(ViSession resource_manager, ViSession io) : resource_manager_(resource_manager), io_(io) {}
 
-Session::~Session() { close(); }
+Session::~Session() {
+  close();
+}
 
 ViStatus Session::close() {
   if (closed_) return VI_SUCCESS;

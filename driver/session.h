@@ -24,7 +24,7 @@ namespace pgx::driver {
 // identity check.
 struct InstrumentInfo {
   bool identified = false;
-  std::string model;     // mainframe: "Q500A" (benchtop) or "M4000A" (VXI module)
+  std::string model;  // mainframe: "Q500A" (benchtop) or "M4000A" (VXI module)
   std::string serial;
   std::string firmware;
   std::vector<std::string> front_ends;  // output front-end models, slot 1 first

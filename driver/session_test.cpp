@@ -195,7 +195,8 @@ TEST_F(DriverSession, ParameterStatusesNameThePositionAndSendNothing) {
       {"pll NULL frequency", pgxgen_configPllReference_Q(s, &i16, nullptr), PGXGEN_ERROR_PARAMETER3},
       {"data channel 4", pgxgen_patternDataDownloadBuffer(s, 4, bytes, 4), PGXGEN_ERROR_PARAMETER2},
       {"data NULL", pgxgen_patternDataDownloadBuffer(s, 1, nullptr, 4), PGXGEN_ERROR_PARAMETER3},
-      {"read all channels", pgxgen_patternDataDownloadBuffer_Q(s, 0, bytes, &i32, 4, 0), PGXGEN_ERROR_PARAMETER2},
+      {"read all channels", pgxgen_patternDataDownloadBuffer_Q(s, 0, bytes, &i32, 4, 0),
+       PGXGEN_ERROR_PARAMETER2},
       {"read ascii 2", pgxgen_patternDataDownloadBuffer_Q(s, 1, bytes, &i32, 4, 2), PGXGEN_ERROR_PARAMETER6},
       {"update mode 3", pgxgen_patternUpdate(s, 3), PGXGEN_ERROR_PARAMETER2},
       {"file NULL", pgxgen_settingFile(s, nullptr), PGXGEN_ERROR_PARAMETER2},
@@ -223,12 +224,12 @@ TEST_F(DriverSession, ParameterStatusesNameThePositionAndSendNothing) {
 
 TEST_F(DriverSession, ErrorMessagesCoverEveryStatus) {
   ViChar text[256];
-  for (ViStatus status : {VI_SUCCESS, VI_ERROR_TMO, VI_ERROR_CONN_LOST, VI_ERROR_INV_OBJECT, VI_ERROR_RSRC_NFOUND,
-                          VI_ERROR_MACHINE_NAVAIL, VI_ERROR_NPERMISSION,
-                          PGXGEN_ERROR_PARAMETER1, PGXGEN_ERROR_PARAMETER8, PGXGEN_ERROR_FAIL_ID_QUERY,
-                          PGXGEN_ERROR_INVALID_RESPONSE, PGXGEN_ERROR_INSTRUMENT, PGXGEN_ERROR_TRANSACTION_ACTIVE,
-                          PGXGEN_ERROR_CHANNEL, PGXGEN_ERROR_PLL_FREQUENCY, PGXGEN_WARN_NSUP_REV_QUERY,
-                          PGXGEN_WARN_NO_TRANSACTION}) {
+  for (ViStatus status :
+       {VI_SUCCESS, VI_ERROR_TMO, VI_ERROR_CONN_LOST, VI_ERROR_INV_OBJECT, VI_ERROR_RSRC_NFOUND,
+        VI_ERROR_MACHINE_NAVAIL, VI_ERROR_NPERMISSION, PGXGEN_ERROR_PARAMETER1, PGXGEN_ERROR_PARAMETER8,
+        PGXGEN_ERROR_FAIL_ID_QUERY, PGXGEN_ERROR_INVALID_RESPONSE, PGXGEN_ERROR_INSTRUMENT,
+        PGXGEN_ERROR_TRANSACTION_ACTIVE, PGXGEN_ERROR_CHANNEL, PGXGEN_ERROR_PLL_FREQUENCY,
+        PGXGEN_WARN_NSUP_REV_QUERY, PGXGEN_WARN_NO_TRANSACTION}) {
     std::memset(text, 0, sizeof text);
     EXPECT_EQ(pgxgen_error_message(VI_NULL, status, text), VI_SUCCESS) << std::hex << status;
     EXPECT_GT(std::strlen(text), 5u) << std::hex << status;
@@ -293,7 +294,9 @@ TEST_F(DriverSession, CheckedQueryWithACommandErrorReportsIt) {
 }
 
 TEST_F(DriverSession, ErrorsReadDuringChecksComeFirstOldestFirst) {
-  Bench bench({{"GPIB0::10::INSTR", {"Q510A"}, "{queued-errors: [{code: -100, text: first}, {code: -200, text: second}]}"}});
+  Bench bench({{"GPIB0::10::INSTR",
+                {"Q510A"},
+                "{queued-errors: [{code: -100, text: first}, {code: -200, text: second}]}"}});
   Session s("GPIB0::10::INSTR");
   ASSERT_EQ(pgxgen_errorQueryDetect(s, VI_TRUE), VI_SUCCESS);
   EXPECT_EQ(pgxgen_timeWidth(s, 1, 20e-9), PGXGEN_ERROR_INSTRUMENT);
@@ -445,10 +448,14 @@ TEST_F(DriverSession, ClosingDiscardsAnActiveTransaction) {
 
 TEST_F(DriverSession, RawQueriesParseStrictlyAndBoundTheirBuffers) {
   const std::string long_answer(300, 'x');
-  Bench bench({{"GPIB0::10::INSTR", {"Q530A", "Q530A"},
-                "{scripted-replies: {\":TRIG:COUN?\": \"65535\", \":TRIG:LEV?\": \"-1\", \":ARM:LEV?\": \"1.5\", "
-                "\":ARM:IMP?\": \"12abc\", \":SYST:VERS?\": \"" + long_answer + "\", "
-                "\":DIG:PATT:DATA1?\": \"#15ab\\ncd\", \":DIG:PATT:DATA2?\": \"#9999\"}}"}});
+  Bench bench(
+      {{"GPIB0::10::INSTR",
+        {"Q530A", "Q530A"},
+        "{scripted-replies: {\":TRIG:COUN?\": \"65535\", \":TRIG:LEV?\": \"-1\", \":ARM:LEV?\": \"1.5\", "
+        "\":ARM:IMP?\": \"12abc\", \":SYST:VERS?\": \"" +
+            long_answer +
+            "\", "
+            "\":DIG:PATT:DATA1?\": \"#15ab\\ncd\", \":DIG:PATT:DATA2?\": \"#9999\"}}"}});
   Session s("GPIB0::10::INSTR");
   ASSERT_EQ(s.status(), VI_SUCCESS);
   ViInt16 i16 = 0;
@@ -509,7 +516,8 @@ TEST_F(DriverSession, RawSettersSendHeaderBlankAndValue) {
 // ---- Faults of the instrument ----------------------------------------------------------------------
 
 TEST_F(DriverSession, GarbageAnswerIsRefusedAndTheSessionStaysUsable) {
-  Bench bench({{"GPIB0::10::INSTR", {"Q510A"}, ""}, {"GPIB0::11::INSTR", {"Q510A"}, "{garbage-reply: \"\\x01\\xff#3\"}"}});
+  Bench bench({{"GPIB0::10::INSTR", {"Q510A"}, ""},
+               {"GPIB0::11::INSTR", {"Q510A"}, "{garbage-reply: \"\\x01\\xff#3\"}"}});
   ViSession vi = VI_NULL;
   // The garbage answers the identity query: no session is left open.
   EXPECT_EQ(pgxgen_init("GPIB0::11::INSTR", VI_TRUE, VI_FALSE, &vi), PGXGEN_ERROR_FAIL_ID_QUERY);
@@ -555,8 +563,18 @@ TEST_F(DriverSession, DroppedConnectionFailsCallsWithoutCrashing) {
 TEST_F(DriverSession, RandomRepliesNeverCrashOrLeaveTheSessionUnusable) {
   std::mt19937 random(4242);
   const std::string alphabet = "0123456789+-.eE#;, ONFVOLTCURR\t";
-  const char* queries[] = {":PULS:WIDT1?", ":HOLD?", ":OUTP1?", ":OUTP1:POL?", ":PULS:DEL1:UNIT?", ":DIG:PATT:DATA1?",
-                           "*TST?", ":SYST:ERR?", ":ROSC:SOUR?", ":PULS:TRIG:SOUR:AUTO?", ":CAL?", "*OPC?"};
+  const char* queries[] = {":PULS:WIDT1?",
+                           ":HOLD?",
+                           ":OUTP1?",
+                           ":OUTP1:POL?",
+                           ":PULS:DEL1:UNIT?",
+                           ":DIG:PATT:DATA1?",
+                           "*TST?",
+                           ":SYST:ERR?",
+                           ":ROSC:SOUR?",
+                           ":PULS:TRIG:SOUR:AUTO?",
+                           ":CAL?",
+                           "*OPC?"};
   for (int round = 0; round < 25; ++round) {
     std::string yaml = "{scripted-replies: {";
     for (const char* query : queries) {

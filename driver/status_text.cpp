@@ -28,7 +28,8 @@ constexpr StatusRow kStatusTexts[] = {
     {0x3FFF0077UL, "The specified configuration either does not exist or could not be loaded."},
     {0x3FFF007DUL, "Session opened successfully, but the device at the specified address is not responding."},
     {0x3FFF007EUL, "The path from the source to the destination trigger line was already mapped."},
-    {0x3FFF0080UL, "Wait terminated successfully on receipt of an event notification; more events are queued."},
+    {0x3FFF0080UL,
+     "Wait terminated successfully on receipt of an event notification; more events are queued."},
     {0x3FFF0082UL, "The specified object reference is uninitialized."},
     {0x3FFF0084UL, "The attribute state is not supported by this resource."},
     {0x3FFF0085UL, "The status code passed to the operation could not be interpreted."},
@@ -37,7 +38,8 @@ constexpr StatusRow kStatusTexts[] = {
     {0x3FFF0099UL, "The lock was acquired successfully; this session already held a shared lock."},
     {0x3FFF009AUL, "The lock was acquired successfully; this session already held an exclusive lock."},
     {0x3FFF009BUL, "The asynchronous operation completed synchronously."},
-    {0x3FFF00A9UL, "The operation succeeded, but a lower-level driver did not implement the extended function."},
+    {0x3FFF00A9UL,
+     "The operation succeeded, but a lower-level driver did not implement the extended function."},
     // Driver warnings.
     {0x3FFC0101UL, "Identification query not supported."},
     {0x3FFC0102UL, "Reset not supported."},
@@ -48,8 +50,9 @@ constexpr StatusRow kStatusTexts[] = {
     // VISA errors.
     {0xBFFF0000UL, "Unknown system error (miscellaneous error)."},
     {0xBFFF000EUL, "The given session or object reference is invalid."},
-    {0xBFFF000FUL, "The specified type of lock cannot be obtained, or the operation cannot be performed, because the "
-                   "resource is locked."},
+    {0xBFFF000FUL,
+     "The specified type of lock cannot be obtained, or the operation cannot be performed, because the "
+     "resource is locked."},
     {0xBFFF0010UL, "Invalid expression specified for search."},
     {0xBFFF0011UL, "Insufficient location information, or the requested device or resource is not present."},
     {0xBFFF0012UL, "Invalid resource reference specified; parsing error."},
@@ -117,10 +120,12 @@ constexpr StatusRow kStatusTexts[] = {
     {0xBFFF009CUL, "The current session did not have a lock on the resource."},
     {0xBFFF009DUL, "The device does not export any memory."},
     {0xBFFF009EUL, "A code library required by VISA could not be located or loaded."},
-    {0xBFFF009FUL, "The interface cannot generate an interrupt on the requested level or with the requested value."},
+    {0xBFFF009FUL,
+     "The interface cannot generate an interrupt on the requested level or with the requested value."},
     {0xBFFF00A0UL, "The value specified by the line parameter is invalid."},
-    {0xBFFF00A1UL, "An error occurred while trying to open the specified file; possible reasons include an invalid "
-                   "path or lack of access rights."},
+    {0xBFFF00A1UL,
+     "An error occurred while trying to open the specified file; possible reasons include an invalid "
+     "path or lack of access rights."},
     {0xBFFF00A2UL, "An error occurred while performing I/O on the specified file."},
     {0xBFFF00A3UL, "One of the specified lines is not supported by this VISA implementation."},
     {0xBFFF00A4UL, "The specified mechanism is not supported for the given event type."},

@@ -16,7 +16,9 @@ bool equals_nocase(std::string_view a, std::string_view b) {
 }
 
 // Channel-less settings take their values at parameter 2, channel settings at parameter 3.
-int value_position(int channel) { return channel == kNoChannel ? 2 : 3; }
+int value_position(int channel) {
+  return channel == kNoChannel ? 2 : 3;
+}
 
 ViStatus check_target(const Session& session, int channel, const ChannelSetting& setting) {
   if (channel != kNoChannel) {
@@ -59,7 +61,8 @@ const char* keyword_of(Keywords table, int value) {
 std::optional<int> value_of(Keywords table, std::string_view answer) {
   answer = trim(answer);
   for (const Keyword& row : table) {
-    if (equals_nocase(answer, row.keyword) || (row.long_form != nullptr && equals_nocase(answer, row.long_form))) {
+    if (equals_nocase(answer, row.keyword) ||
+        (row.long_form != nullptr && equals_nocase(answer, row.long_form))) {
       return row.value;
     }
   }
@@ -69,7 +72,8 @@ std::optional<int> value_of(Keywords table, std::string_view answer) {
 ViStatus check_channel(const Session& session, int channel, int position) {
   if (channel != 1 && channel != 2) return parameter_error(position);
   const InstrumentInfo& info = session.info();
-  if (info.identified && static_cast<std::size_t>(channel) > info.front_ends.size()) return PGXGEN_ERROR_CHANNEL;
+  if (info.identified && static_cast<std::size_t>(channel) > info.front_ends.size())
+    return PGXGEN_ERROR_CHANNEL;
   return VI_SUCCESS;
 }
 
@@ -167,7 +171,8 @@ ViStatus set_keyword(ViSession vi, int channel, int value, Keywords table, const
   });
 }
 
-ViStatus get_keyword(ViSession vi, int channel, ViInt16* value, Keywords table, const ChannelSetting& setting) {
+ViStatus get_keyword(ViSession vi, int channel, ViInt16* value, Keywords table,
+                     const ChannelSetting& setting) {
   return get_setting(vi, channel, value, setting,
                      [table](std::string_view answer) { return value_of(table, answer); });
 }

@@ -59,6 +59,7 @@ ViStatus set_bool(ViSession vi, int channel, ViBoolean on, const ChannelSetting&
 ViStatus get_bool(ViSession vi, int channel, ViBoolean* on, const ChannelSetting& setting);
 // The value position is 3 with a channel and 2 without (kNoChannel).
 ViStatus set_keyword(ViSession vi, int channel, int value, Keywords table, const ChannelSetting& setting);
-ViStatus get_keyword(ViSession vi, int channel, ViInt16* value, Keywords table, const ChannelSetting& setting);
+ViStatus get_keyword(ViSession vi, int channel, ViInt16* value, Keywords table,
+                     const ChannelSetting& setting);
 
 }  // namespace pgx::driver

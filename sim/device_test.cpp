@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <stdexcept>
 #include <string>
-#include <random>
 #include <thread>
 
 #include "sim/testing/session.h"
@@ -211,7 +211,9 @@ TEST(SimDeviceTest, DroppedConnection) {
 TEST(SimDeviceTest, SurvivesGarbageAndMutilatedMessages) {
   // Valid messages cut, spliced and sprinkled with random bytes: the device must neither crash nor lose
   // its footing, and answers normally afterwards.
-  const std::string seeds[] = {":VOLT1:HIGH 2.5V;LOW 0;:VOLT1:HLOW?\n", ":DIG:PATT:DATA1 #14\x01" "011;DATA1?\n",
+  const std::string seeds[] = {":VOLT1:HIGH 2.5V;LOW 0;:VOLT1:HLOW?\n",
+                               ":DIG:PATT:DATA1 #14\x01"
+                               "011;DATA1?\n",
                                ":PULS:DEL1 90DEG;:PULS:DEL1:UNIT?;*LRN?\n", ":FREQ \"a;b\",#HFF,MAX;*ESR?\n",
                                "*SAV 3;*RCL 3;:ARM:SOUR TTLT0;:SYST:ERR?\n"};
   std::mt19937 rng(12345);
@@ -227,9 +229,15 @@ TEST(SimDeviceTest, SurvivesGarbageAndMutilatedMessages) {
     for (int e = 0; e < edits && !m.empty(); ++e) {
       const std::size_t at = rng() % m.size();
       switch (rng() % 3) {
-        case 0: m[at] = static_cast<char>(rng() % 256); break;
-        case 1: m.erase(at, rng() % 8); break;
-        default: m.insert(at, seeds[rng() % std::size(seeds)].substr(0, rng() % 12)); break;
+        case 0:
+          m[at] = static_cast<char>(rng() % 256);
+          break;
+        case 1:
+          m.erase(at, rng() % 8);
+          break;
+        default:
+          m.insert(at, seeds[rng() % std::size(seeds)].substr(0, rng() % 12));
+          break;
       }
     }
     // Split at a random point, as TCP may.

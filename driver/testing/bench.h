@@ -29,10 +29,10 @@ using pgx::visa::testing::TempDir;
 // One instrument of a test bench. `faults` is YAML for the "faults" map of the bench file, e.g.
 // "{garbage-reply: \"xyz\"}".
 struct Instrument {
-  std::string resource;             // "GPIB0::10::INSTR"
+  std::string resource;  // "GPIB0::10::INSTR"
   std::vector<std::string> front_ends;
-  std::string faults;               // empty: none
-  std::string kind;                 // empty: a pulse generator
+  std::string faults;  // empty: none
+  std::string kind;    // empty: a pulse generator
 };
 
 // A bench of the test's own, in use while the object lives.
