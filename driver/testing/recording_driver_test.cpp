@@ -160,7 +160,7 @@ TEST_F(RecordingDriverTest, CountsAndFiltersCallsAndClearsThemApartFromTheScript
 
 // ---- Replies ----
 
-TEST_F(RecordingDriverTest, FindsOneShotRepliesFirstThenTheMostSpecificStandingOne) {
+TEST_F(RecordingDriverTest, FindsOneShotRepliesFirstThenTheNarrowestStandingOne) {
   char answer[256];
   driver.Script("pgxgen_cmdString_Q", {.texts = {"by function"}});
   driver.Answer("*OPT?", "by query");
