@@ -8,6 +8,7 @@
 #include "automation/errorinfo.h"
 #include "automation/hresult.h"
 #include "driver/pgxgen.h"
+#include "server/core/class_ids.h"
 #include "server/core/messages.h"
 
 namespace pgx::server {

@@ -161,6 +161,11 @@ STDMETHODIMP Instruments::get_Item(VARIANT index, IInstrument** value) {
   CallFrame frame("Instruments.Item");
   if (!value) return ReportError(E_POINTER);
   *value = nullptr;
+  // Like Count, Item looks for the instruments first when nobody has yet: Item(1) of a bus with
+  // instruments is never "nothing".
+  if (!refreshed_) {
+    if (HRESULT hr = Refresh(); FAILED(hr)) return ReportError(hr);
+  }
   const VARIANT* key = &index;
   if (key->vt == (VT_VARIANT | VT_BYREF) && key->pvarVal) key = key->pvarVal;
   Instrument* found = nullptr;
