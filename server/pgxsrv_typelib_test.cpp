@@ -85,6 +85,9 @@ static_assert((PgxNotImplOutStateCompl | PgxNotImplVxiTrigSource | PgxNotImplVxi
                PgxNotImplArmSourceVxi | PgxNotImplTrgOutSrc) == 0x9E00);
 static_assert((PgxNotImplTransHold | PgxNotImplLeTeCouple | PgxNotImplOutImpedance | PgxNotImplLoadComp |
                PgxNotImplOutputMath | PgxNotImplVxi | PgxNotImplLeTeAbs | PgxNotImplTrgOutSrc) == 0xDDC6);
+// The record's "none" values, read from fields of the VISA types, are the constants that name them.
+static_assert(decltype(ViAttributeInfo::GpibSecAddr){0xFFFF} == PgxViNoSecAddr);
+static_assert(decltype(ViAttributeInfo::Slot){-1} == PgxViUnknownSlot);
 // The VXI trigger lines are numbered as the arming sources that name the same lines.
 static_assert(LONG{PgxVxiTriggerLineECLT0} == LONG{PgxArmSourceECLT0} &&
               LONG{PgxVxiTriggerLineTTLT7} == LONG{PgxArmSourceTTLT7});
@@ -518,10 +521,10 @@ TEST(PgxsrvTypeLibrary, VisaAttributeRecordIs28BytesWithoutGaps) {
     std::size_t offset;
     VARTYPE vt;
   } rows[] = {
-      {"RsrcImplVersion", 0, VT_I4}, {"RsrcLockState", 4, VT_I4}, {"RsrcSpecVersion", 8, VT_I4},
-      {"ManfId", 12, VT_I2},         {"IntfNum", 14, VT_I2},      {"IntfType", 16, VT_I2},
-      {"GpibPriAddr", 18, VT_I2},    {"GpibSecAddr", 20, VT_I2},  {"Slot", 22, VT_I2},
-      {"VxiLa", 24, VT_I2},          {"ModelCode", 26, VT_I2},
+      {"RsrcImplVersion", 0, VT_UI4}, {"RsrcLockState", 4, VT_UI4}, {"RsrcSpecVersion", 8, VT_UI4},
+      {"ManfId", 12, VT_UI2},         {"IntfNum", 14, VT_UI2},      {"IntfType", 16, VT_UI2},
+      {"GpibPriAddr", 18, VT_UI2},    {"GpibSecAddr", 20, VT_UI2},  {"Slot", 22, VT_I2},
+      {"VxiLa", 24, VT_I2},           {"ModelCode", 26, VT_UI2},
   };
   ASSERT_EQ(r.field_count, std::size(rows));
   for (std::size_t i = 0; i < std::size(rows); ++i) {
