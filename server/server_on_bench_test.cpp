@@ -28,7 +28,8 @@ class ServerOnBench : public ::testing::Test {
     CLSID clsid;
     ASSERT_EQ(CLSIDFromProgID(u"Pgxsrv.PgxGen", &clsid), S_OK);
     IDispatch* root = nullptr;
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&root)),
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               reinterpret_cast<void**>(&root)),
               S_OK);
     root_ = DispatchPtr(pgx::auto_::AttachComPtr(root));
   }

@@ -20,7 +20,8 @@ STDMETHODIMP Channel::get_Parent(IInstrument** value) {
   if (!value) return ReportError(E_POINTER);
   *value = nullptr;
   if (!Parent()) return S_OK;
-  return ReportError(Parent()->GetDispatch()->QueryInterface(IID_IInstrument, reinterpret_cast<void**>(value)));
+  return ReportError(
+      Parent()->GetDispatch()->QueryInterface(IID_IInstrument, reinterpret_cast<void**>(value)));
 }
 
 // The channel's levels, limits, outputs and timing come with the next stage of the server.
@@ -28,8 +29,12 @@ STDMETHODIMP Channel::get_Current(ICurrent** value) {
   if (value) *value = nullptr;
   return NotImplemented("Channel.Current");
 }
-STDMETHODIMP Channel::get_LimitEnabled(VARIANT_BOOL*) { return NotImplemented("Channel.LimitEnabled"); }
-STDMETHODIMP Channel::put_LimitEnabled(VARIANT_BOOL) { return NotImplemented("Channel.LimitEnabled"); }
+STDMETHODIMP Channel::get_LimitEnabled(VARIANT_BOOL*) {
+  return NotImplemented("Channel.LimitEnabled");
+}
+STDMETHODIMP Channel::put_LimitEnabled(VARIANT_BOOL) {
+  return NotImplemented("Channel.LimitEnabled");
+}
 STDMETHODIMP Channel::get_Output(IOutput** value) {
   if (value) *value = nullptr;
   return NotImplemented("Channel.Output");
@@ -38,8 +43,12 @@ STDMETHODIMP Channel::get_Pulse(IPulse** value) {
   if (value) *value = nullptr;
   return NotImplemented("Channel.Pulse");
 }
-STDMETHODIMP Channel::get_SignalFormat(PgxSignalFormat*) { return NotImplemented("Channel.SignalFormat"); }
-STDMETHODIMP Channel::put_SignalFormat(PgxSignalFormat) { return NotImplemented("Channel.SignalFormat"); }
+STDMETHODIMP Channel::get_SignalFormat(PgxSignalFormat*) {
+  return NotImplemented("Channel.SignalFormat");
+}
+STDMETHODIMP Channel::put_SignalFormat(PgxSignalFormat) {
+  return NotImplemented("Channel.SignalFormat");
+}
 STDMETHODIMP Channel::get_Voltage(IVoltage** value) {
   if (value) *value = nullptr;
   return NotImplemented("Channel.Voltage");

@@ -1,6 +1,6 @@
 // The server module's entry points: the class factory of PgxGen, the unload check and the registration.
-#include "automation/activation.h"
 #include "automation/module.h"
+#include "automation/activation.h"
 #include "automation/object.h"
 #include "server/core/pgx_gen.h"
 #include "server/pgxsrv_idl.h"
@@ -39,7 +39,9 @@ extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
   return g_factory.QueryInterface(riid, ppv);
 }
 
-extern "C" HRESULT DllCanUnloadNow() { return pgx::auto_::Module::CanUnloadNow(); }
+extern "C" HRESULT DllCanUnloadNow() {
+  return pgx::auto_::Module::CanUnloadNow();
+}
 
 extern "C" HRESULT DllRegisterServer() {
   try {

@@ -110,7 +110,8 @@ HRESULT PgxBase::QueryText(const char* query, TextBuffer& answer) noexcept {
   if (HRESULT hr = answer.Reserve(TextBuffer::kAnswerSize); FAILED(hr)) return hr;
   ViChar* buffer = answer.Data();
   buffer[0] = '\0';
-  HRESULT hr = CheckStatus(pgxgen_cmdString_Q(GetSession(), query, static_cast<ViInt32>(answer.capacity()), buffer));
+  HRESULT hr =
+      CheckStatus(pgxgen_cmdString_Q(GetSession(), query, static_cast<ViInt32>(answer.capacity()), buffer));
   answer.TakeWrittenText();
   return hr;
 }

@@ -1,9 +1,9 @@
 // PgxBase: what every automation object of the server shares.
 //
-// Its place in the object tree (parent, owning Instrument, owning Channel with its number and SCPI suffix), the
-// driver session reached through the owning Instrument, the model restriction checks, and one uniform way to
-// fail: ReportError and CheckStatus turn every failure into an HRESULT plus error information, recorded in the
-// instrument's Err object.
+// Its place in the object tree (parent, owning Instrument, owning Channel with its number and SCPI suffix),
+// the driver session reached through the owning Instrument, the model restriction checks, and one uniform way
+// to fail: ReportError and CheckStatus turn every failure into an HRESULT plus error information, recorded in
+// the instrument's Err object.
 //
 // Life time. A parent caches each kind of child it hands out (ChildHolder) and owns that reference. A child
 // needs its parent for as long as a client holds it, so it holds a reference to its parent exactly while it

@@ -6,8 +6,8 @@
 //     STDMETHODIMP get_BitMask(LONG* value) override;   // only the typed members
 //   };
 //
-// It gives IUnknown (with the life-time rules of PgxBase), IDispatch from the type library through the generic
-// dispatcher, ISupportErrorInfo for the class's own interface, and the module's object count.
+// It gives IUnknown (with the life-time rules of PgxBase), IDispatch from the type library through the
+// generic dispatcher, ISupportErrorInfo for the class's own interface, and the module's object count.
 #pragma once
 
 #include "automation/dispatcher.h"

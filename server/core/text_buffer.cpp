@@ -10,7 +10,9 @@
 
 namespace pgx::server {
 
-TextBuffer::TextBuffer() noexcept : data_(inline_) { inline_[0] = '\0'; }
+TextBuffer::TextBuffer() noexcept : data_(inline_) {
+  inline_[0] = '\0';
+}
 
 TextBuffer::~TextBuffer() {
   if (data_ != inline_) std::free(data_);

@@ -31,22 +31,32 @@ STDMETHODIMP Pattern::put_State(VARIANT_BOOL value) {
 }
 
 // Pattern data, PRBS and the update mode come with the next stage of the server.
-STDMETHODIMP Pattern::CalcPRBS(LONG, LONG, LONG, SAFEARRAY**) { return NotImplemented("Pattern.CalcPRBS"); }
+STDMETHODIMP Pattern::CalcPRBS(LONG, LONG, LONG, SAFEARRAY**) {
+  return NotImplemented("Pattern.CalcPRBS");
+}
 STDMETHODIMP Pattern::DataSendToInstrument(PgxDataChannel, PgxPatternArrayFormat, SAFEARRAY**, LONG) {
   return NotImplemented("Pattern.DataSendToInstrument");
 }
 STDMETHODIMP Pattern::DataSendToInstrumentFromFile(PgxDataChannel, BSTR) {
   return NotImplemented("Pattern.DataSendToInstrumentFromFile");
 }
-STDMETHODIMP Pattern::DataPRBS(PgxDataChannel, SHORT, LONG) { return NotImplemented("Pattern.DataPRBS"); }
-STDMETHODIMP Pattern::DataPreset(PgxDataChannel, LONG, LONG) { return NotImplemented("Pattern.DataPreset"); }
+STDMETHODIMP Pattern::DataPRBS(PgxDataChannel, SHORT, LONG) {
+  return NotImplemented("Pattern.DataPRBS");
+}
+STDMETHODIMP Pattern::DataPreset(PgxDataChannel, LONG, LONG) {
+  return NotImplemented("Pattern.DataPreset");
+}
 STDMETHODIMP Pattern::DataGetFromInstrument(PgxDataChannel, PgxPatternArrayFormat, SAFEARRAY**, LONG*) {
   return NotImplemented("Pattern.DataGetFromInstrument");
 }
 STDMETHODIMP Pattern::DataGetFromInstrumentToFile(PgxDataChannel, VARIANT_BOOL, BSTR) {
   return NotImplemented("Pattern.DataGetFromInstrumentToFile");
 }
-STDMETHODIMP Pattern::get_UpdateMode(PgxPatternUpdate*) { return NotImplemented("Pattern.UpdateMode"); }
-STDMETHODIMP Pattern::put_UpdateMode(PgxPatternUpdate) { return NotImplemented("Pattern.UpdateMode"); }
+STDMETHODIMP Pattern::get_UpdateMode(PgxPatternUpdate*) {
+  return NotImplemented("Pattern.UpdateMode");
+}
+STDMETHODIMP Pattern::put_UpdateMode(PgxPatternUpdate) {
+  return NotImplemented("Pattern.UpdateMode");
+}
 
 }  // namespace pgx::server

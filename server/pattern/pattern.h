@@ -16,13 +16,13 @@ class Pattern final : public PgxObject<Pattern, IPattern, Level::kInstrument> {
 
   // ---- IPattern ----
   STDMETHODIMP CalcPRBS(LONG start_index, LONG end_index, LONG base, SAFEARRAY** byte_array) override;
-  STDMETHODIMP DataSendToInstrument(PgxDataChannel channel, PgxPatternArrayFormat array_format, SAFEARRAY** array,
-                                    LONG pattern_length) override;
+  STDMETHODIMP DataSendToInstrument(PgxDataChannel channel, PgxPatternArrayFormat array_format,
+                                    SAFEARRAY** array, LONG pattern_length) override;
   STDMETHODIMP DataSendToInstrumentFromFile(PgxDataChannel channel, BSTR file_name) override;
   STDMETHODIMP DataPRBS(PgxDataChannel channel, SHORT polynomial_exponent, LONG pattern_length) override;
   STDMETHODIMP DataPreset(PgxDataChannel channel, LONG pattern_divider, LONG pattern_length) override;
-  STDMETHODIMP DataGetFromInstrument(PgxDataChannel channel, PgxPatternArrayFormat array_format, SAFEARRAY** array,
-                                     LONG* pattern_length) override;
+  STDMETHODIMP DataGetFromInstrument(PgxDataChannel channel, PgxPatternArrayFormat array_format,
+                                     SAFEARRAY** array, LONG* pattern_length) override;
   STDMETHODIMP DataGetFromInstrumentToFile(PgxDataChannel channel, VARIANT_BOOL convert_to_ascii,
                                            BSTR file_name) override;
   STDMETHODIMP get_State(VARIANT_BOOL* value) override;

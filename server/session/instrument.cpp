@@ -17,7 +17,9 @@ namespace pgx::server {
 
 namespace {
 
-constexpr VARIANT_BOOL ToVariantBool(bool flag) { return flag ? VARIANT_TRUE : VARIANT_FALSE; }
+constexpr VARIANT_BOOL ToVariantBool(bool flag) {
+  return flag ? VARIANT_TRUE : VARIANT_FALSE;
+}
 
 constexpr KeywordRow kChannelMathKeywords[] = {{PgxChannelMathOff, "OFF"}, {PgxChannelMathPlus, "PLUS"}};
 
@@ -31,7 +33,8 @@ constexpr int kRestrictAutoCalibrate = 8;
 Instrument::Instrument() noexcept = default;
 Instrument::~Instrument() = default;
 
-// ---- For the objects of the tree ----------------------------------------------------------------------------
+// ---- For the objects of the tree
+// ----------------------------------------------------------------------------
 
 Err* Instrument::AttachedErr() noexcept {
   if (!err_) err_.Create(this);
@@ -74,9 +77,12 @@ HRESULT Instrument::SetResource(const char* resource_name, const ViAttributeInfo
   return S_OK;
 }
 
-void Instrument::Shutdown() noexcept { Close(); }
+void Instrument::Shutdown() noexcept {
+  Close();
+}
 
-// ---- Shared query shapes ---------------------------------------------------------------------------------------
+// ---- Shared query shapes
+// ---------------------------------------------------------------------------------------
 
 HRESULT Instrument::QueryBstr(const char* query, BSTR* value) noexcept {
   if (!value) return ReportError(E_POINTER);
@@ -94,7 +100,8 @@ HRESULT Instrument::QueryFlag(const char* query, const char* truth, VARIANT_BOOL
   return S_OK;
 }
 
-// ---- IInstrument -------------------------------------------------------------------------------------------------
+// ---- IInstrument
+// -------------------------------------------------------------------------------------------------
 
 STDMETHODIMP Instrument::AttributeInfo(SAFEARRAY** array) {
   CallFrame frame("Instrument.AttributeInfo");
@@ -180,7 +187,8 @@ STDMETHODIMP Instrument::put_ChannelMath(PgxChannelMath value) {
   if (value < PgxChannelMathStart || value >= PgxChannelMathEnd) return ReportError(E_INVALIDARG);
   TextBuffer keyword;
   if (HRESULT hr = LookupText(value, kChannelMathKeywords, keyword); FAILED(hr)) return ReportError(hr);
-  if (HRESULT hr = CheckStatus(pgxgen_cmdString(session_, ":CHAN:MATH", keyword.c_str())); FAILED(hr)) return hr;
+  if (HRESULT hr = CheckStatus(pgxgen_cmdString(session_, ":CHAN:MATH", keyword.c_str())); FAILED(hr))
+    return hr;
   channel_math_ = value;
   return S_OK;
 }
@@ -302,7 +310,9 @@ STDMETHODIMP Instrument::get_Options(BSTR* value) {
   return QueryBstr("*OPT?", value);
 }
 
-STDMETHODIMP Instrument::get_Parent(IDispatch** value) { return GetParentDispatch(value); }
+STDMETHODIMP Instrument::get_Parent(IDispatch** value) {
+  return GetParentDispatch(value);
+}
 
 STDMETHODIMP Instrument::get_Pattern(IPattern** value) {
   CallFrame frame("Instrument.Pattern");
@@ -385,9 +395,10 @@ STDMETHODIMP Instrument::put_PulseMode(LONG* length, PgxPulseMode value) {
     if (count < 2) count = 2;
   }
   TextBuffer command;
-  HRESULT hr = value == PgxPulseModePattern
-                   ? command.Format(":DIG:PATT ON; :TRIG:COUN %ld", static_cast<long>(count > 16384 ? 2 : count))
-                   : command.Format(":DIG:PATT OFF; :TRIG:COUN %ld", static_cast<long>(count));
+  HRESULT hr =
+      value == PgxPulseModePattern
+          ? command.Format(":DIG:PATT ON; :TRIG:COUN %ld", static_cast<long>(count > 16384 ? 2 : count))
+          : command.Format(":DIG:PATT OFF; :TRIG:COUN %ld", static_cast<long>(count));
   if (FAILED(hr)) return ReportError(hr);
   pulse_mode_ = value;
   return CheckStatus(pgxgen_cmd(session_, command.c_str()));
@@ -452,10 +463,14 @@ STDMETHODIMP Instrument::put_TimeOut(LONG value) {
 STDMETHODIMP Instrument::Transaction(PgxTransaction action) {
   CallFrame frame("Instrument.Transaction");
   switch (action) {
-    case PgxTransactionStart: return CheckStatus(pgxgen_transactionStart(session_));
-    case PgxTransactionFinish: return CheckStatus(pgxgen_transactionFinish(session_));
-    case PgxTransactionCancel: return CheckStatus(pgxgen_transactionCancel(session_));
-    default: return ReportError(E_INVALIDARG);
+    case PgxTransactionStart:
+      return CheckStatus(pgxgen_transactionStart(session_));
+    case PgxTransactionFinish:
+      return CheckStatus(pgxgen_transactionFinish(session_));
+    case PgxTransactionCancel:
+      return CheckStatus(pgxgen_transactionCancel(session_));
+    default:
+      return ReportError(E_INVALIDARG);
   }
 }
 

@@ -108,19 +108,22 @@ HRESULT Instruments::LoadResourceInfo(ViSession manager, const char* resource_na
 
   ViAttributeInfo attributes{};
   ViSession resource = 0;
-  if (HRESULT hr = CheckStatus(viOpen(manager, resource_name, VI_NO_LOCK, kOpenTimeout, &resource)); FAILED(hr))
+  if (HRESULT hr = CheckStatus(viOpen(manager, resource_name, VI_NO_LOCK, kOpenTimeout, &resource));
+      FAILED(hr))
     return hr;
   {
     ViCloser close_resource(resource);
     attributes.ManfId = kManufacturerId;
     for (const AttributeField& field : kAttributeFields) {
-      ViStatus status = viGetAttribute(resource, field.attribute, reinterpret_cast<char*>(&attributes) + field.offset);
+      ViStatus status =
+          viGetAttribute(resource, field.attribute, reinterpret_cast<char*>(&attributes) + field.offset);
       if (status != VI_SUCCESS && status != VI_ERROR_NSUP_ATTR) return CheckStatus(status);
     }
   }
   Instrument* instrument = nullptr;
   if (HRESULT hr = Add(&instrument); FAILED(hr)) return hr;
-  if (HRESULT hr = GetInstrumentAtIndex(static_cast<LONG>(entries_.size()) - 1, &instrument); FAILED(hr)) return hr;
+  if (HRESULT hr = GetInstrumentAtIndex(static_cast<LONG>(entries_.size()) - 1, &instrument); FAILED(hr))
+    return hr;
   return ReportError(instrument->SetResource(resource_name, attributes));
 }
 
@@ -134,7 +137,8 @@ STDMETHODIMP Instruments::Refresh() {
   ViFindList list = 0;
   ViUInt32 count = 0;
   char description[VI_FIND_BUFLEN] = {};
-  if (HRESULT hr = CheckStatus(viFindRsrc(manager, "?*INSTR", &list, &count, description)); FAILED(hr)) return hr;
+  if (HRESULT hr = CheckStatus(viFindRsrc(manager, "?*INSTR", &list, &count, description)); FAILED(hr))
+    return hr;
   if (count == 0) return S_OK;
   if (HRESULT hr = Init(count); FAILED(hr)) return hr;
   for (ViUInt32 i = 0; i < count; ++i) {
@@ -174,11 +178,12 @@ STDMETHODIMP Instruments::get_Item(VARIANT index, IInstrument** value) {
     case VT_I4:
     case VT_I2 | VT_BYREF:
     case VT_I4 | VT_BYREF: {
-      LONG number = key->vt == VT_I2 ? key->iVal
-                    : key->vt == VT_I4 ? key->lVal
+      LONG number = key->vt == VT_I2                ? key->iVal
+                    : key->vt == VT_I4              ? key->lVal
                     : key->vt == (VT_I2 | VT_BYREF) ? *key->piVal
-                                                     : *key->plVal;
-      if (number >= 1 && static_cast<std::size_t>(number) <= entries_.size()) found = entries_[number - 1]->get();
+                                                    : *key->plVal;
+      if (number >= 1 && static_cast<std::size_t>(number) <= entries_.size())
+        found = entries_[number - 1]->get();
       break;
     }
     case VT_BSTR:

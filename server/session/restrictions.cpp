@@ -24,24 +24,37 @@ constexpr ModelRow kModels[] = {
 
 // Restriction id -> the functions it needs. A setting passes the even id of a pair, a reading the odd one.
 constexpr ULONG kRestrictionBits[Restrictions::kRestrictionIdCount] = {
-    PgxNotImplTransTime, PgxNotImplTransTime,                              // 0, 1: Transition.LeadingEdge
-    PgxNotImplTransTime, PgxNotImplTransTime,                              // 2, 3: Transition.TrailingEdge
-    PgxNotImplTransTime | PgxNotImplLeTeCouple,                            // 4: AutoCoupleTrailingEdge put
-    PgxNotImplTransTime | PgxNotImplLeTeCouple,                            // 5: AutoCoupleTrailingEdge get
-    PgxNotImplTransTime | PgxNotImplTransHold,                             // 6: Transition.Hold put
-    PgxNotImplTransTime | PgxNotImplTransHold,                             // 7: Transition.Hold get
-    PgxNotImplAutoCalibrate,                                               // 8: Instrument.Calibrate
-    PgxNotImplLevel,                                                       // 9: Channel.Voltage, Current
-    PgxNotImplLevel,           PgxNotImplLevel,     PgxNotImplLevel,       // 10-12
-    PgxNotImplLimit,           PgxNotImplLimit,                            // 13, 14: LimitEnabled put, get
-    PgxNotImplLimit,           PgxNotImplLimit,                            // 15, 16: Voltage/Current.Limit
-    PgxNotImplOutImpedance,    PgxNotImplOutImpedance,                     // 17, 18: ImpedanceInternal
-    PgxNotImplLoadComp,        PgxNotImplLoadComp,                         // 19, 20: ImpedanceExternalLoad
-    PgxNotImplTrgOutSrc,       PgxNotImplTrgOutSrc,                        // 21, 22: TrgOutput.Source
-    PgxNotImplOutputMath,      PgxNotImplOutputMath,                       // 23: ChannelMath, 24
-    PgxNotImplOutStateCompl,   PgxNotImplOutStateCompl,                    // 25, 26: ComplementState
-    PgxNotImplVxiTrigSource,   PgxNotImplVxiTrigSource,                    // 27, 28: TrgOutput.VxiSource
-    PgxNotImplVxiTrigEnable,   PgxNotImplVxiTrigEnable,                    // 29, 30: TrgOutput.VxiTrigger
+    PgxNotImplTransTime,
+    PgxNotImplTransTime,  // 0, 1: Transition.LeadingEdge
+    PgxNotImplTransTime,
+    PgxNotImplTransTime,                         // 2, 3: Transition.TrailingEdge
+    PgxNotImplTransTime | PgxNotImplLeTeCouple,  // 4: AutoCoupleTrailingEdge put
+    PgxNotImplTransTime | PgxNotImplLeTeCouple,  // 5: AutoCoupleTrailingEdge get
+    PgxNotImplTransTime | PgxNotImplTransHold,   // 6: Transition.Hold put
+    PgxNotImplTransTime | PgxNotImplTransHold,   // 7: Transition.Hold get
+    PgxNotImplAutoCalibrate,                     // 8: Instrument.Calibrate
+    PgxNotImplLevel,                             // 9: Channel.Voltage, Current
+    PgxNotImplLevel,
+    PgxNotImplLevel,
+    PgxNotImplLevel,  // 10-12
+    PgxNotImplLimit,
+    PgxNotImplLimit,  // 13, 14: LimitEnabled put, get
+    PgxNotImplLimit,
+    PgxNotImplLimit,  // 15, 16: Voltage/Current.Limit
+    PgxNotImplOutImpedance,
+    PgxNotImplOutImpedance,  // 17, 18: ImpedanceInternal
+    PgxNotImplLoadComp,
+    PgxNotImplLoadComp,  // 19, 20: ImpedanceExternalLoad
+    PgxNotImplTrgOutSrc,
+    PgxNotImplTrgOutSrc,  // 21, 22: TrgOutput.Source
+    PgxNotImplOutputMath,
+    PgxNotImplOutputMath,  // 23: ChannelMath, 24
+    PgxNotImplOutStateCompl,
+    PgxNotImplOutStateCompl,  // 25, 26: ComplementState
+    PgxNotImplVxiTrigSource,
+    PgxNotImplVxiTrigSource,  // 27, 28: TrgOutput.VxiSource
+    PgxNotImplVxiTrigEnable,
+    PgxNotImplVxiTrigEnable,  // 29, 30: TrgOutput.VxiTrigger
 };
 
 }  // namespace

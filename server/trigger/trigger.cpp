@@ -7,8 +7,9 @@ namespace pgx::server {
 
 namespace {
 
-constexpr KeywordRow kTriggerSourceKeywords[] = {
-    {PgxPulsePeriodInternalOsc, "IMM"}, {PgxPulsePeriodInternalPll, "INT2"}, {PgxPulsePeriodClockInput, "EXT2"}};
+constexpr KeywordRow kTriggerSourceKeywords[] = {{PgxPulsePeriodInternalOsc, "IMM"},
+                                                 {PgxPulsePeriodInternalPll, "INT2"},
+                                                 {PgxPulsePeriodClockInput, "EXT2"}};
 
 }  // namespace
 
@@ -54,7 +55,8 @@ STDMETHODIMP Trigger::get_Source(PgxPulsePeriodSource* value) {
   TextBuffer answer;
   if (HRESULT hr = QueryText(":TRIG:SOUR?", answer); FAILED(hr)) return hr;
   LONG source = 0;
-  if (HRESULT hr = LookupValue(answer.view(), kTriggerSourceKeywords, &source); FAILED(hr)) return ReportError(hr);
+  if (HRESULT hr = LookupValue(answer.view(), kTriggerSourceKeywords, &source); FAILED(hr))
+    return ReportError(hr);
   *value = static_cast<PgxPulsePeriodSource>(source);
   return S_OK;
 }
@@ -80,8 +82,12 @@ STDMETHODIMP Trigger::get_ExternalInput(IExtInput** value) {
   if (value) *value = nullptr;
   return NotImplemented("Trigger.ExternalInput");
 }
-STDMETHODIMP Trigger::get_Mode(PgxTriggerMode*) { return NotImplemented("Trigger.Mode"); }
-STDMETHODIMP Trigger::put_Mode(PgxTriggerMode) { return NotImplemented("Trigger.Mode"); }
+STDMETHODIMP Trigger::get_Mode(PgxTriggerMode*) {
+  return NotImplemented("Trigger.Mode");
+}
+STDMETHODIMP Trigger::put_Mode(PgxTriggerMode) {
+  return NotImplemented("Trigger.Mode");
+}
 STDMETHODIMP Trigger::get_Output(ITrgOutput** value) {
   if (value) *value = nullptr;
   return NotImplemented("Trigger.Output");
