@@ -1,0 +1,151 @@
+#include "server/core/text_buffer.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "automation/bstr.h"
+
+namespace pgx::server {
+
+TextBuffer::TextBuffer() noexcept : data_(inline_) {
+  inline_[0] = '\0';
+}
+
+TextBuffer::~TextBuffer() {
+  if (data_ != inline_) std::free(data_);
+}
+
+HRESULT TextBuffer::Reserve(std::size_t n) noexcept {
+  if (borrowed_) return E_ACCESSDENIED;
+  if (n <= capacity_) return S_OK;
+  std::size_t grown = capacity_ * 2 > n ? capacity_ * 2 : n;
+  if (grown + 1 < grown) return E_OUTOFMEMORY;
+  char* bigger = static_cast<char*>(std::malloc(grown + 1));
+  if (!bigger) return E_OUTOFMEMORY;
+  std::memcpy(bigger, data_, size_ + 1);
+  if (data_ != inline_) std::free(data_);
+  data_ = bigger;
+  capacity_ = grown;
+  return S_OK;
+}
+
+HRESULT TextBuffer::Assign(std::string_view text) noexcept {
+  if (borrowed_) return E_ACCESSDENIED;
+  size_ = 0;
+  data_[0] = '\0';
+  return Append(text);
+}
+
+HRESULT TextBuffer::Append(std::string_view text) noexcept {
+  if (borrowed_) return E_ACCESSDENIED;
+  if (text.size() > npos - size_ - 1) return E_OUTOFMEMORY;
+  // `text` may point into this buffer: reserving can move it.
+  if (size_ + text.size() + 1 > capacity_) {
+    std::ptrdiff_t offset = text.data() - data_;
+    bool inside = text.data() >= data_ && text.data() <= data_ + size_;
+    if (HRESULT hr = Reserve(size_ + text.size() + 1); FAILED(hr)) return hr;
+    if (inside) text = std::string_view(data_ + offset, text.size());
+  }
+  std::memmove(data_ + size_, text.data(), text.size());
+  size_ += text.size();
+  data_[size_] = '\0';
+  return S_OK;
+}
+
+HRESULT TextBuffer::AppendLine(std::string_view text) noexcept {
+  if (borrowed_) return E_ACCESSDENIED;
+  if (size_ > 0) {
+    if (HRESULT hr = Append("\n"); FAILED(hr)) return hr;
+  }
+  return Append(text);
+}
+
+HRESULT TextBuffer::Format(const char* format, ...) noexcept {
+  if (borrowed_) return E_ACCESSDENIED;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(data_, capacity_, format, args);
+    va_end(args);
+    if (n < 0) {
+      size_ = 0;
+      data_[0] = '\0';
+      return E_INVALIDARG;
+    }
+    if (static_cast<std::size_t>(n) < capacity_) {
+      size_ = static_cast<std::size_t>(n);
+      return S_OK;
+    }
+    size_ = 0;
+    data_[0] = '\0';
+    if (HRESULT hr = Reserve(static_cast<std::size_t>(n) + 1); FAILED(hr)) return hr;
+  }
+  return E_UNEXPECTED;
+}
+
+HRESULT TextBuffer::Trim() noexcept {
+  if (borrowed_) return E_ACCESSDENIED;
+  std::size_t first = 0;
+  while (first < size_ && data_[first] == ' ') ++first;
+  std::size_t last = size_;
+  while (last > first && data_[last - 1] == ' ') --last;
+  size_ = last - first;
+  std::memmove(data_, data_ + first, size_);
+  data_[size_] = '\0';
+  return S_OK;
+}
+
+void TextBuffer::Borrow(const char* constant) noexcept {
+  borrowed_ = constant ? constant : "";
+  size_ = std::strlen(borrowed_);
+}
+
+void TextBuffer::Clear() noexcept {
+  borrowed_ = nullptr;
+  size_ = 0;
+  data_[0] = '\0';
+}
+
+std::size_t TextBuffer::Find(std::string_view what, std::size_t from) const noexcept {
+  std::size_t at = view().find(what, from);
+  return at == std::string_view::npos ? npos : at;
+}
+
+void TextBuffer::TakeWrittenText() noexcept {
+  if (borrowed_) return;
+  data_[capacity_] = '\0';
+  size_ = std::strlen(data_);
+}
+
+HRESULT TextBuffer::ToBstr(BSTR* out) const noexcept {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  std::string_view text = view();
+  try {
+    std::u16string wide;
+    if (!pgx::auto_::Utf8ToUtf16(text, wide)) {
+      wide.assign(text.size(), u'\0');
+      for (std::size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
+    }
+    *out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  return *out || text.empty() ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT TextBuffer::AssignBstr(BSTR text) noexcept {
+  if (borrowed_) return E_ACCESSDENIED;
+  try {
+    std::string narrow;
+    if (!pgx::auto_::Utf16ToUtf8(pgx::auto_::BstrView(text), narrow)) return E_INVALIDARG;
+    return Assign(narrow);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace pgx::server

@@ -1,0 +1,102 @@
+// The server as a script uses it: created by ProgID through the registry, every member called late-bound by
+// name, through the real driver against the simulated instruments of the built-in bench.
+#include <gtest/gtest.h>
+
+#include "automation/activation.h"
+#include "automation/client.h"
+#include "automation/com_error.h"
+#include "automation/module.h"
+
+namespace {
+
+using pgx::auto_::com_error;
+using pgx::auto_::DispatchPtr;
+using pgx::auto_::Variant;
+
+constexpr WORD kGet = DISPATCH_PROPERTYGET;
+constexpr WORD kCall = DISPATCH_METHOD;
+
+DispatchPtr Object(const Variant& v) {
+  EXPECT_EQ(v.vt, VT_DISPATCH);
+  return DispatchPtr(v.vt == VT_DISPATCH ? v.pdispVal : nullptr);
+}
+
+class ServerOnBench : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(CoInitialize(nullptr) >= 0, true);
+    CLSID clsid;
+    ASSERT_EQ(CLSIDFromProgID(u"Pgxsrv.PgxGen", &clsid), S_OK);
+    IDispatch* root = nullptr;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               reinterpret_cast<void**>(&root)),
+              S_OK);
+    root_ = DispatchPtr(pgx::auto_::AttachComPtr(root));
+  }
+  void TearDown() override {
+    root_ = nullptr;
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  DispatchPtr root_;
+};
+
+TEST_F(ServerOnBench, FindsTheInstrumentsAndOpensOne) {
+  DispatchPtr instruments = Object(root_.InvokeByName(u"Instruments", kGet));
+  Variant count = instruments.InvokeByName(u"Count", kGet);
+  ASSERT_EQ(count.vt, VT_I4);
+  EXPECT_GE(count.lVal, 2);
+  DispatchPtr first = Object(instruments.InvokeByName(u"Item", kGet, {Variant(LONG{1})}));
+  Variant name = first.InvokeByName(u"Name", kGet);
+  DispatchPtr by_name = Object(instruments.InvokeByName(u"Item", kGet, {name}));
+  EXPECT_EQ(first.GetInterfacePtr(), by_name.GetInterfacePtr());
+
+  Variant opened = first.InvokeByName(u"Open", kGet, {Variant(true)});
+  EXPECT_EQ(opened.boolVal, VARIANT_TRUE);
+  Variant id = first.InvokeByName(u"IdString", kGet);
+  EXPECT_NE(std::u16string_view(id.bstrVal).find(u","), std::u16string_view::npos);
+  DispatchPtr channels = Object(first.InvokeByName(u"Channels", kGet));
+  EXPECT_GE(channels.InvokeByName(u"Count", kGet).lVal, 1);
+  DispatchPtr channel = Object(channels.InvokeByName(u"Item", kGet, {Variant(LONG{1})}));
+  EXPECT_EQ(channel.InvokeByName(u"Number", kGet).lVal, 1);
+
+  first.InvokeByName(u"Frequency", DISPATCH_PROPERTYPUT, {Variant(2e6)});
+  EXPECT_DOUBLE_EQ(first.InvokeByName(u"Frequency", kGet).dblVal, 2e6);
+  Variant version = first.InvokeByName(u"Version", kGet, {Variant(LONG{4})});
+  EXPECT_NE(std::u16string_view(version.bstrVal).find(u"File Version: \n"), std::u16string_view::npos);
+  first.InvokeByName(u"Close", kCall);
+}
+
+TEST_F(ServerOnBench, AFailureCarriesTheDriversMessage) {
+  DispatchPtr instruments = Object(root_.InvokeByName(u"Instruments", kGet));
+  DispatchPtr first = Object(instruments.InvokeByName(u"Item", kGet, {Variant(LONG{1})}));
+  try {
+    first.InvokeByName(u"Frequency", kGet);  // not open
+    FAIL() << "a closed instrument answered";
+  } catch (const com_error& e) {
+    EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x8004046C));
+    EXPECT_EQ(e.Description().find(u"The PNP driver or Visa library returned an error\n"), 0u) << e.what();
+  }
+}
+
+TEST_F(ServerOnBench, ReleasingEverythingLeavesNoObject) {
+  {
+    DispatchPtr instruments = Object(root_.InvokeByName(u"Instruments", kGet));
+    DispatchPtr first = Object(instruments.InvokeByName(u"Item", kGet, {Variant(LONG{1})}));
+    first.InvokeByName(u"Open", kGet);
+    DispatchPtr channel =
+        Object(Object(first.InvokeByName(u"Channels", kGet)).InvokeByName(u"Item", kGet, {Variant(LONG{1})}));
+    root_ = nullptr;
+    instruments = nullptr;
+    first = nullptr;
+    // The channel alone keeps its instrument and its session.
+    EXPECT_EQ(channel.InvokeByName(u"Number", kGet).lVal, 1);
+    DispatchPtr parent = Object(channel.InvokeByName(u"Parent", kGet));
+    EXPECT_EQ(parent.InvokeByName(u"IsOpen", kGet).boolVal, VARIANT_TRUE);
+  }
+  CoFreeUnusedLibraries();
+  EXPECT_FALSE(pgx::auto_::IsServerModuleLoaded(PGXSRV_MODULE));
+}
+
+}  // namespace
