@@ -28,6 +28,9 @@ constexpr int kRestrictOutputMath = 23;
 // The restriction id of the automatic calibration.
 constexpr int kRestrictAutoCalibrate = 8;
 
+// An address inside this module, to find the module's file.
+void ModuleAnchor() {}
+
 }  // namespace
 
 Instrument::Instrument() noexcept = default;
@@ -486,7 +489,7 @@ HRESULT Instrument::GetSdkVersion(TextBuffer& text) noexcept {
   // is read from the module's file.
   std::string module;
   try {
-    module = auto_::ModulePathOf(reinterpret_cast<const void*>(&DllGetClassObject));
+    module = auto_::ModulePathOf(reinterpret_cast<const void*>(&ModuleAnchor));
   } catch (...) {
     return ReportError(E_OUTOFMEMORY);
   }

@@ -1,0 +1,48 @@
+#include "server/testing/recorded_instrument.h"
+
+#include <stdexcept>
+
+#include "automation/errorinfo.h"
+#include "automation/variant.h"
+#include "server/core/pgx_gen.h"
+
+namespace pgx::server::testing {
+
+RecordedInstrument::RecordedInstrument(std::string_view front_ends) {
+  if (FAILED(PgxGen::CreateInstance(IID_IPgxGen, reinterpret_cast<void**>(root.ReleaseAndGetAddressOf()))) ||
+      FAILED(root->get_Instruments(instruments.ReleaseAndGetAddressOf())))
+    throw std::runtime_error("no root object");
+  auto_::Variant first(LONG{1});
+  if (FAILED(instruments->get_Item(first, instrument.ReleaseAndGetAddressOf())) || !instrument)
+    throw std::runtime_error("no instrument on the bench");
+  if (!front_ends.empty()) {
+    driver.Answer("*OPT?", front_ends);
+    VARIANT_BOOL open = VARIANT_FALSE;
+    if (FAILED(instrument->get_Open(VARIANT_FALSE, VARIANT_FALSE, VARIANT_FALSE, &open)) || !open)
+      throw std::runtime_error("the instrument did not open");
+  }
+  driver.ClearCalls();
+  SetErrorInfo(0, nullptr);
+}
+
+RecordedInstrument::~RecordedInstrument() {
+  instrument = nullptr;
+  instruments = nullptr;
+  root = nullptr;
+}
+
+std::u16string TakeErrorDescription(GUID* guid) {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || !info) return u"";
+  BSTR text = nullptr;
+  info->GetDescription(&text);
+  if (guid) info->GetGUID(guid);
+  std::u16string description(auto_::BstrView(text));
+  SysFreeString(text);
+  info->Release();
+  return description;
+}
+
+std::u16string TakeErrorDescription() { return TakeErrorDescription(nullptr); }
+
+}  // namespace pgx::server::testing
