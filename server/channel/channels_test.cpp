@@ -40,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, ChannelDiscovery,
                                            Discovery{"NoComma", "M4030A", 1, "M4030A", ""},
                                            Discovery{"BlankSecondField", "M4030A ,  ", 1, "M4030A", ""},
                                            Discovery{"TwoWords", "M4030A REV2,Q520A", 2, "M4030A", "Q520A"},
-                                           Discovery{"SemicolonEndsTheField", "M4030A;X,M4040A", 1, "M4030A", ""},
+                                           Discovery{"SemicolonEndsTheField", "M4030A;X,M4040A", 1, "M4030A",
+                                                     ""},
                                            Discovery{"BlankFirstField", "  ,M4040A", 1, "", "M4040A"}),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -132,7 +132,7 @@ TEST(Lookup, TurnsAnswersIntoValuesAndValuesIntoKeywords) {
   EXPECT_EQ(LookupValue("S", kUnits, &value), S_OK);
   EXPECT_EQ(value, 0);
   EXPECT_EQ(LookupValue("sec", kUnits, &value), kErrInvalidResponse);  // exact, case-sensitive
-  EXPECT_EQ(value, 2);                                                  // one past the last row
+  EXPECT_EQ(value, 2);                                                 // one past the last row
   value = -7;
   EXPECT_EQ(LookupValue("S", {}, &value), kErrInvalidResponse);
   EXPECT_EQ(value, -7);
@@ -150,7 +150,8 @@ TEST(ByteArray, ChecksDimensionsAndElementCount) {
   SAFEARRAYBOUND two[2] = {{4, 0}, {4, 0}};
   auto_::SafeArray square = auto_::SafeArray::Attach(SafeArrayCreate(VT_UI1, 2, two));
   EXPECT_EQ(ValidateByteArray(square.get()), kErrSingleDimensionOnly);
-  auto_::SafeArray empty = auto_::SafeArray::Attach(SafeArrayCreateVector(VT_UI1, 0, 0));  // upper bound below the lower one
+  auto_::SafeArray empty =
+      auto_::SafeArray::Attach(SafeArrayCreateVector(VT_UI1, 0, 0));  // upper bound below the lower one
   EXPECT_EQ(ValidateByteArray(empty.get()), kErrArrayTooSmall);
   auto_::SafeArray longs = auto_::SafeArray::Attach(SafeArrayCreateVector(VT_I4, 0, 4));
   EXPECT_EQ(ValidateByteArray(longs.get()), E_INVALIDARG);

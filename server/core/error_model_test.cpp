@@ -49,9 +49,10 @@ TEST_F(ErrorModel, VerboseDescriptionsNameTheOutermostMember) {
   instrument_.driver.SetErrorMessage(kTimeout, "Timeout");
   DOUBLE frequency = 0;
   EXPECT_EQ(instrument_->get_Frequency(&frequency), kErrDriver);
-  EXPECT_EQ(TakeErrorDescription(),
-            u"The PNP driver or Visa library returned an error [in the call to PGXGEN....Instrument.Frequency]\n"
-            u"Timeout");
+  EXPECT_EQ(
+      TakeErrorDescription(),
+      u"The PNP driver or Visa library returned an error [in the call to PGXGEN....Instrument.Frequency]\n"
+      u"Timeout");
 }
 
 TEST_F(ErrorModel, OneOutermostCallPublishesOneDecoratedError) {
@@ -68,7 +69,8 @@ TEST_F(ErrorModel, OneOutermostCallPublishesOneDecoratedError) {
   EXPECT_EQ(description.find(u"parameter"), std::u16string::npos);  // the second failure published nothing
   // The next outermost call starts afresh.
   EXPECT_EQ(instrument_->Transaction(static_cast<PgxTransaction>(7)), E_INVALIDARG);
-  EXPECT_EQ(TakeErrorDescription(), u"The parameter is incorrect. [in the call to PGXGEN....Instrument.Transaction]");
+  EXPECT_EQ(TakeErrorDescription(),
+            u"The parameter is incorrect. [in the call to PGXGEN....Instrument.Transaction]");
 }
 
 TEST_F(ErrorModel, WithoutAnOpenCallTheDecorationSaysBadIndex) {

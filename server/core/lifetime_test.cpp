@@ -13,7 +13,9 @@ namespace {
 using ::testing::ElementsAre;
 using testing::RecordedInstrument;
 
-long LiveObjects() { return auto_::Module::ObjectCount(); }
+long LiveObjects() {
+  return auto_::Module::ObjectCount();
+}
 
 TEST(Lifetime, ReleasingTheRootAndTheInstrumentLeavesNothing) {
   {
@@ -81,7 +83,8 @@ TEST(Lifetime, ARefreshLeavesTheInstrumentsClientsHold) {
     EXPECT_EQ(auto_::BstrView(name), u"VXI0::8::INSTR");
     SysFreeString(name);
     auto_::ComPtr<IInstrument> fresh;
-    ASSERT_EQ(instrument.instruments->get_Item(auto_::Variant(LONG{1}), fresh.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(instrument.instruments->get_Item(auto_::Variant(LONG{1}), fresh.ReleaseAndGetAddressOf()),
+              S_OK);
     EXPECT_NE(fresh.Get(), instrument.instrument.Get());
   }
   EXPECT_EQ(LiveObjects(), 0);

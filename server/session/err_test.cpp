@@ -54,7 +54,8 @@ TEST_F(ErrObject, InstrumentErrorsListTheQueueLineByLine) {
   instrument_.driver.QueueInstrumentError(-410, "Query INTERRUPTED");
   BSTR text = nullptr;
   ASSERT_EQ(err_->get_InstrumentErrors(&text), S_OK);
-  EXPECT_EQ(auto_::BstrView(text), u"Instr. Error [-222]: Data out of range\nInstr. Error [-410]: Query INTERRUPTED");
+  EXPECT_EQ(auto_::BstrView(text),
+            u"Instr. Error [-222]: Data out of range\nInstr. Error [-410]: Query INTERRUPTED");
   SysFreeString(text);
   ASSERT_EQ(err_->get_InstrumentErrors(&text), S_OK);
   EXPECT_EQ(auto_::BstrView(text), u"");
@@ -87,8 +88,9 @@ TEST_F(ErrObject, WarningsAreReadOnlyWhenThereAreAny) {
   EXPECT_EQ(SysStringLen(text), 30719u);
   EXPECT_EQ(auto_::BstrView(text).substr(0, 14), u"Width clipped;");
   SysFreeString(text);
-  EXPECT_THAT(instrument_.driver.Calls(), ElementsAre("pgxgen_cmdInt16_Q(1, \":SYST:WARN:COUN?\")",
-                                                      "pgxgen_cmdString_Q(1, \":SYST:WARN:STRING?\", 30720)"));
+  EXPECT_THAT(instrument_.driver.Calls(),
+              ElementsAre("pgxgen_cmdInt16_Q(1, \":SYST:WARN:COUN?\")",
+                          "pgxgen_cmdString_Q(1, \":SYST:WARN:STRING?\", 30720)"));
 }
 
 TEST_F(ErrObject, VerboseIsAFlag) {

@@ -79,9 +79,9 @@ TEST(Instrument, ExternalWidthIsATriggerSettingOfItsOwn) {
   instrument.driver.ClearCalls();
   instrument.driver.Answer(":ARM:EWID?", "1");
   EXPECT_EQ(instrument->put_PulseMode(nullptr, PgxPulseModePulses), S_OK);
-  EXPECT_THAT(instrument.driver.Calls(),
-              ElementsAre("pgxgen_cmdString_Q(1, \":ARM:EWID?\", 256)", "pgxgen_cmdString(1, \":ARM:EWID\", \"OFF\")",
-                          "pgxgen_cmd(1, \":DIG:PATT OFF; :TRIG:COUN 1\")"));
+  EXPECT_THAT(instrument.driver.Calls(), ElementsAre("pgxgen_cmdString_Q(1, \":ARM:EWID?\", 256)",
+                                                     "pgxgen_cmdString(1, \":ARM:EWID\", \"OFF\")",
+                                                     "pgxgen_cmd(1, \":DIG:PATT OFF; :TRIG:COUN 1\")"));
 }
 
 struct PulseModeGet {
@@ -158,7 +158,8 @@ TEST(Instrument, ChannelMathNeedsTwoChannelsAndTheModelsOutputMath) {
   EXPECT_EQ(math, PgxChannelMathPlus);
   EXPECT_EQ(two->put_ChannelMath(PgxChannelMathPlus), S_OK);
   EXPECT_EQ(two->put_ChannelMath(PgxChannelMathEnd), E_INVALIDARG);
-  EXPECT_THAT(two.driver.CallsTo("pgxgen_cmdString"), ElementsAre("pgxgen_cmdString(1, \":CHAN:MATH\", \"PLUS\")"));
+  EXPECT_THAT(two.driver.CallsTo("pgxgen_cmdString"),
+              ElementsAre("pgxgen_cmdString(1, \":CHAN:MATH\", \"PLUS\")"));
 }
 
 TEST(Instrument, AttributeInfoCopiesTheRecordIntoALargeEnoughArray) {
@@ -250,9 +251,10 @@ TEST(Instrument, TransactionsAndTheirState) {
   EXPECT_EQ(bytes, 42);
   EXPECT_EQ(instrument->get_IsTransactionActive(nullptr, &active), S_OK);
   EXPECT_EQ(instrument->get_IsTransactionActive(&bytes, nullptr), E_POINTER);
-  EXPECT_THAT(instrument.driver.Calls(),
-              ElementsAre("pgxgen_transactionStart(1)", "pgxgen_transactionFinish(1)", "pgxgen_transactionCancel(1)",
-                          "pgxgen_transaction_Q(1)", "pgxgen_transaction_Q(1)"));
+  EXPECT_THAT(
+      instrument.driver.Calls(),
+      ElementsAre("pgxgen_transactionStart(1)", "pgxgen_transactionFinish(1)", "pgxgen_transactionCancel(1)",
+                  "pgxgen_transaction_Q(1)", "pgxgen_transaction_Q(1)"));
 }
 
 TEST(Instrument, SelfTestGivesTheNumberAndTheText) {

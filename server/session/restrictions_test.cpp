@@ -61,7 +61,8 @@ TEST(Restrictions, BeforeAnyModelNothingLacksAndUnknownIdsAreRefused) {
   IRestrictions* itf = nullptr;
   ASSERT_EQ(closed->get_Restrictions(&itf), S_OK);
   auto* restrictions = static_cast<Restrictions*>(itf);
-  for (int id = 0; id < Restrictions::kRestrictionIdCount; ++id) EXPECT_EQ(restrictions->CheckRestriction(id), S_OK);
+  for (int id = 0; id < Restrictions::kRestrictionIdCount; ++id)
+    EXPECT_EQ(restrictions->CheckRestriction(id), S_OK);
   EXPECT_EQ(restrictions->CheckRestriction(-1), E_INVALIDARG);
   EXPECT_EQ(restrictions->CheckRestriction(31), E_INVALIDARG);
   EXPECT_EQ(restrictions->SetCurrModel(nullptr), E_POINTER);
@@ -71,8 +72,8 @@ TEST(Restrictions, BeforeAnyModelNothingLacksAndUnknownIdsAreRefused) {
 // The server and the simulated instruments keep their tables independently (a real instrument may be on the
 // other side); they must say the same of every model.
 TEST(Restrictions, AgreeWithTheSimulatedFrontEnds) {
-  for (const char* model : {"Q510", "Q510A", "Q520", "Q520A", "Q530", "Q530A", "Q540", "Q540A", "M4010", "M4010A",
-                            "M4020", "M4020A", "M4030", "M4030A", "M4040", "M4040A"}) {
+  for (const char* model : {"Q510", "Q510A", "Q520", "Q520A", "Q530", "Q530A", "Q540", "Q540A", "M4010",
+                            "M4010A", "M4020", "M4020A", "M4030", "M4030A", "M4040", "M4040A"}) {
     const sim::FrontEndModel* simulated = sim::find_front_end(model);
     ASSERT_NE(simulated, nullptr) << model;
     EXPECT_EQ(Restrictions::ModelMask(model), static_cast<LONG>(simulated->lacks)) << model;

@@ -43,6 +43,8 @@ std::u16string TakeErrorDescription(GUID* guid) {
   return description;
 }
 
-std::u16string TakeErrorDescription() { return TakeErrorDescription(nullptr); }
+std::u16string TakeErrorDescription() {
+  return TakeErrorDescription(nullptr);
+}
 
 }  // namespace pgx::server::testing
