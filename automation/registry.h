@@ -5,8 +5,9 @@
 // The file is named by PGX_REGISTRY, otherwise it is $XDG_CONFIG_HOME/pgx/registry (~/.config/pgx/registry).
 // Every change is made under an exclusive lock of "<file>.lock": the file is read afresh, changed, written
 // to a temporary file and renamed over the old one, so that two processes writing at once lose nothing and
-// a reader never sees half a file. A file that cannot be parsed is never overwritten: every call fails
-// with ERROR_BADDB and RegistryErrorText() names the file and the line.
+// a reader never sees half a file. When the file is a symbolic link, the link stays and the file it leads to
+// is written; a saved file keeps the mode of the file it replaces. A file that cannot be parsed is never
+// overwritten: every call fails with ERROR_BADDB and RegistryErrorText() names the file and the line.
 #pragma once
 
 #include <optional>

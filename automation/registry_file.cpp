@@ -101,6 +101,27 @@ std::string g_cache_path;
 FileIdentity g_cache_identity;
 std::shared_ptr<const Tree> g_cache_tree;
 
+// The file that `path` leads to through symbolic links (relative links count from their own folder); the
+// path itself when it is no link or does not exist. Fails with ELOOP in errno after too many links.
+std::optional<std::string> FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return path;
+    if (static_cast<std::size_t>(n) >= target.size()) continue;  // the link changed meanwhile: read it again
+    target.resize(static_cast<std::size_t>(n));
+    if (target.empty() || target.front() != '/') {
+      std::size_t slash = path.find_last_of('/');
+      target = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + target;
+    }
+    path = std::move(target);
+  }
+  errno = ELOOP;
+  return std::nullopt;
+}
+
 class FileLock {
  public:
   explicit FileLock(const std::string& path) {
@@ -147,7 +168,11 @@ LSTATUS Save(const std::string& file, const std::string& text) {
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return Fail(ERROR_CANTWRITE, temp + ": cannot be created: " + std::strerror(errno));
   bool ok = true;
-  (void)replaces;
+  if (replaces) {
+    // The owner can only be kept by a process that may give files away; the mode always.
+    if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) (void)::fchown(fd, old.st_uid, old.st_gid);
+    ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+  }
   ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
   int saved_errno = errno;
   ::close(fd);
@@ -181,7 +206,8 @@ LSTATUS Load(std::shared_ptr<const Tree>& out) {
 
 LSTATUS Change(const std::function<LSTATUS(Tree&)>& change) {
   const std::string path = RegistryPath();
-  const std::optional<std::string> file = path;
+  const std::optional<std::string> file = FollowLinks(path);
+  if (!file) return Fail(ERROR_CANTWRITE, path + ": cannot be written: " + std::strerror(errno));
   std::error_code ec;
   auto parent = std::filesystem::path(*file).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ec);

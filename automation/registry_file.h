@@ -2,7 +2,11 @@
 // an exclusive lock of "<file>.lock" by reading it afresh, changing the tree and saving it whole to a
 // temporary file that is renamed over the old one. So two processes writing at once lose nothing and a
 // reader never sees half a file.
-// A file that cannot be parsed is never overwritten.
+//
+// The file saved is the one the registry path leads to: when that path is a symbolic link (say, into a
+// shared configuration folder), the link stays and its target is replaced, under the target's lock. The
+// saved file keeps the mode (and, where the process may, the owner) of the file it replaces. A file that
+// cannot be parsed is never overwritten.
 #pragma once
 
 #include <functional>

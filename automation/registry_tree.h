@@ -35,8 +35,8 @@ struct Value {
 };
 
 struct Key {
-  std::u16string name;                                      // as created
-  std::map<std::u16string, Value> values;                   // by folded name
+  std::u16string name;                                     // as created
+  std::map<std::u16string, Value> values;                  // by folded name
   std::map<std::u16string, std::unique_ptr<Key>> subkeys;  // by folded name
 };
 
