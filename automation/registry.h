@@ -8,6 +8,10 @@
 // a reader never sees half a file. When the file is a symbolic link, the link stays and the file it leads to
 // is written; a saved file keeps the mode of the file it replaces. A file that cannot be parsed is never
 // overwritten: every call fails with ERROR_BADDB and RegistryErrorText() names the file and the line.
+//
+// A key stands at most 512 levels below its root, with names of at most 255 characters and a path (the names
+// below the root with their separators) of at most 32,767. A longer or deeper path given to a function is
+// refused with ERROR_INVALID_PARAMETER; a file that holds one is damaged.
 #pragma once
 
 #include <optional>

@@ -102,6 +102,37 @@ TEST_F(RegistryFileTest, ASavedFileKeepsItsMode) {
   EXPECT_EQ(Mode(path_), 0644u);
 }
 
+// A file with a key nested far deeper than any registration (a damaged or hostile file) is refused as
+// damaged like any other unreadable file: no writer crashes on it, and it is left as it was.
+TEST_F(RegistryFileTest, AFileWithAnAbsurdlyDeepKeyIsRefusedAsDamaged) {
+  std::string deep = "[HKEY_CLASSES_ROOT";
+  for (int i = 0; i < 20000; ++i) deep += "\\k";
+  deep += "]\n@=\"bottom\"\n";
+  const std::string text = "[HKEY_CURRENT_USER\\Fine]\n\n" + deep;
+  Write(path_, text);
+  EXPECT_EQ(RegWriteString(HKEY_CURRENT_USER, u"Fine", u"n", u"v"), ERROR_BADDB);
+  EXPECT_NE(RegistryErrorText().find(path_ + ":3: the key is nested deeper than 512 levels"),
+            std::string::npos)
+      << RegistryErrorText();
+  EXPECT_FALSE(RegReadString(HKEY_CURRENT_USER, u"Fine"));
+  EXPECT_EQ(Text(path_), text);
+}
+
+// Saving writes each key's path once, so a file does not grow with the square of its depth: a file with
+// one deep key stays about its size through a change elsewhere.
+TEST_F(RegistryFileTest, ADeepKeyCostsItsOwnLineOnly) {
+  std::string deep = "[HKEY_CLASSES_ROOT";
+  for (int i = 0; i < 500; ++i) deep += "\\key";
+  deep += "]\n@=\"bottom\"\n";
+  Write(path_, deep);
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, u"Other", u"", u"v"), ERROR_SUCCESS);
+  const std::string saved = Text(path_);
+  EXPECT_LT(saved.size(), deep.size() + 200) << saved.size();
+  std::u16string path;
+  for (int i = 0; i < 500; ++i) path += u"key\\";
+  EXPECT_EQ(RegReadString(HKEY_CLASSES_ROOT, path), u"bottom");
+}
+
 TEST_F(RegistryFileTest, ADamagedFileIsReportedWithItsLineAndNeverOverwritten) {
   const std::string damaged = "[HKEY_CLASSES_ROOT\\Good]\n@=\"fine\"\n\"Broken\"=\"no end\n";
   Write(path_, damaged);

@@ -178,6 +178,31 @@ TEST_F(RegistryTest, NamesAndTextsWithAnUnpairedSurrogateAreRefused) {
   RegCloseKey(key);
 }
 
+// The bounds hold for the sum of a handle's path and the path below it, so no writer makes a key that a
+// later reader would refuse as damaged.
+TEST_F(RegistryTest, KeysBeyondTheDepthAndLengthBoundsAreRefused) {
+  std::u16string half;
+  for (int i = 0; i < 256; ++i) half += u"k\\";
+  HKEY middle = nullptr;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, half.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &middle,
+                           nullptr),
+            ERROR_SUCCESS);
+  struct Case {
+    std::u16string sub_key;
+    LSTATUS expected;
+  } cases[] = {
+      {half + u"one-too-many", ERROR_INVALID_PARAMETER},
+      {std::u16string(256, u'n'), ERROR_INVALID_PARAMETER},
+      {std::u16string(255, u'n'), ERROR_SUCCESS},
+      {half, ERROR_SUCCESS},  // 512 levels
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RegWriteString(middle, c.sub_key, u"", u"v"), c.expected) << c.sub_key.size();
+  }
+  RegCloseKey(middle);
+  EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, half + half), u"v");
+}
+
 TEST_F(RegistryTest, TheFileIsPerUserWhenNotNamed) {
   ::unsetenv("PGX_REGISTRY");
   ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);

@@ -281,7 +281,7 @@ std::string WriteText(const Tree& tree) {
       if (!Utf16ToUtf8(key.name, name)) name = "?";
       path += '\\';
       path += name;
-      WriteSection(out, path, key);
+      if (!key.values.empty() || key.subkeys.empty()) WriteSection(out, path, key);
       stack.push_back({&key, key.subkeys.begin(), path.size()});
     }
   }

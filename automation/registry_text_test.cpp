@@ -46,12 +46,36 @@ TEST(RegistryTextTest, TheTextReadsBackAsTheTreeItWasWrittenFrom) {
   EXPECT_EQ(FindKey(read, kCurrentUser, Path(u"Software\\Pgx"))->values.at(u"number").number, 0xDEADBEEFu);
   EXPECT_EQ(read.roots[kCurrentUser].values.at(u"rootvalue").text, u"at the root");
 
+  // Keys that hold nothing but subkeys are implied by the subkeys' lines.
+  EXPECT_NE(text.find("[HKEY_CLASSES_ROOT\\Pgx.Test]\n\"Name \\\"q\\\"\"=\"top\""), std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("[HKEY_CLASSES_ROOT\\Pgx.Test\\Sub]"), std::string::npos) << text;
+  EXPECT_EQ(text.find("[HKEY_CURRENT_USER\\Software]"), std::string::npos) << text;
   EXPECT_NE(text.find("[HKEY_CLASSES_ROOT\\Pgx.Test\\Sub\\Empty]"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Number\"=dword:deadbeef"), std::string::npos) << text;
   EXPECT_NE(text.find("\\x01"), std::string::npos) << text;
 }
 
+// Each key path is written once: the text of the deepest key allowed is one line, not one per level.
+TEST(RegistryTextTest, TheDeepestKeyIsWrittenInOneLine) {
+  Tree tree;
+  std::u16string path;
+  for (std::size_t i = 0; i < kMaxKeyDepth; ++i) path += u"level\\";
+  SetText(tree, kClassesRoot, path, u"", u"bottom");
+  const std::string text = WriteText(tree);
+  EXPECT_LT(text.size(), 6 * kMaxKeyDepth + 200);
+  Tree read;
+  ASSERT_EQ(ParseText("f", text, read), "");
+  EXPECT_EQ(WriteText(read), text);
+}
+
 TEST(RegistryTextTest, DamageIsReportedWithTheFileAndTheLine) {
+  std::string too_deep = "[HKEY_CURRENT_USER";
+  for (std::size_t i = 0; i <= kMaxKeyDepth; ++i) too_deep += "\\k";
+  std::string deepest = "[HKEY_CURRENT_USER";
+  for (std::size_t i = 0; i < kMaxKeyDepth; ++i) deepest += "\\k";
+  std::string too_long_path = "[HKEY_CURRENT_USER";
+  for (int i = 0; i < 200; ++i) too_long_path += "\\" + std::string(200, 'p');
   struct Case {
     std::string text;
     const char* expected;  // "" when the text is fine
@@ -66,6 +90,11 @@ TEST(RegistryTextTest, DamageIsReportedWithTheFileAndTheLine) {
       {"[HKEY_CURRENT_USER\\X]\n\"n\"=\"\\xff\"\n", "f:2: the string is not valid UTF-8"},
       {"[]\n", "f:1: bad key name"},
       {"[HKEY_CURRENT_USER\\a\x01]\n", "f:1: bad key name"},
+      {"\n" + too_deep + "]\n", "f:2: the key is nested deeper than 512 levels"},
+      {"[HKEY_CURRENT_USER\\" + std::string(256, 'n') + "]\n", "f:1: the key name is longer than 255"},
+      {too_long_path + "]\n",
+       "f:1: the key name is longer than 255 characters or its path longer than 32767"},
+      {deepest + "]\n", ""},
       {"[\\hkey_current_user\\\\X\\]\n@=\"v\"\n", ""},
       {"[HKEY_CURRENT_USER]\r\n  @ = \"v\"  \r\n", ""},
   };

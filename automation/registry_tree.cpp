@@ -12,8 +12,19 @@ std::u16string FoldName(std::u16string_view name) {
   return out;
 }
 
+namespace {
+
+std::size_t PathLength(const KeyPath& path) {
+  std::size_t length = path.empty() ? 0 : path.size() - 1;
+  for (const auto& name : path) length += name.size();
+  return length;
+}
+
+}  // namespace
+
 PathError SplitKeyPath(std::u16string_view text, KeyPath& path) {
   const std::size_t kept = path.size();
+  std::size_t length = PathLength(path);
   auto refuse = [&](PathError error) {
     path.resize(kept);
     return error;
@@ -28,6 +39,10 @@ PathError SplitKeyPath(std::u16string_view text, KeyPath& path) {
       // The file holds UTF-8: a name with an unpaired surrogate could only be saved mangled.
       std::string utf8;
       if (!Utf16ToUtf8(name, utf8)) return refuse(PathError::kBadName);
+      if (name.size() > kMaxKeyNameLength) return refuse(PathError::kTooLong);
+      if (path.size() >= kMaxKeyDepth) return refuse(PathError::kTooDeep);
+      length += (path.empty() ? 0 : 1) + name.size();
+      if (length > kMaxKeyPathLength) return refuse(PathError::kTooLong);
       path.emplace_back(name);
     }
     if (cut == std::u16string_view::npos) break;
@@ -42,6 +57,11 @@ std::string PathErrorText(PathError error) {
       return "no error";
     case PathError::kBadName:
       return "bad key name";
+    case PathError::kTooLong:
+      return "the key name is longer than " + std::to_string(kMaxKeyNameLength) +
+             " characters or its path longer than " + std::to_string(kMaxKeyPathLength);
+    case PathError::kTooDeep:
+      return "the key is nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
   }
   return "bad key name";
 }

@@ -1,7 +1,10 @@
 // The registry's contents in memory: a tree of keys under the two predefined roots, each key with its
 // named values. Key and value names are compared without regard to ASCII case and keep the case they were
 // created with.
-
+//
+// Every way into the tree (a parsed file, a key path given to the API) goes through SplitKeyPath, which
+// bounds the depth of a key and the length of its names, so no key is deeper than kMaxKeyDepth and code
+// that walks the tree never needs more than that many steps.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +17,12 @@
 #include "automation/types.h"
 
 namespace pgx::auto_::registry {
+
+// How many keys may stand below a root on the way to a key, and how long one key name and a whole key path
+// (the names below the root, with a separator between them) may be.
+constexpr std::size_t kMaxKeyDepth = 512;
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxKeyPathLength = 32767;
 
 // The predefined roots by index, and their names in the file.
 constexpr int kRootCount = 2;
@@ -48,12 +57,14 @@ struct Tree {
 enum class PathError {
   kNone,
   kBadName,  // a control character, '[' or ']', or text that is not valid UTF-16
+  kTooLong,  // a name longer than kMaxKeyNameLength or a path longer than kMaxKeyPathLength
+  kTooDeep,  // more than kMaxKeyDepth keys
 };
 
-// Appends the backslash-separated names of `text` to `path` (empty names are skipped). On failure `path` is
-// left as it was.
+// Appends the backslash-separated names of `text` to `path` (empty names are skipped) and checks the
+// result against the bounds above. On failure `path` is left as it was.
 PathError SplitKeyPath(std::u16string_view text, KeyPath& path);
-// What a PathError means, for messages.
+// What a PathError means, for messages ("the key is nested deeper than 512 levels").
 std::string PathErrorText(PathError error);
 
 // The key at `path` below `root`, or NULL.
