@@ -1,15 +1,12 @@
-// Class activation: ProgID <-> CLSID through the registry, loading in-process server modules and asking
-// their class factories, and the registration helpers server modules use in DllRegisterServer.
+// Class activation: ProgID <-> CLSID through the registry, loading in-process server modules, asking their
+// class factories, and unloading them when they are no longer used.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "automation/guid.h"
 #include "automation/interfaces.h"
-#include "automation/typelib.h"
 
 constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
@@ -49,34 +46,5 @@ bool IsServerModuleLoaded(std::string_view path);
 
 // The file of the module that contains `address` (dladdr); "" when unknown.
 std::string ModulePathOf(const void* address);
-
-// What DllRegisterServer of a module writes for one creatable class under HKEY_CLASSES_ROOT.
-struct ClassRegistration {
-  CLSID clsid;
-  std::u16string description;            // "PgxGen Class"
-  std::u16string progid;                 // "Pgxsrv.PgxGen.1"
-  std::u16string version_independent;    // "Pgxsrv.PgxGen"
-  std::u16string threading_model;        // "Apartment"
-  std::string module_path;               // InprocServer32
-  const LibraryInfo* library = nullptr;  // TypeLib and Version of the class key
-  // Further subkeys of CLSID\{clsid} with their default values, e.g. {u"Control", u""},
-  // {u"MiscStatus\\1", u"132497"}; an empty value creates the key alone.
-  std::vector<std::pair<std::u16string, std::u16string>> extra_keys;
-};
-// <progid> = description, <progid>\CLSID; <vi-progid> = description, \CLSID, \CurVer; CLSID\{clsid} =
-// description with ProgID, VersionIndependentProgID, Programmable, InprocServer32 (+ ThreadingModel),
-// TypeLib and Version.
-HRESULT RegisterClassKeys(const ClassRegistration& reg);
-HRESULT UnregisterClassKeys(const ClassRegistration& reg);
-
-// HKCR\TypeLib\{libid}\<major.minor> = helpstring (or name) with 0\win64 = path, FLAGS = 0, HELPDIR; and for
-// each dual, oleautomation or dispatch interface HKCR\Interface\{iid} = name with ProxyStubClsid(32) and
-// TypeLib (+ Version).
-HRESULT RegisterTypeLibrary(const LibraryInfo& library, const std::string& module_path);
-HRESULT UnregisterTypeLibrary(const LibraryInfo& library);
-
-// Loads `module_path` and calls its DllRegisterServer (or DllUnregisterServer). On failure `message`
-// says what went wrong.
-HRESULT RegisterServerModule(const std::string& module_path, bool unregister, std::string& message);
 
 }  // namespace pgx::auto_

@@ -283,56 +283,5 @@ TEST(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
                              object.ReleaseAndGetAddressOfVoid()),
             CLASS_E_CLASSNOTAVAILABLE);
 }
-
-TEST(ActivationTest, ModulesRegisterAndUnregisterTheirKeys) {
-  const std::string module = ModulePath();
-  ASSERT_FALSE(module.empty());
-  ScratchRegistry scratch;
-  ASSERT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, nullptr), ERROR_SUCCESS);
-  std::string message;
-  ASSERT_EQ(RegisterServerModule(module, false, message), S_OK) << message;
-
-  const std::u16string clsid = GuidToU16String(CLSID_Widget);
-  const std::u16string libid = GuidToU16String(LIBID_TestSrvLib);
-  struct Expected {
-    std::u16string key, name, value;
-  } expected[] = {
-      {u"TestSrv.Widget.1", u"", u"Widget Class"},
-      {u"TestSrv.Widget.1\\CLSID", u"", clsid},
-      {u"TestSrv.Widget\\CurVer", u"", u"TestSrv.Widget.1"},
-      {u"CLSID\\" + clsid, u"", u"Widget Class"},
-      {u"CLSID\\" + clsid + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
-      {u"CLSID\\" + clsid + u"\\VersionIndependentProgID", u"", u"TestSrv.Widget"},
-      {u"CLSID\\" + clsid + u"\\TypeLib", u"", libid},
-      {u"CLSID\\" + clsid + u"\\MiscStatus\\1", u"", u"132497"},
-      {u"TypeLib\\" + libid + u"\\1.2", u"", u"Test server type library"},
-      {u"TypeLib\\" + libid + u"\\1.2\\FLAGS", u"", u"0"},
-      {u"Interface\\" + GuidToU16String(IID_IWidget), u"", u"IWidget"},
-      {u"Interface\\" + GuidToU16String(IID_IWidget) + u"\\TypeLib", u"Version", u"1.2"},
-      {u"Interface\\" + GuidToU16String(DIID__IWidgetEvents) + u"\\ProxyStubClsid32", u"",
-       u"{00020420-0000-0000-C000-000000000046}"},
-  };
-  for (const Expected& e : expected) {
-    EXPECT_EQ(RegReadString(HKEY_CLASSES_ROOT, e.key, e.name), e.value);
-  }
-  HKEY control = nullptr;  // a marker key without a value
-  ASSERT_EQ(
-      RegOpenKeyEx(HKEY_CLASSES_ROOT, (u"CLSID\\" + clsid + u"\\Control").c_str(), 0, KEY_READ, &control),
-      ERROR_SUCCESS);
-  RegCloseKey(control);
-  std::u16string module16;
-  Utf8ToUtf16(module, module16);
-  EXPECT_EQ(RegReadString(HKEY_CLASSES_ROOT, u"TypeLib\\" + libid + u"\\1.2\\0\\win64"), module16);
-
-  ASSERT_EQ(RegisterServerModule(module, true, message), S_OK) << message;
-  for (const Expected& e : expected) EXPECT_FALSE(RegReadString(HKEY_CLASSES_ROOT, e.key, e.name));
-  HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, (u"TypeLib\\" + libid).c_str(), 0, KEY_READ, &key),
-            ERROR_FILE_NOT_FOUND);
-
-  EXPECT_EQ(RegisterServerModule(scratch.dir() + "/none.so", false, message), CO_E_DLLNOTFOUND);
-  EXPECT_NE(message.find("none.so"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace pgx::auto_

@@ -5,7 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "automation/activation.h"
+#include "automation/registration.h"
 #include "automation/registry.h"
 
 int main(int argc, char** argv) {

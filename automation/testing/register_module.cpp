@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "automation/activation.h"
+#include "automation/registration.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
