@@ -73,14 +73,6 @@ std::u16string ClsidKey(REFCLSID clsid) {
 
 }  // namespace
 
-HRESULT CoInitialize(void*) {
-  return S_OK;
-}
-HRESULT CoInitializeEx(void*, DWORD) {
-  return S_OK;
-}
-void CoUninitialize() {}
-
 HRESULT CLSIDFromProgID(LPCOLESTR progid, LPCLSID clsid) {
   if (!progid || !clsid) return E_INVALIDARG;
   if (progid[0] == u'{') return CLSIDFromString(progid, clsid);
@@ -128,6 +120,7 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progid) {
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void** ppv) {
   if (!ppv) return E_INVALIDARG;
   *ppv = nullptr;
+  if (!pgx::auto_::IsThreadInApartment()) return CO_E_NOTINITIALIZED;
   if (!(context & CLSCTX_INPROC_SERVER)) return CLASS_E_CLASSNOTAVAILABLE;
   try {
     auto path16 = RegReadString(HKEY_CLASSES_ROOT, ClsidKey(clsid) + u"\\InprocServer32");

@@ -1,10 +1,12 @@
 // Class activation: ProgID <-> CLSID through the registry, loading in-process server modules, asking their
-// class factories, and unloading them when they are no longer used.
+// class factories, and unloading them when they are no longer used. Activation needs an apartment
+// (apartment.h); what a server may rely on is written there.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "automation/apartment.h"
 #include "automation/guid.h"
 #include "automation/interfaces.h"
 
@@ -15,14 +17,6 @@ constexpr DWORD CLSCTX_REMOTE_SERVER = 0x10;
 constexpr DWORD CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 constexpr DWORD CLSCTX_ALL = CLSCTX_SERVER | CLSCTX_INPROC_HANDLER;
 
-constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
-constexpr DWORD COINIT_MULTITHREADED = 0x0;
-
-// The runtime needs no per-thread set-up; these exist so that client code reads as on the platform.
-HRESULT CoInitialize(void* reserved);
-HRESULT CoInitializeEx(void* reserved, DWORD coinit);
-void CoUninitialize();
-
 // The CLSID of a ProgID: the default value of HKCR\<ProgID>\CLSID, following HKCR\<ProgID>\CurVer for a
 // version-independent ProgID. A braced CLSID text is accepted as well. Unknown: CO_E_CLASSSTRING.
 HRESULT CLSIDFromProgID(LPCOLESTR progid, LPCLSID clsid);
@@ -30,12 +24,14 @@ HRESULT CLSIDFromProgID(LPCOLESTR progid, LPCLSID clsid);
 HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progid);
 
 // Loads the module registered under HKCR\CLSID\{clsid}\InprocServer32 (once; it stays loaded until
-// CoFreeUnusedLibraries finds it unused) and asks its DllGetClassObject. Results: REGDB_E_CLASSNOTREG for
-// an unregistered class, CO_E_DLLNOTFOUND when the module file is missing, CO_E_ERRORINDLL when it cannot
-// be loaded or lacks the entry point (both with error information naming the path and the loader's
-// message), CLASS_E_CLASSNOTAVAILABLE for other contexts than CLSCTX_INPROC_SERVER.
+// CoFreeUnusedLibraries finds it unused) and asks its DllGetClassObject, on the calling thread. Results:
+// CO_E_NOTINITIALIZED on a thread in no apartment, REGDB_E_CLASSNOTREG for an unregistered class,
+// CO_E_DLLNOTFOUND when the module file is missing, CO_E_ERRORINDLL when it cannot be loaded or lacks the
+// entry point (both with error information naming the path and the loader's message),
+// CLASS_E_CLASSNOTAVAILABLE for other contexts than CLSCTX_INPROC_SERVER.
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* server_info, REFIID riid, void** ppv);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
+
 // Unloads every loaded module whose DllCanUnloadNow answers S_OK.
 void CoFreeUnusedLibraries();
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "automation/client.h"
 #include "automation/errorinfo.h"
@@ -66,7 +67,13 @@ class ScratchRegistry {
   std::string dir_, path_, original_;
 };
 
-TEST(ActivationTest, ProgIdsLeadToTheClassAndBack) {
+// Every test runs in a single-threaded apartment, as a client of the test server would.
+class ActivationTest : public ::testing::Test {
+ protected:
+  ApartmentScope apartment_;
+};
+
+TEST_F(ActivationTest, ProgIdsLeadToTheClassAndBack) {
   struct Case {
     const char16_t* progid;
     HRESULT hr;
@@ -92,7 +99,7 @@ TEST(ActivationTest, ProgIdsLeadToTheClassAndBack) {
 }
 
 // CurVer is followed when it leads to a class; when it leads nowhere, the ProgID's own CLSID counts.
-TEST(ActivationTest, CurVerIsFollowedOnlyWhereItLeads) {
+TEST_F(ActivationTest, CurVerIsFollowedOnlyWhereItLeads) {
   ScratchRegistry scratch;
   const std::u16string widget = GuidToU16String(CLSID_Widget);
   const std::u16string other = u"{11111111-2222-3333-4444-555555555555}";
@@ -122,7 +129,7 @@ TEST(ActivationTest, CurVerIsFollowedOnlyWhereItLeads) {
   }
 }
 
-TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
+TEST_F(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
   const std::string module = ModulePath();
   ASSERT_FALSE(module.empty());
   CLSID clsid;
@@ -219,7 +226,7 @@ TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
 
 // A factory a client holds keeps its module loaded, like an object does: calling it after
 // CoFreeUnusedLibraries must not run code that was unloaded.
-TEST(ActivationTest, AHeldClassFactoryKeepsItsModuleLoaded) {
+TEST_F(ActivationTest, AHeldClassFactoryKeepsItsModuleLoaded) {
   const std::string module = ModulePath();
   ASSERT_FALSE(module.empty());
   ComPtr<IClassFactory> factory;
@@ -245,7 +252,36 @@ TEST(ActivationTest, AHeldClassFactoryKeepsItsModuleLoaded) {
   EXPECT_FALSE(IsServerModuleLoaded(module));
 }
 
-TEST(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
+// Activation needs an apartment; reading the registry does not.
+TEST_F(ActivationTest, AThreadInNoApartmentCannotActivate) {
+  std::thread outsider([] {
+    ComPtr<IUnknown> object;
+    EXPECT_EQ(CoCreateInstance(CLSID_Widget, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               object.ReleaseAndGetAddressOfVoid()),
+              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(CoGetClassObject(CLSID_Widget, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               object.ReleaseAndGetAddressOfVoid()),
+              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(object.Get(), nullptr);
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(CLSIDFromProgID(u"TestSrv.Widget", &clsid), S_OK);
+    for (DWORD kind : {COINIT_MULTITHREADED, COINIT_APARTMENTTHREADED}) {
+      {
+        ApartmentScope apartment(kind);
+        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                   object.ReleaseAndGetAddressOfVoid()),
+                  S_OK);
+        object.Reset();
+      }
+      EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                 object.ReleaseAndGetAddressOfVoid()),
+                CO_E_NOTINITIALIZED);
+    }
+  });
+  outsider.join();
+}
+
+TEST_F(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
   ScratchRegistry scratch;
   const CLSID missing_clsid = *ParseGuid("{11111111-2222-3333-4444-555555555555}");
   const CLSID garbage_clsid = *ParseGuid("{11111111-2222-3333-4444-666666666666}");

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "automation/apartment.h"
 #include "automation/registration.h"
 
 int main(int argc, char** argv) {
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s MODULE\n", argv[0]);
     return 2;
   }
+  pgx::auto_::ApartmentScope apartment;  // as a registering program does for the module's sake
   std::string message;
   HRESULT hr = pgx::auto_::RegisterServerModule(argv[1], false, message);
   if (FAILED(hr)) {
