@@ -3,9 +3,11 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "automation/bstr.h"
 #include "automation/errorinfo.h"
@@ -17,10 +19,18 @@ using pgx::auto_::RegReadString;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// What CoFreeUnusedLibraries waits for: the platform's default unload delay.
+constexpr std::chrono::milliseconds kDefaultUnloadDelay = std::chrono::minutes(10);
+
 struct LoadedModule {
   void* handle = nullptr;
   LPFNGETCLASSOBJECT get_class_object = nullptr;
   LPFNCANUNLOADNOW can_unload_now = nullptr;
+  // Since when the module is a candidate for unloading: found unloadable, and neither found in use nor
+  // activated since. Empty while it is not a candidate.
+  std::optional<Clock::time_point> unloadable_since;
 };
 
 // Recursive: a module's initialisation may itself create objects of another module.
@@ -38,11 +48,10 @@ HRESULT LoadFailure(HRESULT hr, const std::string& path, const std::string& why)
                                 Widen("The server module '" + path + "' could not be loaded: " + why));
 }
 
-// The loaded module for `path`, loading it on first use.
-HRESULT Load(const std::string& path, LoadedModule& out) {
-  std::lock_guard<std::recursive_mutex> lock(g_modules_mutex);
+// The loaded module for `path`, loading it on first use. The caller holds g_modules_mutex.
+HRESULT Load(const std::string& path, LoadedModule*& out) {
   if (auto it = g_modules.find(path); it != g_modules.end()) {
-    out = it->second;
+    out = &it->second;
     return S_OK;
   }
   struct stat st {};
@@ -62,8 +71,7 @@ HRESULT Load(const std::string& path, LoadedModule& out) {
     ::dlclose(handle);
     return LoadFailure(CO_E_ERRORINDLL, path, "it does not export DllGetClassObject");
   }
-  g_modules.emplace(path, m);
-  out = m;
+  out = &g_modules.emplace(path, m).first->second;
   return S_OK;
 }
 
@@ -130,10 +138,11 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
     // Held until the factory is handed out (and counts in the module's lock count), so that
     // CoFreeUnusedLibraries on another thread cannot unload the module in between.
     std::lock_guard<std::recursive_mutex> lock(g_modules_mutex);
-    LoadedModule module;
+    LoadedModule* module = nullptr;
     HRESULT hr = Load(path, module);
     if (FAILED(hr)) return hr;
-    return module.get_class_object(clsid, riid, ppv);
+    module->unloadable_since.reset();  // activated: the module's unload delay starts over
+    return module->get_class_object(clsid, riid, ppv);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -151,17 +160,30 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
   return hr;
 }
 
-void CoFreeUnusedLibraries() {
+void CoFreeUnusedLibrariesEx(DWORD unload_delay_ms, DWORD) {
+  const auto delay =
+      unload_delay_ms == INFINITE ? kDefaultUnloadDelay : std::chrono::milliseconds(unload_delay_ms);
   std::lock_guard<std::recursive_mutex> lock(g_modules_mutex);
+  const Clock::time_point now = Clock::now();
   for (auto it = g_modules.begin(); it != g_modules.end();) {
-    const LoadedModule& m = it->second;
-    if (m.can_unload_now && m.can_unload_now() == S_OK) {
-      ::dlclose(m.handle);
-      it = g_modules.erase(it);
-    } else {
+    LoadedModule& m = it->second;
+    if (!m.can_unload_now || m.can_unload_now() != S_OK) {
+      m.unloadable_since.reset();
       ++it;
+      continue;
     }
+    if (delay.count() != 0 && !m.unloadable_since) m.unloadable_since = now;
+    if (delay.count() != 0 && now - *m.unloadable_since < delay) {
+      ++it;
+      continue;
+    }
+    ::dlclose(m.handle);
+    it = g_modules.erase(it);
   }
+}
+
+void CoFreeUnusedLibraries() {
+  CoFreeUnusedLibrariesEx(INFINITE, 0);
 }
 
 namespace pgx::auto_ {

@@ -17,6 +17,8 @@ constexpr DWORD CLSCTX_REMOTE_SERVER = 0x10;
 constexpr DWORD CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 constexpr DWORD CLSCTX_ALL = CLSCTX_SERVER | CLSCTX_INPROC_HANDLER;
 
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+
 // The CLSID of a ProgID: the default value of HKCR\<ProgID>\CLSID, following HKCR\<ProgID>\CurVer for a
 // version-independent ProgID. A braced CLSID text is accepted as well. Unknown: CO_E_CLASSSTRING.
 HRESULT CLSIDFromProgID(LPCOLESTR progid, LPCLSID clsid);
@@ -32,7 +34,19 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progid);
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* server_info, REFIID riid, void** ppv);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
 
-// Unloads every loaded module whose DllCanUnloadNow answers S_OK.
+// Unloads the modules that stayed unloadable for `unload_delay_ms` milliseconds.
+//
+// A module's last object decrements the module's count inside the module's own code and then still has to
+// return through it, so a module that DllCanUnloadNow calls unloadable now may still be running on another
+// thread. As on the platform, a module found unloadable (DllCanUnloadNow answers S_OK) therefore becomes a
+// candidate, and a later call unloads it only when the delay has passed since and it stayed unloadable all
+// along: found in use, or activated (CoGetClassObject) in between, it starts over. That is sound because a
+// module that no object or lock keeps gets new callers only through activation; the delay is the time
+// left to a release that was under way when the module was first found unloadable. INFINITE means the
+// default delay of ten minutes; 0 unloads at once (only for a caller that knows no other thread is in the
+// module, such as a single-threaded program). Pass 0 for `reserved`.
+void CoFreeUnusedLibrariesEx(DWORD unload_delay_ms, DWORD reserved);
+// CoFreeUnusedLibrariesEx with the default delay.
 void CoFreeUnusedLibraries();
 
 namespace pgx::auto_ {

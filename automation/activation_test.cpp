@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -200,18 +202,18 @@ TEST_F(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
     EXPECT_THROW(widget.GetLevel(static_cast<TestColor>(9)), com_error);
 
     // While objects live the module stays.
-    CoFreeUnusedLibraries();
+    CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_TRUE(IsServerModuleLoaded(module));
     ASSERT_EQ(object->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf()), S_OK);
   }
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_TRUE(IsServerModuleLoaded(module));
   BSTR name = nullptr;
   ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(BstrView(name), u"IWidget");
   SysFreeString(name);
   info.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_FALSE(IsServerModuleLoaded(module));
   EXPECT_EQ(::dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
 
@@ -221,7 +223,7 @@ TEST_F(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
                              again.ReleaseAndGetAddressOfVoid()),
             S_OK);
   again.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
 }
 
 // A factory a client holds keeps its module loaded, like an object does: calling it after
@@ -233,22 +235,22 @@ TEST_F(ActivationTest, AHeldClassFactoryKeepsItsModuleLoaded) {
   ASSERT_EQ(CoGetClassObject(CLSID_Widget, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                              factory.ReleaseAndGetAddressOfVoid()),
             S_OK);
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   ASSERT_TRUE(IsServerModuleLoaded(module));
   ComPtr<IUnknown> same;  // another reference through QueryInterface counts as well
   ASSERT_EQ(factory->QueryInterface(IID_IUnknown, same.ReleaseAndGetAddressOfVoid()), S_OK);
   factory.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   ASSERT_TRUE(IsServerModuleLoaded(module));
   ASSERT_EQ(same.As(&factory), S_OK);
   same.Reset();
   ComPtr<IDispatch> object;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, object.ReleaseAndGetAddressOfVoid()), S_OK);
   factory.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_TRUE(IsServerModuleLoaded(module));  // the object still lives
   object.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_FALSE(IsServerModuleLoaded(module));
 }
 
@@ -279,6 +281,84 @@ TEST_F(ActivationTest, AThreadInNoApartmentCannotActivate) {
     }
   });
   outsider.join();
+}
+
+// A released module is unloaded only once it stayed unused for the delay; an activation meanwhile starts the
+// delay over. CoFreeUnusedLibraries waits the default ten minutes, so within a test it never unloads.
+TEST_F(ActivationTest, AnUnusedModuleIsUnloadedAfterItStayedUnusedForTheDelay) {
+  using namespace std::chrono_literals;
+  const std::string module = ModulePath();
+  ASSERT_FALSE(module.empty());
+  auto use = [] {
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(CoCreateInstance(CLSID_Widget, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               object.ReleaseAndGetAddressOfVoid()),
+              S_OK);
+  };
+  constexpr DWORD kDelayMs = 50;
+  use();
+  CoFreeUnusedLibrariesEx(kDelayMs, 0);  // found unloadable: the delay starts
+  EXPECT_TRUE(IsServerModuleLoaded(module));
+  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(60'000, 0);
+  EXPECT_TRUE(IsServerModuleLoaded(module));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kDelayMs + 10));
+  use();  // activated again: the delay starts over at the next look
+  CoFreeUnusedLibrariesEx(kDelayMs, 0);
+  EXPECT_TRUE(IsServerModuleLoaded(module));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kDelayMs + 10));
+  CoFreeUnusedLibraries();  // the default delay has not passed
+  EXPECT_TRUE(IsServerModuleLoaded(module));
+  CoFreeUnusedLibrariesEx(kDelayMs, 0);
+  EXPECT_FALSE(IsServerModuleLoaded(module));
+}
+
+// One thread creates and releases objects while another keeps freeing unused libraries. An object's last
+// Release runs on in its module after the module's count dropped to zero (the lingering module makes that
+// stretch long); unloading the module then would pull the code from under the releasing thread. The
+// creating thread pauses after each burst until the module is unloaded, so the module really goes and
+// comes back while both threads race.
+TEST_F(ActivationTest, FreeingLibrariesWhileAnotherThreadReleasesObjectsIsSafe) {
+  ScratchRegistry scratch;
+  const CLSID lingering = *ParseGuid("{9B3E2C71-4A5D-4F08-8E2B-6C1D7A9F3E55}");
+  std::u16string module16;
+  ASSERT_TRUE(Utf8ToUtf16(PGX_LINGERING_MODULE, module16));
+  ASSERT_EQ(RegWriteString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToU16String(lingering) + u"\\InprocServer32",
+                           u"", module16),
+            ERROR_SUCCESS);
+  constexpr int kRounds = 5;
+  constexpr int kObjectsPerRound = 100;
+  constexpr DWORD kDelayMs = 100;
+  std::atomic<bool> done{false};
+  std::thread freer([&] {
+    while (!done.load()) {
+      CoFreeUnusedLibraries();
+      CoFreeUnusedLibrariesEx(kDelayMs, 0);
+    }
+  });
+  int unloads = 0;
+  std::thread client([&] {
+    ApartmentScope apartment;
+    for (int round = 0; round < kRounds; ++round) {
+      for (int i = 0; i < kObjectsPerRound; ++i) {
+        ComPtr<IUnknown> object;
+        if (CoCreateInstance(lingering, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             object.ReleaseAndGetAddressOfVoid()) != S_OK) {
+          ADD_FAILURE() << "activation failed";
+          return;
+        }
+      }
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (IsServerModuleLoaded(PGX_LINGERING_MODULE) && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      if (!IsServerModuleLoaded(PGX_LINGERING_MODULE)) ++unloads;
+    }
+  });
+  client.join();
+  done = true;
+  freer.join();
+  EXPECT_EQ(unloads, kRounds);
 }
 
 TEST_F(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
@@ -319,5 +399,6 @@ TEST_F(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
                              object.ReleaseAndGetAddressOfVoid()),
             CLASS_E_CLASSNOTAVAILABLE);
 }
+
 }  // namespace
 }  // namespace pgx::auto_
