@@ -56,19 +56,6 @@ TEST(RegistryTextTest, TheTextReadsBackAsTheTreeItWasWrittenFrom) {
   EXPECT_NE(text.find("\\x01"), std::string::npos) << text;
 }
 
-// Each key path is written once: the text of the deepest key allowed is one line, not one per level.
-TEST(RegistryTextTest, TheDeepestKeyIsWrittenInOneLine) {
-  Tree tree;
-  std::u16string path;
-  for (std::size_t i = 0; i < kMaxKeyDepth; ++i) path += u"level\\";
-  SetText(tree, kClassesRoot, path, u"", u"bottom");
-  const std::string text = WriteText(tree);
-  EXPECT_LT(text.size(), 6 * kMaxKeyDepth + 200);
-  Tree read;
-  ASSERT_EQ(ParseText("f", text, read), "");
-  EXPECT_EQ(WriteText(read), text);
-}
-
 TEST(RegistryTextTest, DamageIsReportedWithTheFileAndTheLine) {
   std::string too_deep = "[HKEY_CURRENT_USER";
   for (std::size_t i = 0; i <= kMaxKeyDepth; ++i) too_deep += "\\k";
