@@ -1,15 +1,14 @@
-// Class activation: ProgID <-> CLSID through the registry, loading in-process server modules and asking
-// their class factories, and the registration helpers server modules use in DllRegisterServer.
+// Class activation: ProgID <-> CLSID through the registry, loading in-process server modules, asking their
+// class factories, and unloading them when they are no longer used. Activation needs an apartment
+// (apartment.h); what a server may rely on is written there.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
+#include "automation/apartment.h"
 #include "automation/guid.h"
 #include "automation/interfaces.h"
-#include "automation/typelib.h"
 
 constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
@@ -18,13 +17,7 @@ constexpr DWORD CLSCTX_REMOTE_SERVER = 0x10;
 constexpr DWORD CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 constexpr DWORD CLSCTX_ALL = CLSCTX_SERVER | CLSCTX_INPROC_HANDLER;
 
-constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
-constexpr DWORD COINIT_MULTITHREADED = 0x0;
-
-// The runtime needs no per-thread set-up; these exist so that client code reads as on the platform.
-HRESULT CoInitialize(void* reserved);
-HRESULT CoInitializeEx(void* reserved, DWORD coinit);
-void CoUninitialize();
+constexpr DWORD INFINITE = 0xFFFFFFFF;
 
 // The CLSID of a ProgID: the default value of HKCR\<ProgID>\CLSID, following HKCR\<ProgID>\CurVer for a
 // version-independent ProgID. A braced CLSID text is accepted as well. Unknown: CO_E_CLASSSTRING.
@@ -33,13 +26,27 @@ HRESULT CLSIDFromProgID(LPCOLESTR progid, LPCLSID clsid);
 HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progid);
 
 // Loads the module registered under HKCR\CLSID\{clsid}\InprocServer32 (once; it stays loaded until
-// CoFreeUnusedLibraries finds it unused) and asks its DllGetClassObject. Results: REGDB_E_CLASSNOTREG for
-// an unregistered class, CO_E_DLLNOTFOUND when the module file is missing, CO_E_ERRORINDLL when it cannot
-// be loaded or lacks the entry point (both with error information naming the path and the loader's
-// message), CLASS_E_CLASSNOTAVAILABLE for other contexts than CLSCTX_INPROC_SERVER.
+// CoFreeUnusedLibraries finds it unused) and asks its DllGetClassObject, on the calling thread. Results:
+// CO_E_NOTINITIALIZED on a thread in no apartment, REGDB_E_CLASSNOTREG for an unregistered class,
+// CO_E_DLLNOTFOUND when the module file is missing, CO_E_ERRORINDLL when it cannot be loaded or lacks the
+// entry point (both with error information naming the path and the loader's message),
+// CLASS_E_CLASSNOTAVAILABLE for other contexts than CLSCTX_INPROC_SERVER.
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* server_info, REFIID riid, void** ppv);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
-// Unloads every loaded module whose DllCanUnloadNow answers S_OK.
+
+// Unloads the modules that stayed unloadable for `unload_delay_ms` milliseconds.
+//
+// A module's last object decrements the module's count inside the module's own code and then still has to
+// return through it, so a module that DllCanUnloadNow calls unloadable now may still be running on another
+// thread. As on the platform, a module found unloadable (DllCanUnloadNow answers S_OK) therefore becomes a
+// candidate, and a later call unloads it only when the delay has passed since and it stayed unloadable all
+// along: found in use, or activated (CoGetClassObject) in between, it starts over. That is sound because a
+// module that no object or lock keeps gets new callers only through activation; the delay is the time
+// left to a release that was under way when the module was first found unloadable. INFINITE means the
+// default delay of ten minutes; 0 unloads at once (only for a caller that knows no other thread is in the
+// module, such as a single-threaded program). Pass 0 for `reserved`.
+void CoFreeUnusedLibrariesEx(DWORD unload_delay_ms, DWORD reserved);
+// CoFreeUnusedLibrariesEx with the default delay.
 void CoFreeUnusedLibraries();
 
 namespace pgx::auto_ {
@@ -49,34 +56,5 @@ bool IsServerModuleLoaded(std::string_view path);
 
 // The file of the module that contains `address` (dladdr); "" when unknown.
 std::string ModulePathOf(const void* address);
-
-// What DllRegisterServer of a module writes for one creatable class under HKEY_CLASSES_ROOT.
-struct ClassRegistration {
-  CLSID clsid;
-  std::u16string description;            // "PgxGen Class"
-  std::u16string progid;                 // "Pgxsrv.PgxGen.1"
-  std::u16string version_independent;    // "Pgxsrv.PgxGen"
-  std::u16string threading_model;        // "Apartment"
-  std::string module_path;               // InprocServer32
-  const LibraryInfo* library = nullptr;  // TypeLib and Version of the class key
-  // Further subkeys of CLSID\{clsid} with their default values, e.g. {u"Control", u""},
-  // {u"MiscStatus\\1", u"132497"}; an empty value creates the key alone.
-  std::vector<std::pair<std::u16string, std::u16string>> extra_keys;
-};
-// <progid> = description, <progid>\CLSID; <vi-progid> = description, \CLSID, \CurVer; CLSID\{clsid} =
-// description with ProgID, VersionIndependentProgID, Programmable, InprocServer32 (+ ThreadingModel),
-// TypeLib and Version.
-HRESULT RegisterClassKeys(const ClassRegistration& reg);
-HRESULT UnregisterClassKeys(const ClassRegistration& reg);
-
-// HKCR\TypeLib\{libid}\<major.minor> = helpstring (or name) with 0\win64 = path, FLAGS = 0, HELPDIR; and for
-// each dual, oleautomation or dispatch interface HKCR\Interface\{iid} = name with ProxyStubClsid(32) and
-// TypeLib (+ Version).
-HRESULT RegisterTypeLibrary(const LibraryInfo& library, const std::string& module_path);
-HRESULT UnregisterTypeLibrary(const LibraryInfo& library);
-
-// Loads `module_path` and calls its DllRegisterServer (or DllUnregisterServer). On failure `message`
-// says what went wrong.
-HRESULT RegisterServerModule(const std::string& module_path, bool unregister, std::string& message);
 
 }  // namespace pgx::auto_

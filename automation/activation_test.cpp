@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "automation/client.h"
 #include "automation/errorinfo.h"
@@ -66,7 +69,13 @@ class ScratchRegistry {
   std::string dir_, path_, original_;
 };
 
-TEST(ActivationTest, ProgIdsLeadToTheClassAndBack) {
+// Every test runs in a single-threaded apartment, as a client of the test server would.
+class ActivationTest : public ::testing::Test {
+ protected:
+  ApartmentScope apartment_;
+};
+
+TEST_F(ActivationTest, ProgIdsLeadToTheClassAndBack) {
   struct Case {
     const char16_t* progid;
     HRESULT hr;
@@ -92,7 +101,7 @@ TEST(ActivationTest, ProgIdsLeadToTheClassAndBack) {
 }
 
 // CurVer is followed when it leads to a class; when it leads nowhere, the ProgID's own CLSID counts.
-TEST(ActivationTest, CurVerIsFollowedOnlyWhereItLeads) {
+TEST_F(ActivationTest, CurVerIsFollowedOnlyWhereItLeads) {
   ScratchRegistry scratch;
   const std::u16string widget = GuidToU16String(CLSID_Widget);
   const std::u16string other = u"{11111111-2222-3333-4444-555555555555}";
@@ -122,7 +131,7 @@ TEST(ActivationTest, CurVerIsFollowedOnlyWhereItLeads) {
   }
 }
 
-TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
+TEST_F(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
   const std::string module = ModulePath();
   ASSERT_FALSE(module.empty());
   CLSID clsid;
@@ -193,18 +202,18 @@ TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
     EXPECT_THROW(widget.GetLevel(static_cast<TestColor>(9)), com_error);
 
     // While objects live the module stays.
-    CoFreeUnusedLibraries();
+    CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_TRUE(IsServerModuleLoaded(module));
     ASSERT_EQ(object->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf()), S_OK);
   }
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_TRUE(IsServerModuleLoaded(module));
   BSTR name = nullptr;
   ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(BstrView(name), u"IWidget");
   SysFreeString(name);
   info.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_FALSE(IsServerModuleLoaded(module));
   EXPECT_EQ(::dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
 
@@ -214,38 +223,145 @@ TEST(ActivationTest, TheTestServerWorksThreeWaysAndUnloadsWhenReleased) {
                              again.ReleaseAndGetAddressOfVoid()),
             S_OK);
   again.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
 }
 
 // A factory a client holds keeps its module loaded, like an object does: calling it after
 // CoFreeUnusedLibraries must not run code that was unloaded.
-TEST(ActivationTest, AHeldClassFactoryKeepsItsModuleLoaded) {
+TEST_F(ActivationTest, AHeldClassFactoryKeepsItsModuleLoaded) {
   const std::string module = ModulePath();
   ASSERT_FALSE(module.empty());
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(CoGetClassObject(CLSID_Widget, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                              factory.ReleaseAndGetAddressOfVoid()),
             S_OK);
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   ASSERT_TRUE(IsServerModuleLoaded(module));
   ComPtr<IUnknown> same;  // another reference through QueryInterface counts as well
   ASSERT_EQ(factory->QueryInterface(IID_IUnknown, same.ReleaseAndGetAddressOfVoid()), S_OK);
   factory.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   ASSERT_TRUE(IsServerModuleLoaded(module));
   ASSERT_EQ(same.As(&factory), S_OK);
   same.Reset();
   ComPtr<IDispatch> object;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, object.ReleaseAndGetAddressOfVoid()), S_OK);
   factory.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_TRUE(IsServerModuleLoaded(module));  // the object still lives
   object.Reset();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_FALSE(IsServerModuleLoaded(module));
 }
 
-TEST(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
+// Activation needs an apartment; reading the registry does not.
+TEST_F(ActivationTest, AThreadInNoApartmentCannotActivate) {
+  std::thread outsider([] {
+    ComPtr<IUnknown> object;
+    EXPECT_EQ(CoCreateInstance(CLSID_Widget, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               object.ReleaseAndGetAddressOfVoid()),
+              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(CoGetClassObject(CLSID_Widget, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               object.ReleaseAndGetAddressOfVoid()),
+              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(object.Get(), nullptr);
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(CLSIDFromProgID(u"TestSrv.Widget", &clsid), S_OK);
+    for (DWORD kind : {COINIT_MULTITHREADED, COINIT_APARTMENTTHREADED}) {
+      {
+        ApartmentScope apartment(kind);
+        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                   object.ReleaseAndGetAddressOfVoid()),
+                  S_OK);
+        object.Reset();
+      }
+      EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                 object.ReleaseAndGetAddressOfVoid()),
+                CO_E_NOTINITIALIZED);
+    }
+  });
+  outsider.join();
+}
+
+// A released module is unloaded only once it stayed unused for the delay; an activation meanwhile starts the
+// delay over. CoFreeUnusedLibraries waits the default ten minutes, so within a test it never unloads.
+TEST_F(ActivationTest, AnUnusedModuleIsUnloadedAfterItStayedUnusedForTheDelay) {
+  using namespace std::chrono_literals;
+  const std::string module = ModulePath();
+  ASSERT_FALSE(module.empty());
+  auto use = [] {
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(CoCreateInstance(CLSID_Widget, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               object.ReleaseAndGetAddressOfVoid()),
+              S_OK);
+  };
+  constexpr DWORD kDelayMs = 50;
+  use();
+  CoFreeUnusedLibrariesEx(kDelayMs, 0);  // found unloadable: the delay starts
+  EXPECT_TRUE(IsServerModuleLoaded(module));
+  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(60'000, 0);
+  EXPECT_TRUE(IsServerModuleLoaded(module));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kDelayMs + 10));
+  use();  // activated again: the delay starts over at the next look
+  CoFreeUnusedLibrariesEx(kDelayMs, 0);
+  EXPECT_TRUE(IsServerModuleLoaded(module));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kDelayMs + 10));
+  CoFreeUnusedLibraries();  // the default delay has not passed
+  EXPECT_TRUE(IsServerModuleLoaded(module));
+  CoFreeUnusedLibrariesEx(kDelayMs, 0);
+  EXPECT_FALSE(IsServerModuleLoaded(module));
+}
+
+// One thread creates and releases objects while another keeps freeing unused libraries. An object's last
+// Release runs on in its module after the module's count dropped to zero (the lingering module makes that
+// stretch long); unloading the module then would pull the code from under the releasing thread. The
+// creating thread pauses after each burst until the module is unloaded, so the module really goes and
+// comes back while both threads race.
+TEST_F(ActivationTest, FreeingLibrariesWhileAnotherThreadReleasesObjectsIsSafe) {
+  ScratchRegistry scratch;
+  const CLSID lingering = *ParseGuid("{9B3E2C71-4A5D-4F08-8E2B-6C1D7A9F3E55}");
+  std::u16string module16;
+  ASSERT_TRUE(Utf8ToUtf16(PGX_LINGERING_MODULE, module16));
+  ASSERT_EQ(RegWriteString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToU16String(lingering) + u"\\InprocServer32",
+                           u"", module16),
+            ERROR_SUCCESS);
+  constexpr int kRounds = 5;
+  constexpr int kObjectsPerRound = 100;
+  constexpr DWORD kDelayMs = 100;
+  std::atomic<bool> done{false};
+  std::thread freer([&] {
+    while (!done.load()) {
+      CoFreeUnusedLibraries();
+      CoFreeUnusedLibrariesEx(kDelayMs, 0);
+    }
+  });
+  int unloads = 0;
+  std::thread client([&] {
+    ApartmentScope apartment;
+    for (int round = 0; round < kRounds; ++round) {
+      for (int i = 0; i < kObjectsPerRound; ++i) {
+        ComPtr<IUnknown> object;
+        if (CoCreateInstance(lingering, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             object.ReleaseAndGetAddressOfVoid()) != S_OK) {
+          ADD_FAILURE() << "activation failed";
+          return;
+        }
+      }
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (IsServerModuleLoaded(PGX_LINGERING_MODULE) && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      if (!IsServerModuleLoaded(PGX_LINGERING_MODULE)) ++unloads;
+    }
+  });
+  client.join();
+  done = true;
+  freer.join();
+  EXPECT_EQ(unloads, kRounds);
+}
+
+TEST_F(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
   ScratchRegistry scratch;
   const CLSID missing_clsid = *ParseGuid("{11111111-2222-3333-4444-555555555555}");
   const CLSID garbage_clsid = *ParseGuid("{11111111-2222-3333-4444-666666666666}");
@@ -282,56 +398,6 @@ TEST(ActivationTest, UnusableRegistrationsAreReportedWithThePath) {
   EXPECT_EQ(CoCreateInstance(CLSID_Widget, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
                              object.ReleaseAndGetAddressOfVoid()),
             CLASS_E_CLASSNOTAVAILABLE);
-}
-
-TEST(ActivationTest, ModulesRegisterAndUnregisterTheirKeys) {
-  const std::string module = ModulePath();
-  ASSERT_FALSE(module.empty());
-  ScratchRegistry scratch;
-  ASSERT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, nullptr), ERROR_SUCCESS);
-  std::string message;
-  ASSERT_EQ(RegisterServerModule(module, false, message), S_OK) << message;
-
-  const std::u16string clsid = GuidToU16String(CLSID_Widget);
-  const std::u16string libid = GuidToU16String(LIBID_TestSrvLib);
-  struct Expected {
-    std::u16string key, name, value;
-  } expected[] = {
-      {u"TestSrv.Widget.1", u"", u"Widget Class"},
-      {u"TestSrv.Widget.1\\CLSID", u"", clsid},
-      {u"TestSrv.Widget\\CurVer", u"", u"TestSrv.Widget.1"},
-      {u"CLSID\\" + clsid, u"", u"Widget Class"},
-      {u"CLSID\\" + clsid + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
-      {u"CLSID\\" + clsid + u"\\VersionIndependentProgID", u"", u"TestSrv.Widget"},
-      {u"CLSID\\" + clsid + u"\\TypeLib", u"", libid},
-      {u"CLSID\\" + clsid + u"\\MiscStatus\\1", u"", u"132497"},
-      {u"TypeLib\\" + libid + u"\\1.2", u"", u"Test server type library"},
-      {u"TypeLib\\" + libid + u"\\1.2\\FLAGS", u"", u"0"},
-      {u"Interface\\" + GuidToU16String(IID_IWidget), u"", u"IWidget"},
-      {u"Interface\\" + GuidToU16String(IID_IWidget) + u"\\TypeLib", u"Version", u"1.2"},
-      {u"Interface\\" + GuidToU16String(DIID__IWidgetEvents) + u"\\ProxyStubClsid32", u"",
-       u"{00020420-0000-0000-C000-000000000046}"},
-  };
-  for (const Expected& e : expected) {
-    EXPECT_EQ(RegReadString(HKEY_CLASSES_ROOT, e.key, e.name), e.value);
-  }
-  HKEY control = nullptr;  // a marker key without a value
-  ASSERT_EQ(
-      RegOpenKeyEx(HKEY_CLASSES_ROOT, (u"CLSID\\" + clsid + u"\\Control").c_str(), 0, KEY_READ, &control),
-      ERROR_SUCCESS);
-  RegCloseKey(control);
-  std::u16string module16;
-  Utf8ToUtf16(module, module16);
-  EXPECT_EQ(RegReadString(HKEY_CLASSES_ROOT, u"TypeLib\\" + libid + u"\\1.2\\0\\win64"), module16);
-
-  ASSERT_EQ(RegisterServerModule(module, true, message), S_OK) << message;
-  for (const Expected& e : expected) EXPECT_FALSE(RegReadString(HKEY_CLASSES_ROOT, e.key, e.name));
-  HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, (u"TypeLib\\" + libid).c_str(), 0, KEY_READ, &key),
-            ERROR_FILE_NOT_FOUND);
-
-  EXPECT_EQ(RegisterServerModule(scratch.dir() + "/none.so", false, message), CO_E_DLLNOTFOUND);
-  EXPECT_NE(message.find("none.so"), std::string::npos);
 }
 
 }  // namespace

@@ -69,6 +69,7 @@ class DispatcherTest : public ::testing::Test {
     EXPECT_EQ(widget_->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << "name";
     return id;
   }
+  ApartmentScope apartment_;  // first in, last out: the widget is released inside the apartment
   ComPtr<IDispatch> widget_;
 };
 

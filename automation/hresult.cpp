@@ -20,6 +20,7 @@ constexpr MessageEntry kMessages[] = {
     {E_ABORT, "Operation aborted"},
     {E_FAIL, "Unspecified error"},
     {E_UNEXPECTED, "Catastrophic failure"},
+    {RPC_E_CHANGED_MODE, "Cannot change thread mode after it is set."},
     {DISP_E_UNKNOWNINTERFACE, "Unknown interface."},
     {DISP_E_MEMBERNOTFOUND, "Member not found."},
     {DISP_E_PARAMNOTFOUND, "Parameter not found."},

@@ -5,8 +5,13 @@
 // The file is named by PGX_REGISTRY, otherwise it is $XDG_CONFIG_HOME/pgx/registry (~/.config/pgx/registry).
 // Every change is made under an exclusive lock of "<file>.lock": the file is read afresh, changed, written
 // to a temporary file and renamed over the old one, so that two processes writing at once lose nothing and
-// a reader never sees half a file. A file that cannot be parsed is never overwritten: every call fails
-// with ERROR_BADDB and RegistryErrorText() names the file and the line.
+// a reader never sees half a file. When the file is a symbolic link, the link stays and the file it leads to
+// is written; a saved file keeps the mode of the file it replaces. A file that cannot be parsed is never
+// overwritten: every call fails with ERROR_BADDB and RegistryErrorText() names the file and the line.
+//
+// A key stands at most 512 levels below its root, with names of at most 255 characters and a path (the names
+// below the root with their separators) of at most 32,767. A longer or deeper path given to a function is
+// refused with ERROR_INVALID_PARAMETER; a file that holds one is damaged.
 #pragma once
 
 #include <optional>

@@ -5,7 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "automation/activation.h"
+#include "automation/apartment.h"
+#include "automation/registration.h"
 #include "automation/registry.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
       ->required();
   CLI11_PARSE(app, argc, argv);
 
+  pgx::auto_::ApartmentScope apartment;  // a module's DllRegisterServer may rely on one
   std::string message;
   HRESULT hr = pgx::auto_::RegisterServerModule(module, unregister, message);
   if (FAILED(hr)) {

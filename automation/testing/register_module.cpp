@@ -3,13 +3,15 @@
 #include <cstdio>
 #include <string>
 
-#include "automation/activation.h"
+#include "automation/apartment.h"
+#include "automation/registration.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s MODULE\n", argv[0]);
     return 2;
   }
+  pgx::auto_::ApartmentScope apartment;  // as a registering program does for the module's sake
   std::string message;
   HRESULT hr = pgx::auto_::RegisterServerModule(argv[1], false, message);
   if (FAILED(hr)) {

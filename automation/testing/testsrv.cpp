@@ -11,6 +11,7 @@
 #include "automation/errorinfo.h"
 #include "automation/module.h"
 #include "automation/object.h"
+#include "automation/registration.h"
 #include "automation/testing/testsrv_idl.h"
 
 namespace {
@@ -304,10 +305,11 @@ extern "C" HRESULT DllCanUnloadNow() {
 
 extern "C" HRESULT DllRegisterServer() {
   try {
-    pgx::auto_::ClassRegistration reg = Registration();
-    HRESULT hr = pgx::auto_::RegisterClassKeys(reg);
-    if (SUCCEEDED(hr)) hr = pgx::auto_::RegisterTypeLibrary(TestSrvLib_TypeLibrary(), reg.module_path);
-    return hr;
+    const pgx::auto_::ClassRegistration reg = Registration();
+    pgx::auto_::RegistryTransaction registration;
+    pgx::auto_::RegisterClassKeys(registration, reg);
+    pgx::auto_::RegisterTypeLibrary(registration, TestSrvLib_TypeLibrary(), reg.module_path);
+    return pgx::auto_::CommitRegistration(registration);
   } catch (...) {
     return E_OUTOFMEMORY;
   }
@@ -315,9 +317,10 @@ extern "C" HRESULT DllRegisterServer() {
 
 extern "C" HRESULT DllUnregisterServer() {
   try {
-    HRESULT hr = pgx::auto_::UnregisterClassKeys(Registration());
-    HRESULT hr2 = pgx::auto_::UnregisterTypeLibrary(TestSrvLib_TypeLibrary());
-    return FAILED(hr) ? hr : hr2;
+    pgx::auto_::RegistryTransaction unregistration;
+    pgx::auto_::UnregisterClassKeys(unregistration, Registration());
+    pgx::auto_::UnregisterTypeLibrary(unregistration, TestSrvLib_TypeLibrary());
+    return pgx::auto_::CommitRegistration(unregistration);
   } catch (...) {
     return E_OUTOFMEMORY;
   }
