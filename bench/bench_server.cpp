@@ -56,7 +56,9 @@ Stack& TheStack() {
   return stack;
 }
 
-double NextFrequency(int& i) { return (++i & 1) ? 1.0e6 : 2.0e6; }
+double NextFrequency(int& i) {
+  return (++i & 1) ? 1.0e6 : 2.0e6;
+}
 
 void BM_DriverFrequencyPutGet(benchmark::State& state) {
   ViSession vi = TheStack().session;
@@ -81,10 +83,12 @@ void BM_LateBoundFrequencyPutGet(benchmark::State& state) {
   int i = 0;
   for (auto _ : state) {
     arg.dblVal = NextFrequency(i);
-    benchmark::DoNotOptimize(instrument->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr));
+    benchmark::DoNotOptimize(
+        instrument->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr));
     VARIANT result;
     result.vt = VT_EMPTY;
-    benchmark::DoNotOptimize(instrument->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
+    benchmark::DoNotOptimize(
+        instrument->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
     benchmark::DoNotOptimize(result.dblVal);
   }
 }

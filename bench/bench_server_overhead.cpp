@@ -50,7 +50,8 @@ void BM_InvokeGet(benchmark::State& state) {
   for (auto _ : state) {
     VARIANT result;
     result.vt = VT_EMPTY;
-    benchmark::DoNotOptimize(instrument->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
+    benchmark::DoNotOptimize(
+        instrument->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
     benchmark::DoNotOptimize(result.dblVal);
   }
   CountAllocations(state, before);
@@ -67,7 +68,8 @@ void BM_InvokePut(benchmark::State& state) {
   DISPPARAMS put{&arg, &named_put, 1, 1};
   long before = g_allocations.load();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(instrument->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr));
+    benchmark::DoNotOptimize(
+        instrument->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr));
   }
   CountAllocations(state, before);
 }
@@ -90,8 +92,8 @@ void BM_InvokeThreeArguments(benchmark::State& state) {
   for (auto _ : state) {
     VARIANT result;
     result.vt = VT_EMPTY;
-    benchmark::DoNotOptimize(
-        instrument->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &params, &result, nullptr, nullptr));
+    benchmark::DoNotOptimize(instrument->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET | DISPATCH_METHOD,
+                                                &params, &result, nullptr, nullptr));
     benchmark::DoNotOptimize(result.boolVal);
   }
   CountAllocations(state, before);

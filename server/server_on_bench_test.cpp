@@ -95,7 +95,7 @@ TEST_F(ServerOnBench, ReleasingEverythingLeavesNoObject) {
     DispatchPtr parent = Object(channel.InvokeByName(u"Parent", kGet));
     EXPECT_EQ(parent.InvokeByName(u"IsOpen", kGet).boolVal, VARIANT_TRUE);
   }
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);  // at once: nothing of the module runs any more
   EXPECT_FALSE(pgx::auto_::IsServerModuleLoaded(PGXSRV_MODULE));
 }
 

@@ -2,6 +2,7 @@
 #include "automation/module.h"
 #include "automation/activation.h"
 #include "automation/object.h"
+#include "automation/registration.h"
 #include "server/core/pgx_gen.h"
 #include "server/pgxsrv_idl.h"
 
@@ -43,11 +44,14 @@ extern "C" HRESULT DllCanUnloadNow() {
   return pgx::auto_::Module::CanUnloadNow();
 }
 
+// Registration and unregistration are one registry transaction each: all of it or nothing.
 extern "C" HRESULT DllRegisterServer() {
   try {
     pgx::auto_::ClassRegistration reg = Registration();
-    if (HRESULT hr = pgx::auto_::RegisterClassKeys(reg); FAILED(hr)) return hr;
-    return pgx::auto_::RegisterTypeLibrary(pgxsrv_TypeLibrary(), reg.module_path);
+    pgx::auto_::RegistryTransaction registration;
+    pgx::auto_::RegisterClassKeys(registration, reg);
+    pgx::auto_::RegisterTypeLibrary(registration, pgxsrv_TypeLibrary(), reg.module_path);
+    return pgx::auto_::CommitRegistration(registration);
   } catch (...) {
     return E_OUTOFMEMORY;
   }
@@ -55,10 +59,10 @@ extern "C" HRESULT DllRegisterServer() {
 
 extern "C" HRESULT DllUnregisterServer() {
   try {
-    pgx::auto_::ClassRegistration reg = Registration();
-    HRESULT classes = pgx::auto_::UnregisterClassKeys(reg);
-    HRESULT library = pgx::auto_::UnregisterTypeLibrary(pgxsrv_TypeLibrary());
-    return FAILED(classes) ? classes : library;
+    pgx::auto_::RegistryTransaction registration;
+    pgx::auto_::UnregisterClassKeys(registration, Registration());
+    pgx::auto_::UnregisterTypeLibrary(registration, pgxsrv_TypeLibrary());
+    return pgx::auto_::CommitRegistration(registration);
   } catch (...) {
     return E_OUTOFMEMORY;
   }
