@@ -312,6 +312,9 @@ PGXGEN_API ViStatus pgxgen_patternUpdate_Q(ViSession vi, ViInt16* mode);
 
 PGXGEN_API ViStatus pgxgen_settingStore(ViSession vi, ViInt16 memory);
 PGXGEN_API ViStatus pgxgen_settingRecall(ViSession vi, ViInt16 memory);
+/* Pattern and setting files are regular files of at most 1 MiB; relative names are taken from the current
+ * directory. A file is written only when the call succeeds. */
+
 /* Loads the setting held in the file (its learn string) into the instrument. */
 PGXGEN_API ViStatus pgxgen_settingFile(ViSession vi, ViConstString fileName);
 /* Stores the instrument's current setting (its learn string) in the file. */
