@@ -27,8 +27,8 @@ enum Lack : std::uint32_t {
   kLackTrgOutSrc = 32768,
 };
 
-// The lacks of a front-end model ("M4030A"; the name without its final letter too); nullopt-like
-// kUnknownFrontEnd for a model the driver does not know (then nothing is refused).
+// The lacks of a front-end model ("M4030A"; the name without its final letter too), or kUnknownFrontEnd
+// for a model the driver does not know (then nothing is refused).
 inline constexpr std::uint32_t kUnknownFrontEnd = 0xFFFFFFFFu;
 std::uint32_t front_end_lacks(std::string_view model);
 

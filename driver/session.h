@@ -108,7 +108,8 @@ class Session {
   ViStatus transaction_finish();
   ViStatus transaction_cancel();
 
-  // IEEE 488.2 device clear; also forgets a half-read answer.
+  // IEEE 488.2 device clear; also forgets a half-read answer. On a socket, which it cannot reach, the
+  // session resynchronises before its next exchange.
   ViStatus device_clear();
 
   // Around every C function on this session (with_session): a call that ends with an invalid response
