@@ -1,11 +1,9 @@
 // Pattern data (buffers, files, PRBS, presets), the pattern update mode, setting memories and setting
 // files.
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "driver/files.h"
 #include "driver/typed_support.h"
 
 using namespace pgx::driver;
@@ -105,23 +103,6 @@ char position_as(char position, bool ascii) {
   return ascii ? (set ? '1' : '0') : static_cast<char>(set ? 1 : 0);
 }
 
-ViStatus read_file(const char* file_name, std::string& content) {
-  std::ifstream file(file_name, std::ios::binary);
-  if (!file) return PGXGEN_ERROR_FILE_IO;
-  content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (file.bad()) return PGXGEN_ERROR_FILE_IO;
-  if (content.size() > kMaxFileSize) return PGXGEN_ERROR_FILE_FORMAT;
-  return VI_SUCCESS;
-}
-
-ViStatus write_file(const char* file_name, std::string_view content) {
-  std::ofstream file(file_name, std::ios::binary | std::ios::trunc);
-  if (!file) return PGXGEN_ERROR_FILE_IO;
-  file.write(content.data(), static_cast<std::streamsize>(content.size()));
-  file.close();
-  return file ? VI_SUCCESS : PGXGEN_ERROR_FILE_IO;
-}
-
 ViStatus send_memory_command(ViSession vi, const char* header, ViInt16 memory) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     if (memory < 0 || memory > kMaxMemory) return PGXGEN_ERROR_MEMORY_NUMBER;
@@ -180,7 +161,7 @@ ViStatus pgxgen_patternDataDownloadFile(ViSession vi, ViInt16 dataChannel, ViCon
     ViStatus status = check_data_channel(s, dataChannel);
     if (status < VI_SUCCESS) return status;
     std::string content;
-    status = read_file(fileName, content);
+    status = read_file(fileName, kMaxFileSize, content);
     if (status < VI_SUCCESS) return status;
     std::string positions;
     status =
@@ -263,7 +244,7 @@ ViStatus pgxgen_settingFile(ViSession vi, ViConstString fileName) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     if (fileName == nullptr) return parameter_error(2);
     std::string content;
-    ViStatus status = read_file(fileName, content);
+    ViStatus status = read_file(fileName, kMaxFileSize, content);
     if (status < VI_SUCCESS) return status;
     // One learn string: a single program message, possibly followed by a line break.
     while (!content.empty() && (content.back() == '\n' || content.back() == '\r')) content.pop_back();

@@ -24,11 +24,15 @@ ViStatus send_with_value(ViSession vi, ViConstString header, Append&& append) {
   });
 }
 
+// A raw query is one program message, answered by one response message: a line feed inside it (outside
+// block data) would ask for answers that the call does not read, so it is refused before anything is sent.
 template <class Read>
 ViStatus read_answer(ViSession vi, ViConstString query, Read&& read) {
   return with_session(vi, [&](Session& s) -> ViStatus {
     if (query == nullptr) return parameter_error(2);
-    return read(s, caller_text(query));
+    const std::string_view text = caller_text(query);
+    if (!is_one_message(text)) return parameter_error(2);
+    return read(s, text);
   });
 }
 

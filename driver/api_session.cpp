@@ -38,7 +38,7 @@ std::vector<std::string> parse_front_ends(std::string_view answer) {
   return front_ends;
 }
 
-// Reads identity and front-ends; false when the instrument is not one of the family.
+// Reads identity and front-ends; PGXGEN_ERROR_FAIL_ID_QUERY when the instrument is not one of the family.
 ViStatus identify(Session& session) {
   std::string_view answer;
   ViStatus status = session.query_unchecked("*IDN?", answer);
@@ -87,12 +87,13 @@ std::string self_test_text(int result) {
 extern "C" {
 
 ViStatus pgxgen_init(ViConstString resourceName, ViBoolean idQuery, ViBoolean reset, ViSession* vi) {
+  // The session number is 0 on every failure, whichever parameter is wrong.
+  if (vi != nullptr) *vi = VI_NULL;
   try {
     if (resourceName == nullptr) return parameter_error(1);
     if (idQuery > 1) return parameter_error(2);
     if (reset > 1) return parameter_error(3);
     if (vi == nullptr) return parameter_error(4);
-    *vi = VI_NULL;
     ViSession resource_manager = VI_NULL;
     ViStatus status = viOpenDefaultRM(&resource_manager);
     if (status < VI_SUCCESS) return status;
@@ -224,7 +225,6 @@ ViStatus pgxgen_error_message(ViSession /*vi*/, ViStatus status, ViChar message[
     copy_text(message, kTextSize, text != nullptr ? std::string(text) : status_message(status));
     return text != nullptr ? VI_SUCCESS : VI_WARN_UNKNOWN_STATUS;
   } catch (...) {
-    copy_text(message, kTextSize, "");
     return VI_ERROR_ALLOC;
   }
 }

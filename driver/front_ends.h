@@ -4,6 +4,7 @@
 // refusal would only show when the transaction finishes).
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace pgx::driver {
@@ -27,9 +28,16 @@ enum Lack : std::uint32_t {
   kLackTrgOutSrc = 32768,
 };
 
-// The lacks of a front-end model ("M4030A"; the name without its final letter too); nullopt-like
-// kUnknownFrontEnd for a model the driver does not know (then nothing is refused).
+// The lacks of a front-end model ("M4030A"; the name without its final letter too), or kUnknownFrontEnd
+// for a model the driver does not know (then nothing is refused).
 inline constexpr std::uint32_t kUnknownFrontEnd = 0xFFFFFFFFu;
 std::uint32_t front_end_lacks(std::string_view model);
+
+// Every front-end model the driver knows, with what it lacks.
+struct FrontEnd {
+  std::string_view name;
+  std::uint32_t lacks;
+};
+std::span<const FrontEnd> known_front_ends();
 
 }  // namespace pgx::driver

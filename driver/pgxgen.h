@@ -5,8 +5,10 @@
  * Every function takes the driver session first (pgxgen_init excepted) and returns a ViStatus:
  * 0 success, positive a warning, negative an error. VISA statuses are passed through unchanged.
  * Texts are narrow, NUL-terminated strings. Functions ending in _Q return their values through
- * out-parameters; an out-parameter is written only when the function succeeds (a buffer may receive
- * a truncated, terminated text). Buffers documented as [256] must hold at least 256 characters.
+ * out-parameters; an out-parameter is written only when the function succeeds (returns 0 or a warning),
+ * and a file only when the function succeeds. The one exception is pgxgen_init, which sets *vi to 0 on
+ * every failure. A buffer receives at most its size of text, cut and always terminated; buffers
+ * documented as [256] must hold at least 256 characters.
  *
  * docs/driver.md lists every function with the SCPI it sends and the statuses it returns.
  */
@@ -257,8 +259,7 @@ PGXGEN_API ViStatus pgxgen_timeCalibration(ViSession vi);
 PGXGEN_API ViStatus pgxgen_timeFrequencyMeasure(ViSession vi);
 PGXGEN_API ViStatus pgxgen_timePeriodMeasure(ViSession vi);
 
-/* ---- Modes: each sets the whole trigger, arming and pattern state of its mode ---------------------------
- */
+/* ---- Modes: each sets the whole trigger, arming and pattern state of its mode ------------------------ */
 
 PGXGEN_API ViStatus pgxgen_modeContinuousPulses(ViSession vi, ViInt16 periodSource, ViInt16 triggerSlope);
 PGXGEN_API ViStatus pgxgen_modeContinuousBurst(ViSession vi, ViInt32 burstLength, ViInt16 periodSource,
@@ -312,6 +313,9 @@ PGXGEN_API ViStatus pgxgen_patternUpdate_Q(ViSession vi, ViInt16* mode);
 
 PGXGEN_API ViStatus pgxgen_settingStore(ViSession vi, ViInt16 memory);
 PGXGEN_API ViStatus pgxgen_settingRecall(ViSession vi, ViInt16 memory);
+/* Pattern and setting files are regular files of at most 1 MiB; relative names are taken from the current
+ * directory. A file is written only when the call succeeds. */
+
 /* Loads the setting held in the file (its learn string) into the instrument. */
 PGXGEN_API ViStatus pgxgen_settingFile(ViSession vi, ViConstString fileName);
 /* Stores the instrument's current setting (its learn string) in the file. */

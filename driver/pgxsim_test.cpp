@@ -7,9 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "driver/pgxgen.h"
 #include "driver/testing/bench.h"
@@ -128,6 +131,83 @@ TEST_F(DriverPgxsim, TimeOutThenTheLateAnswerIsNotTakenForTheNext) {
   ViInt32 count = 0;
   ASSERT_EQ(pgxgen_cmdInt32_Q(s, ":TRIG:COUN?", &count), VI_SUCCESS);
   EXPECT_EQ(count, 1);
+  ASSERT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency), VI_SUCCESS);
+  EXPECT_DOUBLE_EQ(frequency, 1e6);
+}
+
+// A busy instrument: the answer to a query that timed out arrives while the next call waits for its own
+// (later than any short drain would wait). The next calls must get their own answers, or fail.
+TEST_F(DriverPgxsim, LateAnswerAfterATimeOutIsNeverTakenForALaterCall) {
+  struct Case {
+    const char* what;
+    ViBoolean checked;
+    std::function<void(ViSession)> next;  // the call made while the late answer is on its way
+  };
+  const Case cases[] = {
+      {"identity", VI_FALSE,
+       [](ViSession vi) {
+         ViChar text[256] = "";
+         ASSERT_EQ(pgxgen_cmdString_Q(vi, "*IDN?", sizeof text, text), VI_SUCCESS);
+         EXPECT_EQ(std::strncmp(text, "PGX Instruments,", 16), 0) << text;
+       }},
+      {"checked width", VI_TRUE,
+       [](ViSession vi) {
+         ViReal64 width = 0;
+         ASSERT_EQ(pgxgen_timeWidth_Q(vi, 1, &width), VI_SUCCESS);
+         EXPECT_DOUBLE_EQ(width, 100e-9);
+       }},
+      {"checked refused setting", VI_TRUE,
+       [](ViSession vi) {
+         EXPECT_EQ(pgxgen_timeWidth(vi, 1, 5e3), PGXGEN_ERROR_INSTRUMENT);
+         ViInt32 code = 0;
+         ViChar text[256];
+         ASSERT_EQ(pgxgen_error_query(vi, &code, text), VI_SUCCESS);
+         EXPECT_EQ(code, -222) << text;
+         ASSERT_EQ(pgxgen_error_query(vi, &code, text), VI_SUCCESS);
+         EXPECT_EQ(code, 0) << text;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::Session s(server_.resource(), VI_TRUE, VI_TRUE);
+    ASSERT_EQ(s.status(), VI_SUCCESS);
+    ASSERT_EQ(pgxgen_errorQueryDetect(s, c.checked), VI_SUCCESS);
+    ASSERT_EQ(pgxgen_timeOut(s, 100), VI_SUCCESS);
+    server_.stop();
+    ViReal64 frequency = 0;
+    EXPECT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency), VI_ERROR_TMO);
+    ASSERT_EQ(pgxgen_timeOut(s, 5000), VI_SUCCESS);
+    std::thread resume([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      server_.resume();
+    });
+    c.next(s);
+    resume.join();
+    // And the session stays in step.
+    ASSERT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency), VI_SUCCESS);
+    EXPECT_DOUBLE_EQ(frequency, 1e6);
+  }
+}
+
+// While the instrument stays busy the session refuses to answer (it cannot tell its answers from late
+// ones); once the instrument answers again, every call gets its own answer.
+TEST_F(DriverPgxsim, SessionOutOfStepFailsUntilTheInstrumentAnswersAgain) {
+  testing::Session s(server_.resource());
+  ASSERT_EQ(s.status(), VI_SUCCESS);
+  ASSERT_EQ(pgxgen_timeOut(s, 100), VI_SUCCESS);
+  server_.stop();
+  ViReal64 frequency = 0;
+  ViInt32 count = 0;
+  EXPECT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency), VI_ERROR_TMO);
+  EXPECT_EQ(pgxgen_cmdInt32_Q(s, ":TRIG:COUN?", &count), VI_ERROR_TMO);
+  EXPECT_EQ(pgxgen_timeWidth(s, 1, 20e-9), VI_ERROR_TMO);  // nothing is sent while out of step
+  EXPECT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency), VI_ERROR_TMO);
+  server_.resume();
+  ASSERT_EQ(pgxgen_cmdInt32_Q(s, ":TRIG:COUN?", &count), VI_SUCCESS);
+  EXPECT_EQ(count, 1);
+  ViReal64 width = 0;
+  ASSERT_EQ(pgxgen_timeWidth_Q(s, 1, &width), VI_SUCCESS);
+  EXPECT_DOUBLE_EQ(width, 100e-9);  // the refused setting never went out
   ASSERT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency), VI_SUCCESS);
   EXPECT_DOUBLE_EQ(frequency, 1e6);
 }

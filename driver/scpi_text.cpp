@@ -1,5 +1,6 @@
 #include "driver/scpi_text.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -242,6 +243,18 @@ std::optional<std::size_t> block_extent(std::string_view text) {
     count = count * 10 + static_cast<std::size_t>(c - '0');
   }
   return 2 + digit_count + count;
+}
+
+bool is_one_message(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') return false;
+    if (text[i] != '#') continue;
+    // The bytes of a definite-length block are data, line feeds included; a block announced longer than
+    // the text takes the rest of it.
+    const auto extent = block_extent(text.substr(i));
+    if (extent) i += std::min(*extent, text.size() - i) - 1;
+  }
+  return true;
 }
 
 std::optional<std::string_view> parse_block(std::string_view text) {

@@ -37,6 +37,10 @@ std::optional<std::string_view> parse_block(std::string_view text);
 // the header is complete; nullopt while the header is incomplete or when it is not a block.
 std::optional<std::size_t> block_extent(std::string_view text);
 
+// Whether a program message text is one message: no line feed outside definite-length block data (a
+// line feed anywhere else ends the message, and what follows is a message of its own).
+bool is_one_message(std::string_view text);
+
 // One entry of the error queue: <code>,"<text>" (the quotes are optional, doubled quotes are unescaped).
 struct ErrorEntry {
   int code = 0;

@@ -155,6 +155,26 @@ TEST(DriverTextBlocks, RoundTripAndRejectBadHeaders) {
   EXPECT_FALSE(block_extent("#9123"));  // header still incomplete
 }
 
+TEST(DriverTextMessages, ALineFeedOutsideBlockDataEndsTheMessage) {
+  const struct {
+    std::string text;
+    bool one;
+  } cases[] = {
+      {":FREQ?", true},
+      {"", true},
+      {":FREQ?\n*IDN?", false},
+      {"\n", false},
+      {":DIG:PATT:DATA1 #13\n\n\n", true},        // three data bytes
+      {":DIG:PATT:DATA1 #12\n\n\n*IDN?", false},  // the third line feed ends the message
+      {":DIG:PATT:DATA1 #15ab\n", true},          // a block announced longer than the text
+      {":X #0\nabc", false},                      // an indefinite block ends at a line feed
+      {":X \"a\nb\"", false},                     // so does a string
+      {":X #a\n", false},                         // not a block header
+      {std::string(":DIG:PATT:DATA1 #13\0\n\1;:FREQ?", 29), true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_one_message(c.text), c.one) << c.text;
+}
+
 TEST(DriverTextErrorEntries, ReadCodeAndText) {
   const struct {
     const char* text;

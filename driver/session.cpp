@@ -1,6 +1,7 @@
 #include "driver/session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "driver/pgxgen.h"
@@ -40,71 +41,146 @@ ViStatus Session::close() {
 // ---- Raw exchange ---------------------------------------------------------------------------------
 
 ViStatus Session::write(std::string_view message) {
-  if (late_answer_possible_) drain_late_answer();
+  if (out_of_step_) {
+    const ViStatus status = resynchronise();
+    if (status < VI_SUCCESS) return status;
+  }
+  return write_raw(message);
+}
+
+ViStatus Session::write_raw(std::string_view message) {
+  bool started = false;
   while (!message.empty()) {
     ViUInt32 written = 0;
     const ViUInt32 count = static_cast<ViUInt32>(std::min<std::size_t>(message.size(), 0x7FFFFFFF));
     const ViStatus status = viWrite(io_, reinterpret_cast<ViConstBuf>(message.data()), count, &written);
-    if (status < VI_SUCCESS) {
-      recover(status);
-      return status;
+    if (written > 0) started = true;
+    if (status < VI_SUCCESS || written == 0 || written > count) {
+      // Only part of the message may have gone out: its rest would be joined to whatever comes next.
+      if (started && socket_) partial_write_ = true;
+      const ViStatus failure = status < VI_SUCCESS ? status : VI_ERROR_IO;
+      recover(failure);
+      return failure;
     }
-    if (written == 0 || written > count) return VI_ERROR_IO;
     message.remove_prefix(written);
   }
   return VI_SUCCESS;
 }
 
-ViStatus Session::read_response(std::string_view& response) {
+ViStatus Session::read_message(std::vector<char>& buffer, std::string_view& response) {
   std::size_t length = 0;
   for (;;) {
-    if (input_.size() < length + kReadChunk) input_.resize(std::max(input_.size() * 2, length + kReadChunk));
+    if (buffer.size() < length + kReadChunk) buffer.resize(std::max(buffer.size() * 2, length + kReadChunk));
     ViUInt32 received = 0;
-    const ViUInt32 room = static_cast<ViUInt32>(input_.size() - length);
-    const ViStatus status = viRead(io_, reinterpret_cast<ViBuf>(input_.data() + length), room, &received);
-    if (status < VI_SUCCESS) {
-      recover(status);
-      return status;
-    }
+    const ViUInt32 room = static_cast<ViUInt32>(buffer.size() - length);
+    const ViStatus status = viRead(io_, reinterpret_cast<ViBuf>(buffer.data() + length), room, &received);
+    if (status < VI_SUCCESS) return status;
     length += std::min<std::size_t>(received, room);
-    if (length > kMaxResponse) {
-      recover(PGXGEN_ERROR_INVALID_RESPONSE);
-      return PGXGEN_ERROR_INVALID_RESPONSE;
-    }
+    if (length > kMaxResponse) return PGXGEN_ERROR_INVALID_RESPONSE;
     if (status == VI_SUCCESS_MAX_CNT) continue;
     if (status == VI_SUCCESS_TERM_CHAR) {
       // A line feed inside block data is not the end of the message.
-      const auto extent = block_extent(std::string_view(input_.data(), length));
+      const auto extent = block_extent(std::string_view(buffer.data(), length));
       if (extent && length < *extent + 1) continue;
     }
     break;
   }
   // Remove the terminator, but never a byte of block data that happens to be a line feed.
-  std::string_view raw(input_.data(), length);
+  std::string_view raw(buffer.data(), length);
   const std::size_t keep = raw.empty() || raw[0] != '#' ? 0 : block_extent(raw).value_or(0);
   while (raw.size() > keep && (raw.back() == '\n' || raw.back() == '\r')) raw.remove_suffix(1);
   response = raw;
   return VI_SUCCESS;
 }
 
+ViStatus Session::read_response(std::vector<char>& buffer, std::string_view& response) {
+  const ViStatus status = read_message(buffer, response);
+  if (status < VI_SUCCESS) {
+    recover(status);
+    return status;
+  }
+  answer_read_ = true;
+  return status;
+}
+
 void Session::recover(ViStatus status) {
   if (status == VI_ERROR_CONN_LOST || status == VI_ERROR_INV_OBJECT) return;
   viClear(io_);
-  if (status == VI_ERROR_TMO && socket_) late_answer_possible_ = true;
+  lose_step();
+  answer_read_ = false;
 }
 
-void Session::drain_late_answer() {
-  late_answer_possible_ = false;
-  ViUInt32 timeout = 0;
-  if (viGetAttribute(io_, VI_ATTR_TMO_VALUE, &timeout) < VI_SUCCESS) return;
-  viSetAttribute(io_, VI_ATTR_TMO_VALUE, kLateAnswerWaitMs);
-  char scratch[4096];
-  ViUInt32 received = 0;
-  // Bounded: an instrument that keeps talking cannot hold the session here.
-  for (int i = 0; i < 256; ++i) {
-    if (viRead(io_, reinterpret_cast<ViBuf>(scratch), sizeof scratch, &received) < VI_SUCCESS) break;
+void Session::lose_step() {
+  if (!socket_) return;
+  out_of_step_ = true;
+  // A marker on its way already outnumbers everything written before it, and nothing was written since.
+  if (marker_sent_) return;
+  // The marker holds more queries than the message written last (a '?' in data only makes it longer).
+  const std::size_t queries = static_cast<std::size_t>(std::count(message_.begin(), message_.end(), '?'));
+  marker_queries_ = std::max({marker_queries_, queries + 1, std::size_t{2}});
+}
+
+ViStatus Session::resynchronise() {
+  std::string expected;
+  for (std::size_t i = 0; i < marker_queries_; ++i) expected += i == 0 ? "1" : ";1";
+  // One marker at a time: a later attempt waits for the answer to the marker already sent.
+  if (!marker_sent_) {
+    std::string marker;
+    // A message cut short is ended first, so that the marker is a message of its own.
+    if (partial_write_) marker += '\n';
+    for (std::size_t i = 0; i < marker_queries_; ++i) marker += i == 0 ? "*OPC?" : ";*OPC?";
+    marker += '\n';
+    bool started = false;
+    for (std::string_view rest = marker; !rest.empty();) {
+      ViUInt32 written = 0;
+      const ViUInt32 count = static_cast<ViUInt32>(rest.size());
+      const ViStatus status = viWrite(io_, reinterpret_cast<ViConstBuf>(rest.data()), count, &written);
+      if (written > 0) started = true;
+      if (status < VI_SUCCESS || written == 0 || written > count) {
+        if (started) {
+          // The part that went out may answer some of its queries: the next marker holds more.
+          partial_write_ = true;
+          ++marker_queries_;
+        }
+        return status < VI_SUCCESS ? status : VI_ERROR_IO;
+      }
+      rest.remove_prefix(written);
+    }
+    partial_write_ = false;
+    marker_sent_ = true;
   }
-  viSetAttribute(io_, VI_ATTR_TMO_VALUE, timeout);
+
+  // Every answer read here counts against one time-out, the session's own.
+  ViUInt32 timeout = 0;
+  ViStatus status = viGetAttribute(io_, VI_ATTR_TMO_VALUE, &timeout);
+  if (status < VI_SUCCESS) return status;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kMaxResyncAnswers; ++i) {
+    if (timeout != VI_TMO_INFINITE) {
+      const auto spent =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+              .count();
+      if (i > 0 && spent >= static_cast<long long>(timeout)) {
+        status = VI_ERROR_TMO;
+        break;
+      }
+      viSetAttribute(io_, VI_ATTR_TMO_VALUE,
+                     static_cast<ViAttrState>(timeout - std::min<long long>(spent, timeout)));
+    }
+    std::string_view answer;
+    status = read_message(scratch_, answer);
+    if (status >= VI_SUCCESS && trim(answer) == expected) {
+      out_of_step_ = false;
+      marker_sent_ = false;
+      marker_queries_ = 0;
+      break;
+    }
+    // An over-long answer goes on in the next read; any other failure ends the attempt.
+    if (status < VI_SUCCESS && status != PGXGEN_ERROR_INVALID_RESPONSE) break;
+    status = PGXGEN_ERROR_INVALID_RESPONSE;  // more answers than can be outstanding, if the loop ends here
+  }
+  if (timeout != VI_TMO_INFINITE) viSetAttribute(io_, VI_ATTR_TMO_VALUE, timeout);
+  return out_of_step_ ? status : VI_SUCCESS;
 }
 
 ViStatus Session::write_unchecked(std::string_view text) {
@@ -118,7 +194,12 @@ ViStatus Session::query_unchecked(std::string_view text, std::string_view& answe
   message_ += '\n';
   const ViStatus status = write(message_);
   if (status < VI_SUCCESS) return status;
-  return read_response(answer);
+  return read_response(input_, answer);
+}
+
+ViStatus Session::end_call(ViStatus status) {
+  if (status == PGXGEN_ERROR_INVALID_RESPONSE && answer_read_) recover(status);
+  return status;
 }
 
 // ---- Checked exchange -----------------------------------------------------------------------------
@@ -141,7 +222,7 @@ ViStatus Session::write_and_check() {
   ViStatus status = write(message_);
   if (status < VI_SUCCESS) return status;
   std::string_view response;
-  status = read_response(response);
+  status = read_response(scratch_, response);
   if (status < VI_SUCCESS) return status;
   const auto status_byte = parse_integer(response);
   if (!status_byte || *status_byte < 0 || *status_byte > 255) {
@@ -158,7 +239,7 @@ ViStatus Session::query(std::string_view& answer) {
   ViStatus status = write(message_);
   if (status < VI_SUCCESS) return status;
   std::string_view response;
-  status = read_response(response);
+  status = read_response(input_, response);
   if (status == VI_ERROR_TMO && error_query_) {
     // A command error ends the message before the status query is reached, so nothing is answered;
     // the error queue tells whether that is what happened.
@@ -175,12 +256,11 @@ ViStatus Session::query(std::string_view& answer) {
     recover(PGXGEN_ERROR_INVALID_RESPONSE);
     return PGXGEN_ERROR_INVALID_RESPONSE;
   }
-  const std::string_view body = split->answer;
+  // The answer lies in input_; the error entries that the check reads go to scratch_.
   status = check_status_byte(split->status_byte);
   if (status != VI_SUCCESS) return status;
   if (!split->has_answer) return PGXGEN_ERROR_INVALID_RESPONSE;
-  // The body still lies in input_, which the check above did not touch (no error was read).
-  answer = body;
+  answer = split->answer;
   return VI_SUCCESS;
 }
 
@@ -192,8 +272,11 @@ ViStatus Session::check_status_byte(int status_byte) {
 ViStatus Session::collect_errors() {
   bool any = false;
   for (int i = 0; i < kMaxErrorReads; ++i) {
+    message_ = ":SYST:ERR?\n";
+    ViStatus status = write(message_);
+    if (status < VI_SUCCESS) return status;
     std::string_view response;
-    const ViStatus status = query_unchecked(":SYST:ERR?", response);
+    status = read_response(scratch_, response);
     if (status < VI_SUCCESS) return status;
     auto entry = parse_error_entry(response);
     if (!entry) {
@@ -227,7 +310,7 @@ ViStatus Session::next_error(ErrorEntry& entry) {
   ViStatus status = write(message_);
   if (status < VI_SUCCESS) return status;
   std::string_view response;
-  status = read_response(response);
+  status = read_response(input_, response);
   if (status < VI_SUCCESS) return status;
   auto parsed = parse_error_entry(response);
   if (!parsed) {
@@ -290,7 +373,11 @@ ViStatus Session::transaction_finish() {
 
 ViStatus Session::device_clear() {
   const ViStatus status = viClear(io_);
-  return status < VI_SUCCESS ? status : VI_SUCCESS;
+  if (status < VI_SUCCESS) return status;
+  // On a socket the clear reaches only what has arrived; an answer still on its way is dropped when the
+  // session resynchronises.
+  lose_step();
+  return VI_SUCCESS;
 }
 
 }  // namespace pgx::driver

@@ -4,8 +4,10 @@
 // the transaction buffer and the error entries read during checks.
 //
 // A Session is used under its mutex (SessionTable hands it out; the C functions lock it for the whole
-// call). Nothing an instrument answers can make it unusable: a time-out, an over-long or malformed
-// answer clears the device so that the next exchange starts clean.
+// call). Nothing an instrument answers can make it unusable, and no answer is ever taken for the answer
+// of another query: after a time-out, an over-long or malformed answer the device is cleared, and on a
+// raw socket, where a device clear cannot reach an answer still on its way, the session resynchronises
+// before its next exchange (see resynchronise()).
 
 #include <atomic>
 #include <cstddef>
@@ -65,7 +67,8 @@ class Session {
   ViStatus close();
 
   ViSession io() const { return io_; }
-  // A raw socket: a device clear cannot reach an answer still on its way.
+  // A raw socket: a device clear cannot reach an answer still on its way, so the session resynchronises
+  // instead.
   void set_socket(bool socket) { socket_ = socket; }
   InstrumentInfo& info() { return info_; }
   const InstrumentInfo& info() const { return info_; }
@@ -81,9 +84,11 @@ class Session {
   // followed by the status check when automatic error query is on.
   ViStatus send();
   // Sends command() as a query (sending a transaction's buffered settings first) and reads the answer,
-  // terminator removed. The view stays valid until the next exchange.
+  // terminator removed. The view stays valid until the next exchange; the status check that follows
+  // never touches it.
   ViStatus query(std::string_view& answer);
-  // A query without status check and outside any transaction logic (identity, error queue).
+  // A query without status check and outside any transaction logic (identity). The view stays valid until
+  // the next exchange.
   ViStatus query_unchecked(std::string_view text, std::string_view& answer);
   // Writes a complete message (the terminator is appended) without status check.
   ViStatus write_unchecked(std::string_view text);
@@ -103,8 +108,15 @@ class Session {
   ViStatus transaction_finish();
   ViStatus transaction_cancel();
 
-  // IEEE 488.2 device clear; also forgets a half-read answer.
+  // IEEE 488.2 device clear; also forgets a half-read answer. On a socket, which it cannot reach, the
+  // session resynchronises before its next exchange.
   ViStatus device_clear();
+
+  // Around every C function on this session (with_session): a call that ends with an invalid response
+  // (an answer the function could not convert) clears the device, so that nothing the instrument still
+  // has to say about it is read as the answer to a later query.
+  void begin_call() { answer_read_ = false; }
+  ViStatus end_call(ViStatus status);
 
   // Largest answer the driver accepts; a longer one fails as an invalid response.
   static constexpr std::size_t kMaxResponse = 16u << 20;
@@ -112,17 +124,28 @@ class Session {
   static constexpr std::size_t kMaxPendingErrors = 64;
   // Most entries read from the instrument's queue in one check.
   static constexpr int kMaxErrorReads = 100;
-  // How long the next exchange after a time-out on a socket waits for the late answer to drop it.
-  static constexpr ViUInt32 kLateAnswerWaitMs = 50;
+  // Most answers read and dropped while resynchronising, the marker's own included.
+  static constexpr int kMaxResyncAnswers = 64;
 
  private:
+  // Writes a whole message; a session out of step with its instrument resynchronises first.
   ViStatus write(std::string_view message);
-  ViStatus read_response(std::string_view& response);
+  ViStatus write_raw(std::string_view message);
+  // Reads one response message into `buffer`; the view points into it. read_response recovers from a
+  // failure, read_message does not.
+  ViStatus read_response(std::vector<char>& buffer, std::string_view& response);
+  ViStatus read_message(std::vector<char>& buffer, std::string_view& response);
   // After a failed exchange: a time-out or a bad answer leaves output behind that would be read as the
-  // answer to the next query, so the device is cleared.
+  // answer to the next query, so the device is cleared (on a socket the session is marked out of step).
   void recover(ViStatus status);
-  // Reads and drops an answer that arrived after its query timed out (sockets only).
-  void drain_late_answer();
+  // Marks a socket session out of step: answers to what was written last (message_) may still arrive.
+  void lose_step();
+  // Brings a socket session back in step: sends a marker query and reads and drops every answer until the
+  // marker's own comes back, within the session's time-out and kMaxResyncAnswers answers. The marker is
+  // "*OPC?" repeated more often than any message whose answer may still come holds queries, so its answer
+  // ("1;1;...;1") cannot be one of theirs. On failure the session stays out of step and the next exchange
+  // goes on waiting for the same marker's answer; nothing else is sent until it has come.
+  ViStatus resynchronise();
   // Writes the setting in message_ followed by the status query, as a message of its own, and checks
   // the status byte.
   ViStatus write_and_check();
@@ -140,7 +163,11 @@ class Session {
   ViSession io_;
   bool closed_ = false;
   bool socket_ = false;
-  bool late_answer_possible_ = false;
+  bool out_of_step_ = false;        // a socket session with answers possibly still on their way
+  bool partial_write_ = false;      // ... and a message of which only a part went out
+  bool marker_sent_ = false;        // ... and a marker on its way, whose answer is awaited
+  std::size_t marker_queries_ = 0;  // queries in the marker (more than in any message still answering)
+  bool answer_read_ = false;        // the current call has read an answer
   InstrumentInfo info_;
 
   bool error_query_ = false;
@@ -151,7 +178,8 @@ class Session {
   std::string transaction_;
 
   std::string message_;
-  std::vector<char> input_;
+  std::vector<char> input_;    // answers handed to the C functions
+  std::vector<char> scratch_;  // error entries read during checks, answers dropped while resynchronising
 };
 
 }  // namespace pgx::driver

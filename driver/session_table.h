@@ -34,7 +34,8 @@ Session* session_for_call(ViSession vi);
 
 // Runs body(Session&) on the open session vi under its lock. An unknown or closed session gives
 // VI_ERROR_INV_OBJECT; no exception leaves: out of memory gives VI_ERROR_ALLOC, anything else
-// VI_ERROR_SYSTEM_ERROR.
+// VI_ERROR_SYSTEM_ERROR. A body that could not convert the answer it read (PGXGEN_ERROR_INVALID_RESPONSE)
+// leaves the device cleared.
 template <class Body>
 ViStatus with_session(ViSession vi, Body&& body) noexcept {
   try {
@@ -42,7 +43,8 @@ ViStatus with_session(ViSession vi, Body&& body) noexcept {
     if (session == nullptr) return VI_ERROR_INV_OBJECT;
     std::lock_guard lock(session->mutex());
     if (session->closed()) return VI_ERROR_INV_OBJECT;
-    return body(*session);
+    session->begin_call();
+    return session->end_call(body(*session));
   } catch (const std::bad_alloc&) {
     return VI_ERROR_ALLOC;
   } catch (...) {

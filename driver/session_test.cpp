@@ -315,6 +315,76 @@ TEST_F(DriverSession, ErrorsReadDuringChecksComeFirstOldestFirst) {
   EXPECT_EQ(entries, expected);
 }
 
+// The answer of a checked query is the instrument's answer to it, whatever the status check reads after
+// it: here the status byte says that the error queue holds entries, but someone else has read them.
+TEST_F(DriverSession, CheckedQueryAnswerSurvivesAnEmptiedErrorQueue) {
+  const std::string version(300, 'v');
+  Bench bench({{"GPIB0::10::INSTR",
+                {"Q510A"},
+                "{queued-errors: [{code: -100, text: first}], scripted-replies: {\":SYST:ERR?\": "
+                "\"0,\\\"No error\\\"\", \":SYST:VERS?\": \"" +
+                    version + "\", \":TRIG:COUN?\": \"42\"}}"}});
+  Session s("GPIB0::10::INSTR");
+  ASSERT_EQ(s.status(), VI_SUCCESS);
+  ASSERT_EQ(pgxgen_errorQueryDetect(s, VI_TRUE), VI_SUCCESS);
+  for (int round = 0; round < 2; ++round) {
+    ViChar text[400];
+    ASSERT_EQ(pgxgen_cmdString_Q(s, ":SYST:VERS?", sizeof text, text), VI_SUCCESS);
+    EXPECT_EQ(text, version);
+    ViInt32 count = 0;
+    ASSERT_EQ(pgxgen_cmdInt32_Q(s, ":TRIG:COUN?", &count), VI_SUCCESS);
+    EXPECT_EQ(count, 42);
+    ViReal64 frequency = 0;
+    ASSERT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &frequency), VI_SUCCESS);
+    EXPECT_EQ(frequency, 1e6);
+  }
+}
+
+// A raw query is one program message: one with a line feed inside would leave answers behind that later
+// queries would take for theirs. It is refused before anything is sent; a line feed in block data is data.
+TEST_F(DriverSession, RawQueryWithALineFeedIsRefusedAndLaterAnswersStayInStep) {
+  Session s("GPIB0::10::INSTR");
+  ASSERT_EQ(s.status(), VI_SUCCESS);
+  Trace trace;
+  ViChar text[256];
+  ViReal64 real = 0;
+  ViInt32 i32 = 0;
+  ViInt8 block[8];
+  EXPECT_EQ(pgxgen_cmdString_Q(s, ":FREQ?\n*IDN?", sizeof text, text), PGXGEN_ERROR_PARAMETER2);
+  EXPECT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?\n:FREQ?\n", &real), PGXGEN_ERROR_PARAMETER2);
+  EXPECT_EQ(pgxgen_cmdInt32_Q(s, "*OPC?\r\n*OPC?", &i32), PGXGEN_ERROR_PARAMETER2);
+  EXPECT_EQ(pgxgen_cmdInt8Arr_Q(s, ":DIG:PATT:DATA1?\n*IDN?", 8, block, &i32), PGXGEN_ERROR_PARAMETER2);
+  EXPECT_EQ(Trace::count(trace.take(), "viWrite"), 0);
+
+  ASSERT_EQ(pgxgen_cmdString_Q(s, "*IDN?\n", sizeof text, text), VI_SUCCESS);  // a final terminator is fine
+  EXPECT_EQ(std::strncmp(text, "PGX Instruments,", 16), 0) << text;
+  ASSERT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &real), VI_SUCCESS);
+  EXPECT_EQ(real, 1e6);
+}
+
+// A typed answer that cannot be converted clears the device, as a time-out does: the instrument may still
+// have more to say about that query.
+TEST_F(DriverSession, ConversionFailureClearsTheDevice) {
+  Bench bench({{"GPIB0::10::INSTR", {"Q510A"}, "{scripted-replies: {\":TRIG:COUN?\": \"many\"}}"}});
+  Session s("GPIB0::10::INSTR");
+  ASSERT_EQ(s.status(), VI_SUCCESS);
+  for (ViBoolean checked : {VI_FALSE, VI_TRUE}) {
+    ASSERT_EQ(pgxgen_errorQueryDetect(s, checked), VI_SUCCESS);
+    Trace trace;
+    ViInt32 count = 0;
+    ViReal64 real = 0;
+    EXPECT_EQ(pgxgen_cmdInt32_Q(s, ":TRIG:COUN?", &count), PGXGEN_ERROR_INVALID_RESPONSE);
+    EXPECT_EQ(pgxgen_cmdInt32_Q(s, ":SYST:VERS?", &count), PGXGEN_ERROR_INVALID_RESPONSE);  // "1999.0"
+    std::string io = trace.take();
+    EXPECT_EQ(Trace::count(io, "viClear"), 2) << io;
+    // Answers that convert need no clear.
+    ASSERT_EQ(pgxgen_cmdReal64_Q(s, ":FREQ?", &real), VI_SUCCESS);
+    EXPECT_EQ(real, 1e6);
+    io = trace.take();
+    EXPECT_EQ(Trace::count(io, "viClear"), 0) << io;
+  }
+}
+
 // ---- Transactions ----------------------------------------------------------------------------------
 
 TEST_F(DriverSession, TransactionIsOneWriteAndAppliesInOrder) {
