@@ -26,15 +26,50 @@ constexpr ViUInt32 kDefaultTimeoutMs = 2000;
 constexpr ViUInt32 kDefaultConnectTimeoutMs = 2000;
 
 // ---- Failure details -------------------------------------------------------------------------------
-// The last failure of this thread with its detail (file and line of a bench mistake, the path of a VISA
-// library); viStatusDesc adds it to the standard description of that status.
-thread_local ViStatus t_detail_status = VI_SUCCESS;
-thread_local std::string t_detail;
+// The detail of the failure that the last call of this thread returned (file and line of a bench mistake,
+// the path of a VISA library, the message of an unexpected exception); viStatusDesc adds it to the
+// standard description of that status. Every call but viStatusDesc starts by forgetting it, so a detail
+// never outlives the call that failed with it.
+struct FailureDetail {
+  ViStatus status = VI_SUCCESS;
+  std::string text;
+};
+thread_local FailureDetail t_failure;
 
 ViStatus fail(ViStatus status, std::string detail) {
-  t_detail_status = status;
-  t_detail = std::move(detail);
+  t_failure.status = status;
+  t_failure.text = std::move(detail);
   return status;
+}
+
+void forget_failure() noexcept {
+  t_failure.status = VI_SUCCESS;
+  t_failure.text.clear();
+}
+
+// The detail viStatusDesc shows for `status`: only that of the last call's own failure.
+const std::string* failure_detail(ViStatus status) {
+  if (status >= VI_SUCCESS || status != t_failure.status || t_failure.text.empty()) return nullptr;
+  return &t_failure.text;
+}
+
+// The status for the exception being handled. An exception's own message is kept as the failure's detail.
+ViStatus status_of_current_exception() noexcept {
+  forget_failure();  // whatever the call recorded before it threw does not describe this failure
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return VI_ERROR_ALLOC;
+  } catch (const std::exception& e) {
+    try {
+      return fail(VI_ERROR_SYSTEM_ERROR, std::string("Unexpected failure: ") + e.what());
+    } catch (...) {
+      forget_failure();
+      return VI_ERROR_SYSTEM_ERROR;
+    }
+  } catch (...) {
+    return VI_ERROR_SYSTEM_ERROR;
+  }
 }
 
 void report_once(const std::string& message) {
@@ -110,18 +145,16 @@ void describe_attribute(std::string& out, ViAttr attr) {
   append_hex(out, attr, 8);
 }
 
-// Runs one API call: catches every exception, and traces the call when tracing is on. A call forgets the
-// failure detail of the one before it (except viStatusDesc, which reads it).
+// Runs one API call: turns every exception into a status, and traces the call when tracing is on. A call
+// forgets the failure detail of the one before it (except viStatusDesc, which reads it).
 template <typename Body>
-ViStatus run(const char* call, ViObject vi, Body&& body, bool keep_detail = false) {
-  if (!keep_detail) t_detail_status = VI_SUCCESS;
+ViStatus run(const char* call, ViObject vi, Body&& body, bool keep_detail = false) noexcept {
+  if (!keep_detail) forget_failure();
   if (!Trace::instance().enabled()) {
     try {
       return body(static_cast<CallRecord*>(nullptr));
-    } catch (const std::bad_alloc&) {
-      return VI_ERROR_ALLOC;
     } catch (...) {
-      return VI_ERROR_SYSTEM_ERROR;
+      return status_of_current_exception();
     }
   }
   TraceLine line;
@@ -130,10 +163,8 @@ ViStatus run(const char* call, ViObject vi, Body&& body, bool keep_detail = fals
   ViStatus status;
   try {
     status = body(&record);
-  } catch (const std::bad_alloc&) {
-    status = VI_ERROR_ALLOC;
   } catch (...) {
-    status = VI_ERROR_SYSTEM_ERROR;
+    status = status_of_current_exception();
   }
   try {
     line.finish(record.vi, record.resource, call, record.details, status);
@@ -538,7 +569,7 @@ ViStatus status_desc(ViObject vi, ViStatus status, ViChar* desc, CallRecord* rec
     text = unknown;
     result = VI_WARN_UNKNOWN_STATUS;
   }
-  if (status == t_detail_status && !t_detail.empty()) text += " " + t_detail;
+  if (const std::string* detail = failure_detail(status)) text += " " + *detail;
   copy_out(desc, text);
   return result;
 }

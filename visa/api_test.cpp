@@ -347,6 +347,12 @@ TEST_F(VisaApi, StatusDescriptions) {
   ASSERT_EQ(viFindRsrc(rm, "USB?*", VI_NULL, VI_NULL, VI_NULL), VI_ERROR_RSRC_NFOUND);
   viStatusDesc(rm, VI_ERROR_RSRC_NFOUND, desc);
   EXPECT_EQ(std::string(desc).find("GPIB0::5"), std::string::npos) << desc;
+  // ... and is not added to the description of the success that followed it.
+  ASSERT_EQ(viOpen(rm, "GPIB0::5::INSTR", VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
+  ViUInt32 timeout = 0;
+  ASSERT_EQ(viGetAttribute(rm, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
+  viStatusDesc(rm, VI_SUCCESS, desc);
+  EXPECT_STREQ(desc, "Operation completed successfully.");
 }
 
 TEST_F(VisaApi, QueriesReachTheRightInstrument) {

@@ -62,6 +62,29 @@ TEST(VisaSystemLibrary, EveryCallIsForwarded) {
   EXPECT_EQ(viFindNext(list, desc), VI_ERROR_INV_OBJECT);
 }
 
+TEST(VisaSystemLibrary, AnExceptionFromTheLibraryIsASystemErrorThatKeepsItsMessageForThatFailureOnly) {
+  ScopedEnv library("PGX_VISA_LIBRARY", STAND_IN_VISA);
+  testing::ResourceManager rm;
+  ASSERT_EQ(rm.status(), VI_SUCCESS);
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "GPIB7::1::INSTR", VI_NULL, 2500, &vi), VI_SUCCESS);
+  const std::string plain = "Unknown system error (miscellaneous error).";
+
+  EXPECT_EQ(testing::write_text(vi, "throw:relay board 3 does not answer"), VI_ERROR_SYSTEM_ERROR);
+  std::string described = description(VI_ERROR_SYSTEM_ERROR);
+  EXPECT_EQ(described.rfind(plain, 0), 0u) << described;
+  EXPECT_NE(described.find("relay board 3 does not answer"), std::string::npos) << described;
+
+  // A failure without a message of its own shows none, not the one before it.
+  EXPECT_EQ(testing::write_text(vi, "throw-int"), VI_ERROR_SYSTEM_ERROR);
+  EXPECT_EQ(description(VI_ERROR_SYSTEM_ERROR), plain);
+  // Nor does any status after a call that succeeded.
+  EXPECT_EQ(testing::write_text(vi, "throw:again"), VI_ERROR_SYSTEM_ERROR);
+  EXPECT_EQ(query(vi, "*IDN?\n"), "STAND-IN:*IDN?\n");
+  EXPECT_EQ(description(VI_ERROR_SYSTEM_ERROR), plain);
+  EXPECT_EQ(description(VI_SUCCESS), "Operation completed successfully.");
+}
+
 TEST(VisaSystemLibrary, LibrariesThatCannotServeAreRefusedNamingThePath) {
   struct Case {
     const char* path;
