@@ -409,6 +409,35 @@ TEST_F(VisaApi, ReadsEndAtEndOfMessageTermCharOrCount) {
   EXPECT_EQ(viRead(vi, VI_NULL, 10, &count), VI_ERROR_USER_BUF);
 }
 
+TEST_F(VisaApi, AReplyReadInSmallPiecesAtATermCharStillEndsAtItsEnd) {
+  ViSession vi = open("GPIB0::10::INSTR");
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, ','), VI_SUCCESS);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 300), VI_SUCCESS);
+  ASSERT_EQ(testing::write_text(vi, "*IDN?\n"), VI_SUCCESS);
+  // The first read takes the whole reply from the instrument and keeps what follows the first comma; the
+  // later ones take that rest in pieces smaller than itself, each ending at a comma or at the reply's end.
+  struct Step {
+    ViUInt32 max;
+    const char* bytes;
+    ViStatus status;
+  };
+  const Step steps[] = {
+      {4096, "PGX Instruments,", VI_SUCCESS_TERM_CHAR},
+      {8, "Q500A,", VI_SUCCESS_TERM_CHAR},
+      {4, "DE51", VI_SUCCESS_MAX_CNT},
+      {16, "000010,", VI_SUCCESS_TERM_CHAR},
+      {2, "1.", VI_SUCCESS_MAX_CNT},
+      {16, "0\n", VI_SUCCESS},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.bytes);
+    ViStatus status;
+    EXPECT_EQ(testing::read_text(vi, &status, step.max), step.bytes);
+    EXPECT_EQ(status, step.status);
+  }
+}
+
 TEST_F(VisaApi, InstrumentStateOutlivesSessionsAndResourceManagers) {
   ViSession vi = open("GPIB0::11::INSTR");
   ASSERT_EQ(testing::write_text(vi, "*ESE 36\n"), VI_SUCCESS);

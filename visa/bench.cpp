@@ -48,7 +48,8 @@ ViStatus BenchConnection::read(ViByte* buf, ViUInt32 size, ViUInt32& count, cons
     std::size_t got = 0;
     ViStatus failure = VI_SUCCESS;
     std::chrono::milliseconds wait{0};
-    if (!carry_.empty()) {
+    const bool from_carry = !carry_.empty();
+    if (from_carry) {
       got = std::min<std::size_t>(carry_.size(), size - count);
       std::memcpy(buf + count, carry_.data(), got);
       carry_.erase(0, got);
@@ -76,8 +77,9 @@ ViStatus BenchConnection::read(ViByte* buf, ViUInt32 size, ViUInt32& count, cons
         if (term) {
           std::size_t keep = static_cast<std::size_t>(term - fresh) + 1;
           if (keep < got) {
+            // Bytes put back in front of a carry keep its end of message; fresh bytes bring their own.
             carry_.insert(0, reinterpret_cast<const char*>(fresh + keep), got - keep);
-            carry_ends_message_ = end;
+            if (!from_carry) carry_ends_message_ = end;
             count -= static_cast<ViUInt32>(got - keep);
             return VI_SUCCESS_TERM_CHAR;
           }
