@@ -236,6 +236,29 @@ TEST_F(VisaBenchFaults, ADroppedConnectionIsConnectionLostUntilANewSession) {
   EXPECT_EQ(status, VI_SUCCESS);
 }
 
+TEST_F(VisaBenchFaults, ALostConnectionStaysLostWhenAnotherSessionReachesTheInstrumentAgain) {
+  ASSERT_EQ(testing::write_text(vi, "*ESE 36\n"), VI_SUCCESS);
+  inject([](sim::FaultConfig& f) { f.drop_after_messages = 0; });
+  EXPECT_EQ(testing::write_text(vi, "*ESE?\n"), VI_ERROR_CONN_LOST);
+
+  ViSession again = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "GPIB0::10::INSTR", VI_NULL, 2500, &again), VI_SUCCESS);
+  EXPECT_EQ(query(again, "*ESE?\n"), "0\n");  // the instrument started afresh for the new session
+
+  // The session that lost its connection does not see the restarted instrument as its own.
+  ViStatus status = VI_SUCCESS;
+  EXPECT_EQ(query(vi, "*ESE?\n", &status), "");
+  EXPECT_EQ(status, VI_ERROR_CONN_LOST);
+  testing::read_text(vi, &status);
+  EXPECT_EQ(status, VI_ERROR_CONN_LOST);
+  EXPECT_EQ(viClear(vi), VI_ERROR_CONN_LOST);
+  ViUInt16 stb = 0;
+  EXPECT_EQ(viReadSTB(vi, &stb), VI_ERROR_CONN_LOST);
+  EXPECT_EQ(viClose(vi), VI_SUCCESS);
+  EXPECT_EQ(query(again, "*ESE?\n", &status), "0\n");
+  EXPECT_EQ(status, VI_SUCCESS);
+}
+
 TEST_F(VisaBenchFaults, GarbageIsPassedOnAsItCame) {
   inject([](sim::FaultConfig& f) { f.garbage_reply = std::string("\x01\xff no newline", 13); });
   ViStatus status;
