@@ -185,14 +185,17 @@ ViStatus missing_function(const SystemVisa& system, const char* function) {
   return fail(VI_ERROR_LIBRARY_NFOUND, "VISA library " + system.path + " has no " + function);
 }
 
-// Registers an object that the system VISA library returned.
+// Registers an object that the system VISA library returned. When its resource manager was closed
+// meanwhile, the library's object is closed again and the result is VI_NULL.
 ViObject wrap_foreign(const std::shared_ptr<const SystemVisa>& system, Object::Kind kind, ViObject foreign,
                       ViObject manager, std::string resource) {
   auto object = std::make_shared<Object>(kind, manager);
   object->system = system;
   object->foreign = foreign;
   object->resource = std::move(resource);
-  return ObjectTable::instance().add(std::move(object));
+  ViObject handle = ObjectTable::instance().add(std::move(object));
+  if (handle == VI_NULL && system->viClose) system->viClose(foreign);
+  return handle;
 }
 
 // ---- The bench in use --------------------------------------------------------------------------------
@@ -343,8 +346,10 @@ ViStatus find_rsrc(ViSession rm, ViConstString expr, ViPFindList list, ViPUInt32
     ViFindList foreign = VI_NULL;
     ViStatus status =
         manager->system->viFindRsrc(manager->foreign, expr, list ? &foreign : nullptr, count, desc);
-    if (status >= VI_SUCCESS && list)
+    if (status >= VI_SUCCESS && list) {
       *list = wrap_foreign(manager->system, Object::Kind::kFindList, foreign, rm, "");
+      if (*list == VI_NULL) return VI_ERROR_INV_OBJECT;
+    }
     return status;
   }
   if (!expr) return VI_ERROR_INV_EXPR;
@@ -362,6 +367,7 @@ ViStatus find_rsrc(ViSession rm, ViConstString expr, ViPFindList list, ViPUInt32
     find_list->found = std::move(found);
     find_list->next = 1;
     *list = ObjectTable::instance().add(std::move(find_list));
+    if (*list == VI_NULL) return VI_ERROR_INV_OBJECT;  // the resource manager closed meanwhile
     if (record) {
       record->details += " list ";
       append_hex(record->details, *list, 8);
@@ -429,8 +435,10 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
     if (!manager->system->viOpen) return missing_function(*manager->system, "viOpen");
     ViSession foreign = VI_NULL;
     ViStatus status = manager->system->viOpen(manager->foreign, name, mode, timeout, &foreign);
-    if (status >= VI_SUCCESS)
+    if (status >= VI_SUCCESS) {
       *vi = wrap_foreign(manager->system, Object::Kind::kSession, foreign, rm, name ? name : "");
+      if (*vi == VI_NULL) return VI_ERROR_INV_OBJECT;
+    }
     if (record) record->vi = *vi;
     return status;
   }
@@ -463,11 +471,19 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
   }
   session->io = IoSettings::from(session->attributes);
   session->lock = ResourceLock::of(session->resource);
-  auto lock = session->lock;
-  ViSession handle = ObjectTable::instance().add(std::move(session));
-  if ((mode & VI_EXCLUSIVE_LOCK) && !lock->acquire(handle, timeout)) {
-    ObjectTable::instance().remove(handle);
-    return VI_ERROR_RSRC_LOCKED;
+  ViSession handle = ObjectTable::instance().add(session);
+  if (handle == VI_NULL) return fail(VI_ERROR_INV_OBJECT, "the resource manager was closed during viOpen");
+  if (mode & VI_EXCLUSIVE_LOCK) {
+    bool locked = session->lock->acquire(handle, timeout, session->closed);
+    bool abandoned = session->closed.load();
+    if (!locked || abandoned) {
+      // Timed out, or the resource manager closed while this open waited: leave nothing behind.
+      session->lock->release(handle);
+      ObjectTable::instance().remove(handle);
+      if (!abandoned) return VI_ERROR_RSRC_LOCKED;
+      return fail(VI_ERROR_INV_OBJECT,
+                  "the resource manager was closed while viOpen waited for the exclusive lock");
+    }
   }
   *vi = handle;
   if (record) record->vi = *vi;
@@ -478,8 +494,11 @@ ViStatus close(ViObject vi, CallRecord* record) {
   if (vi == VI_NULL) return VI_WARN_NULL_OBJECT;
   auto removed = ObjectTable::instance().remove(vi);
   if (removed.empty()) return VI_ERROR_INV_OBJECT;
-  for (const auto& gone : removed)
-    if (gone->lock) gone->lock->release(gone->handle);
+  for (const auto& gone : removed) {
+    if (!gone->lock) continue;
+    gone->lock->release(gone->handle);
+    gone->lock->wake_waiters();  // an open of this session still waiting for the lock gives up
+  }
   const auto& object = removed.front();
   if (record) {
     record->resource = object->resource;

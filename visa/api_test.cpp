@@ -313,6 +313,29 @@ TEST_F(VisaApi, AnExclusiveLockKeepsOtherSessionsOutUntilItsHolderCloses) {
   EXPECT_EQ(viOpen(rm, "GPIB0::13::INSTR", VI_EXCLUSIVE_LOCK, 0, &second), VI_SUCCESS);
 }
 
+TEST_F(VisaApi, AnExclusiveOpenWaitingWhenItsResourceManagerClosesFailsAndHoldsNothing) {
+  ViSession holder = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "VXI0::32::INSTR", VI_EXCLUSIVE_LOCK, 0, &holder), VI_SUCCESS);
+  ViSession other = VI_NULL;
+  ASSERT_EQ(viOpenDefaultRM(&other), VI_SUCCESS);
+  std::atomic<ViStatus> status{VI_SUCCESS};
+  ViSession waiter = 77;
+  std::thread waiting(
+      [&] { status = viOpen(other, "VXI0::32::INSTR", VI_EXCLUSIVE_LOCK, VI_TMO_INFINITE, &waiter); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it wait for the lock
+  ASSERT_EQ(viClose(other), VI_SUCCESS);
+  ASSERT_EQ(viClose(holder), VI_SUCCESS);
+  waiting.join();
+  EXPECT_EQ(status, VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(waiter, VI_NULL);
+  // The lock is free for everyone else.
+  ViSession next = VI_NULL;
+  EXPECT_EQ(viOpen(rm, "VXI0::32::INSTR", VI_EXCLUSIVE_LOCK, 0, &next), VI_SUCCESS);
+  ViSession shared = open("VXI0::32::INSTR");
+  ASSERT_EQ(viClose(next), VI_SUCCESS);
+  EXPECT_NE(query(shared, "*IDN?\n").find("DE40400004"), std::string::npos);
+}
+
 TEST_F(VisaApi, ParseRsrcGivesInterfaceAndCanonicalName) {
   ViUInt16 type = 0, board = 9;
   char rsrc_class[VI_FIND_BUFLEN], expanded[VI_FIND_BUFLEN], alias[VI_FIND_BUFLEN];
