@@ -205,5 +205,49 @@ TEST_F(VisaSocket, SerialPollOverTheLineWhenTheProtocolAsksForIt) {
   EXPECT_EQ(stb, 80);
 }
 
+TEST_F(VisaSocket, SerialPollLeavesRepliesThatWaitUnreadForTheReadsThatFollow) {
+  TcpPeer peer([](int fd) {
+    for (std::string line; !(line = TcpPeer::read_line(fd)).empty();) {
+      if (line == "*STB?\n") {
+        TcpPeer::send_all(fd, "80\n");
+      } else if (line == "SLOW?\n") {  // a reply that has only begun to arrive when the poll starts
+        TcpPeer::send_all(fd, "3");
+        std::this_thread::sleep_for(100ms);
+        TcpPeer::send_all(fd, "7\n");
+      } else {
+        TcpPeer::send_all(fd, "37\n");
+      }
+    }
+  });
+  ViSession vi = open(peer);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_IO_PROT, VI_PROT_4882_STRS), VI_SUCCESS);
+  struct Case {
+    const char* what;
+    std::string queries;
+    int replies;
+  };
+  const Case cases[] = {
+      {"one reply waiting", "Q?\n", 1},
+      {"two replies waiting", "Q?\nQ?\n", 2},
+      {"a reply half arrived", "SLOW?\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(write_text(vi, c.queries), VI_SUCCESS);
+    std::this_thread::sleep_for(50ms);  // the replies (or the start of one) have arrived
+    ViUInt16 stb = 0;
+    EXPECT_EQ(viReadSTB(vi, &stb), VI_SUCCESS);
+    EXPECT_EQ(stb, 80);
+    for (int i = 0; i < c.replies; ++i) {
+      ViStatus status;
+      EXPECT_EQ(read_text(vi, &status), "37\n");
+      EXPECT_EQ(status, VI_SUCCESS_TERM_CHAR);
+    }
+  }
+  ViUInt16 stb = 0;
+  EXPECT_EQ(viReadSTB(vi, &stb), VI_SUCCESS);  // nothing was left over
+  EXPECT_EQ(stb, 80);
+}
+
 }  // namespace
 }  // namespace pgx::visa
