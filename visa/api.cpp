@@ -302,9 +302,20 @@ AttributeSet session_attributes(const ResourceName& name, const BenchResource* b
 }
 
 // ---- Calls -------------------------------------------------------------------------------------------
+// Set while this thread is in the system library's viOpenDefaultRM: a library that calls back into ours
+// from there would forward to itself again and again.
+thread_local bool t_opening_system_manager = false;
+
 ViStatus open_default_rm(ViPSession vi, CallRecord* record) {
   if (!vi) return VI_ERROR_INV_PARAMETER;
   *vi = VI_NULL;
+  if (t_opening_system_manager) {
+    const char* named = std::getenv("PGX_VISA_LIBRARY");
+    std::string detail = std::string("the VISA library ") + (named ? named : "") +
+                         " leads back into this VISA library; PGX_VISA_LIBRARY must name another one";
+    report_once(detail);
+    return fail(VI_ERROR_LIBRARY_NFOUND, detail);
+  }
   ViStatus status = VI_SUCCESS;
   std::string detail;
   auto system = system_visa_from_environment(status, detail);
@@ -314,7 +325,9 @@ ViStatus open_default_rm(ViPSession vi, CallRecord* record) {
   }
   if (system) {
     ViSession foreign = VI_NULL;
+    t_opening_system_manager = true;
     status = system->viOpenDefaultRM(&foreign);
+    t_opening_system_manager = false;
     if (status < VI_SUCCESS) return status;
     *vi = wrap_foreign(system, Object::Kind::kResourceManager, foreign, VI_NULL, "");
     if (record) record->details = "forwarded to " + system->path;

@@ -2,6 +2,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "visa/testing/session_helpers.h"
 #include "visa/testing/test_files.h"
 #include "visa/visa.h"
@@ -103,6 +105,32 @@ TEST(VisaSystemLibrary, LibrariesThatCannotServeAreRefusedNamingThePath) {
     EXPECT_EQ(rm, VI_NULL);
     EXPECT_NE(description(VI_ERROR_LIBRARY_NFOUND).find(c.message), std::string::npos)
         << description(VI_ERROR_LIBRARY_NFOUND);
+  }
+}
+
+TEST(VisaSystemLibrary, ALibraryThatLeadsBackIntoThisOneIsRefusedInsteadOfRecursing) {
+  testing::TempDir dir;
+  std::string copy = dir.file("libvisa-copy.so");
+  std::filesystem::copy_file(PGXVISA_ITSELF, copy);
+  struct Case {
+    std::string path;
+    const char* message;
+  };
+  const Case cases[] = {
+      {copy, "is a copy of this VISA library"},
+      {FORWARDING_BACK_VISA, "leads back into this VISA library"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    ScopedEnv library("PGX_VISA_LIBRARY", c.path);
+    for (int attempt = 0; attempt < 2; ++attempt) {  // refused again, not only the first time
+      ViSession rm = 9;
+      EXPECT_EQ(viOpenDefaultRM(&rm), VI_ERROR_LIBRARY_NFOUND);
+      EXPECT_EQ(rm, VI_NULL);
+      std::string described = description(VI_ERROR_LIBRARY_NFOUND);
+      EXPECT_NE(described.find(c.path), std::string::npos) << described;
+      EXPECT_NE(described.find(c.message), std::string::npos) << described;
+    }
   }
 }
 
