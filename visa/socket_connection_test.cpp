@@ -172,6 +172,47 @@ TEST_F(VisaSocket, TheOpenTimeOutBoundsTheConnect) {
   ::close(listener);
 }
 
+TEST_F(VisaSocket, AnIpv6AddressInBracketsIsReached) {
+  int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_addr = in6addr_loopback;
+  socklen_t len = sizeof addr;
+  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (listener >= 0) ::close(listener);
+    GTEST_SKIP() << "this machine has no IPv6 loopback";
+  }
+  std::thread peer([listener] {
+    int fd = ::accept(listener, nullptr, nullptr);
+    if (fd < 0) return;
+    TcpPeer::send_all(fd, "over IPv6: " + TcpPeer::read_line(fd));
+    ::close(fd);
+  });
+  struct StopPeer {
+    std::thread& peer;
+    int listener;
+    ~StopPeer() {
+      ::shutdown(listener, SHUT_RDWR);  // ends an accept that no connection came to
+      peer.join();
+      ::close(listener);
+    }
+  } stop_peer{peer, listener};
+  std::string name = "TCPIP0::[::1]::" + std::to_string(ntohs(addr.sin6_port)) + "::SOCKET";
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, name.c_str(), VI_NULL, 2000, &vi), VI_SUCCESS) << name;
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+  EXPECT_EQ(testing::query(vi, "*IDN?\n"), "over IPv6: *IDN?\n");
+  char text[VI_FIND_BUFLEN];
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_RSRC_NAME, text), VI_SUCCESS);
+  EXPECT_EQ(text, name);
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TCPIP_ADDR, text), VI_SUCCESS);
+  EXPECT_STREQ(text, "::1");
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TCPIP_HOSTNAME, text), VI_SUCCESS);
+  EXPECT_STREQ(text, "::1");
+  viClose(vi);
+}
+
 TEST_F(VisaSocket, SocketAttributes) {
   TcpPeer peer(answer_in_pieces({"x\n"}, 0ms));
   ViSession vi = open(peer);
