@@ -403,13 +403,13 @@ ViStatus find_next(ViFindList vi, ViChar* desc, CallRecord* record) {
   if (list->next >= list->found.size()) return VI_ERROR_RSRC_NFOUND;
   const std::string& name = list->found[list->next++];
   copy_out(desc, name);
-  if (record) record->details = name;
+  if (record) append_name(record->details, name);
   return VI_SUCCESS;
 }
 
 ViStatus parse_rsrc(ViSession rm, ViConstRsrc name, ViPUInt16 type, ViPUInt16 number, ViChar* rsrc_class,
                     ViChar* expanded, ViChar* alias, bool extended, CallRecord* record) {
-  if (record && name) record->details = name;
+  if (record && name) append_name(record->details, name);
   auto manager = lookup(rm, record);
   if (!manager) return VI_ERROR_INV_OBJECT;
   if (manager->kind != Object::Kind::kResourceManager) return VI_ERROR_NSUP_OPER;
@@ -437,7 +437,11 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
               CallRecord* record) {
   if (vi) *vi = VI_NULL;
   if (record) {
-    record->details = name ? name : "(null)";
+    if (name) {
+      append_name(record->details, name);
+    } else {
+      record->details = "(null)";
+    }
     record->details += " mode=" + std::to_string(mode) + " timeout=" + std::to_string(timeout);
   }
   auto manager = lookup(rm, record);

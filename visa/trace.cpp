@@ -151,13 +151,13 @@ void append_hex(std::string& out, unsigned long long value, int digits) {
   for (int i = digits - 1; i >= 0; --i) out.push_back(kHex[(value >> (4 * i)) & 0xF]);
 }
 
-void append_escaped(std::string& out, const void* data, std::size_t size, std::size_t limit) {
+namespace {
+
+// Appends the bytes escaped, without quotes; a blank is escaped too when `blank_is_plain` is false.
+void append_escaped_bytes(std::string& out, const unsigned char* bytes, std::size_t size,
+                          bool blank_is_plain) {
   static const char kHex[] = "0123456789abcdef";
-  const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  bool abbreviate = size > limit;
-  std::size_t shown = abbreviate ? limit / 2 : size;
-  out.push_back('"');
-  for (std::size_t i = 0; i < shown; ++i) {
+  for (std::size_t i = 0; i < size; ++i) {
     unsigned char c = bytes[i];
     switch (c) {
       case '\n':
@@ -176,7 +176,7 @@ void append_escaped(std::string& out, const void* data, std::size_t size, std::s
         out += "\\\"";
         break;
       default:
-        if (c >= 0x20 && c < 0x7F) {
+        if ((c > 0x20 || (c == 0x20 && blank_is_plain)) && c < 0x7F) {
           out.push_back(static_cast<char>(c));
         } else {
           out += "\\x";
@@ -185,8 +185,34 @@ void append_escaped(std::string& out, const void* data, std::size_t size, std::s
         }
     }
   }
+}
+
+bool plain_name(std::string_view name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(),
+                                      [](char c) { return c > 0x20 && c < 0x7F && c != '"' && c != '\\'; });
+}
+
+}  // namespace
+
+void append_escaped(std::string& out, const void* data, std::size_t size, std::size_t limit) {
+  bool abbreviate = size > limit;
+  out.push_back('"');
+  append_escaped_bytes(out, static_cast<const unsigned char*>(data), abbreviate ? limit / 2 : size, true);
   out.push_back('"');
   if (abbreviate) out += "... (" + std::to_string(size) + " bytes)";
+}
+
+void append_name(std::string& out, std::string_view name, std::size_t limit) {
+  bool abbreviate = name.size() > limit;
+  if (!abbreviate && plain_name(name)) {
+    out += name;
+    return;
+  }
+  out.push_back('"');
+  append_escaped_bytes(out, reinterpret_cast<const unsigned char*>(name.data()),
+                       abbreviate ? limit / 2 : name.size(), false);
+  out.push_back('"');
+  if (abbreviate) out += "...(" + std::to_string(name.size()) + "-bytes)";
 }
 
 namespace {
@@ -245,7 +271,11 @@ void TraceLine::finish(ViObject vi, std::string_view resource, std::string_view 
   line += thread_tag();
   append_hex(line, vi, 8);
   line += ' ';
-  line += resource.empty() ? std::string_view("-") : resource;
+  if (resource.empty()) {
+    line += '-';
+  } else {
+    append_name(line, resource);
+  }
   line += ' ';
   line += call;
   if (!details.empty()) {

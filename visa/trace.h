@@ -53,6 +53,10 @@ class TraceLine {
 
 // Appends bytes as a quoted, escaped string; blocks longer than `limit` show their start and their length.
 void append_escaped(std::string& out, const void* data, std::size_t size, std::size_t limit = 96);
+// Appends a name (of a resource, as a caller gave it) as it is when it is plain printable text without
+// blanks, quotes or backslashes; otherwise quoted and escaped like data, blanks too, so that a name can
+// neither start a line of its own nor add a field to one.
+void append_name(std::string& out, std::string_view name, std::size_t limit = 256);
 void append_hex(std::string& out, unsigned long long value, int digits);
 
 }  // namespace pgx::visa

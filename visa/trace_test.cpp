@@ -109,6 +109,51 @@ TEST(VisaTrace, BytesAreEscapedAndLongBlocksAbbreviated) {
   }
 }
 
+TEST(VisaTrace, NamesShowAsTheyAreWhenPlainAndCanNeverForgeALine) {
+  struct Case {
+    std::string name;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"GPIB0::10::INSTR", "GPIB0::10::INSTR"},
+      {"tcpip::[::1]::5025::socket", "tcpip::[::1]::5025::socket"},
+      {"GPIB0::10\n2026-12-08T04:31:07.512094Z T1 0x00001002 GPIB0::10::INSTR viWrite",
+       "\"GPIB0::10\\n2026-12-08T04:31:07.512094Z\\x20T1\\x200x00001002\\x20GPIB0::10::INSTR\\x20viWrite\""},
+      {"a b\"c\\", "\"a\\x20b\\\"c\\\\\""},
+      {"x\ry", "\"x\\ry\""},
+      {std::string(300, 'n'), "\"" + std::string(128, 'n') + "\"...(300-bytes)"},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    append_name(out, c.name);
+    EXPECT_EQ(out, c.shown);
+  }
+}
+
+TEST(VisaTrace, AResourceNameWithALineFeedStaysOnItsOwnLine) {
+  TempDir dir;
+  std::string path = dir.file("io.trace");
+  ScopedEnv trace("PGX_VISA_TRACE", path);
+  ScopedEnv bench("PGX_VISA_BENCH", "");
+  const std::string forged =
+      "GPIB0::10::INSTR\n2026-12-08T04:31:07.512094Z T1 0x00001002 GPIB0::10::INSTR viWrite \"*RST\\n\" -> "
+      "VI_SUCCESS 1.0us";
+  {
+    testing::ResourceManager rm;
+    ViSession vi = VI_NULL;
+    EXPECT_EQ(viOpen(rm, forged.c_str(), VI_NULL, 0, &vi), VI_ERROR_INV_RSRC_NAME);
+    ViUInt16 type = 0, board = 0;
+    EXPECT_EQ(viParseRsrc(rm, forged.c_str(), &type, &board), VI_ERROR_INV_RSRC_NAME);
+  }
+  std::vector<Line> lines = read_trace(path);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1].call, "viOpen");
+  EXPECT_EQ(lines[2].call, "viParseRsrc");
+  for (const auto& line : lines) EXPECT_NE(line.call, "viWrite");
+  EXPECT_EQ(lines[2].details.rfind("\"GPIB0::10::INSTR\\n2026-12-08T04:31:07.512094Z\\x20T1", 0), 0u)
+      << lines[2].details;
+}
+
 TEST(VisaTrace, AnUnusableTraceFileIsReportedOnceAndNeverFailsTheIo) {
   TempDir dir;
   std::string path = dir.file("no/such/folder/io.trace");
