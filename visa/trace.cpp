@@ -203,13 +203,17 @@ void Trace::open(const std::string& path, bool unless_open) {
     }
   }
   bool start_writer = false;
+  bool replaced = false;
   {
     std::lock_guard lock(s->lines);
+    replaced = s->current != nullptr;
     s->current = sink;
     enabled_.store(sink != nullptr);
     start_writer = sink && !s->writer_started;
     if (start_writer) s->writer_started = true;
   }
+  // The file tracing leaves is complete when this returns (unless it takes nothing for a while).
+  if (replaced) flush();
   if (start_writer) {
     // The writer takes no signals: a pipe whose reader went away makes its write fail with EPIPE
     // instead of ending the program with SIGPIPE.

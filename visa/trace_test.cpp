@@ -318,6 +318,10 @@ TEST(VisaTrace, TracingFollowsTheVariableAndIsOffWithoutIt) {
   {
     ScopedEnv trace("PGX_VISA_TRACE", second);
     testing::ResourceManager rm;
+    // The file that tracing left holds its lines by now, without waiting for a flush.
+    std::string left = testing::read_file(first);
+    EXPECT_NE(left.find("viOpenDefaultRM"), std::string::npos) << left;
+    EXPECT_NE(left.find("viClose"), std::string::npos) << left;
   }
   {
     ScopedEnv trace("PGX_VISA_TRACE", "");
