@@ -30,27 +30,24 @@ constexpr ViUInt32 kDefaultConnectTimeoutMs = 2000;
 // the path of a VISA library, the message of an unexpected exception); viStatusDesc adds it to the
 // standard description of that status. Every call but viStatusDesc starts by forgetting it, so a detail
 // never outlives the call that failed with it.
-struct FailureDetail {
-  ViStatus status = VI_SUCCESS;
-  std::string text;
-};
-thread_local FailureDetail t_failure;
+// (The status is a plain value of its own: forgetting it is all that every call pays.)
+thread_local ViStatus t_failure_status = VI_SUCCESS;
+thread_local std::string t_failure_text;  // meaningful only while t_failure_status is a failure
 
 ViStatus fail(ViStatus status, std::string detail) {
-  t_failure.status = status;
-  t_failure.text = std::move(detail);
+  t_failure_status = status;
+  t_failure_text = std::move(detail);
   return status;
 }
 
 void forget_failure() noexcept {
-  t_failure.status = VI_SUCCESS;
-  t_failure.text.clear();
+  t_failure_status = VI_SUCCESS;
 }
 
 // The detail viStatusDesc shows for `status`: only that of the last call's own failure.
 const std::string* failure_detail(ViStatus status) {
-  if (status >= VI_SUCCESS || status != t_failure.status || t_failure.text.empty()) return nullptr;
-  return &t_failure.text;
+  if (status >= VI_SUCCESS || status != t_failure_status || t_failure_text.empty()) return nullptr;
+  return &t_failure_text;
 }
 
 // The status for the exception being handled. An exception's own message is kept as the failure's detail.
