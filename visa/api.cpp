@@ -322,9 +322,13 @@ ViStatus open_default_rm(ViPSession vi, CallRecord* record) {
   }
   if (system) {
     ViSession foreign = VI_NULL;
-    t_opening_system_manager = true;
-    status = system->viOpenDefaultRM(&foreign);
-    t_opening_system_manager = false;
+    {
+      struct Opening {  // also when the library throws
+        Opening() { t_opening_system_manager = true; }
+        ~Opening() { t_opening_system_manager = false; }
+      } opening;
+      status = system->viOpenDefaultRM(&foreign);
+    }
     if (status < VI_SUCCESS) return status;
     *vi = wrap_foreign(system, Object::Kind::kResourceManager, foreign, VI_NULL, "");
     if (record) record->details = "forwarded to " + system->path;
