@@ -26,15 +26,47 @@ constexpr ViUInt32 kDefaultTimeoutMs = 2000;
 constexpr ViUInt32 kDefaultConnectTimeoutMs = 2000;
 
 // ---- Failure details -------------------------------------------------------------------------------
-// The last failure of this thread with its detail (file and line of a bench mistake, the path of a VISA
-// library); viStatusDesc adds it to the standard description of that status.
-thread_local ViStatus t_detail_status = VI_SUCCESS;
-thread_local std::string t_detail;
+// The detail of the failure that the last call of this thread returned (file and line of a bench mistake,
+// the path of a VISA library, the message of an unexpected exception); viStatusDesc adds it to the
+// standard description of that status. Every call but viStatusDesc starts by forgetting it, so a detail
+// never outlives the call that failed with it.
+// (The status is a plain value of its own: forgetting it is all that every call pays.)
+thread_local ViStatus t_failure_status = VI_SUCCESS;
+thread_local std::string t_failure_text;  // meaningful only while t_failure_status is a failure
 
 ViStatus fail(ViStatus status, std::string detail) {
-  t_detail_status = status;
-  t_detail = std::move(detail);
+  t_failure_status = status;
+  t_failure_text = std::move(detail);
   return status;
+}
+
+void forget_failure() noexcept {
+  t_failure_status = VI_SUCCESS;
+}
+
+// The detail viStatusDesc shows for `status`: only that of the last call's own failure.
+const std::string* failure_detail(ViStatus status) {
+  if (status >= VI_SUCCESS || status != t_failure_status || t_failure_text.empty()) return nullptr;
+  return &t_failure_text;
+}
+
+// The status for the exception being handled. An exception's own message is kept as the failure's detail.
+ViStatus status_of_current_exception() noexcept {
+  forget_failure();  // whatever the call recorded before it threw does not describe this failure
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return VI_ERROR_ALLOC;
+  } catch (const std::exception& e) {
+    try {
+      return fail(VI_ERROR_SYSTEM_ERROR, std::string("Unexpected failure: ") + e.what());
+    } catch (...) {
+      forget_failure();
+      return VI_ERROR_SYSTEM_ERROR;
+    }
+  } catch (...) {
+    return VI_ERROR_SYSTEM_ERROR;
+  }
 }
 
 void report_once(const std::string& message) {
@@ -110,18 +142,16 @@ void describe_attribute(std::string& out, ViAttr attr) {
   append_hex(out, attr, 8);
 }
 
-// Runs one API call: catches every exception, and traces the call when tracing is on. A call forgets the
-// failure detail of the one before it (except viStatusDesc, which reads it).
+// Runs one API call: turns every exception into a status, and traces the call when tracing is on. A call
+// forgets the failure detail of the one before it (except viStatusDesc, which reads it).
 template <typename Body>
-ViStatus run(const char* call, ViObject vi, Body&& body, bool keep_detail = false) {
-  if (!keep_detail) t_detail_status = VI_SUCCESS;
+ViStatus run(const char* call, ViObject vi, Body&& body, bool keep_detail = false) noexcept {
+  if (!keep_detail) forget_failure();
   if (!Trace::instance().enabled()) {
     try {
       return body(static_cast<CallRecord*>(nullptr));
-    } catch (const std::bad_alloc&) {
-      return VI_ERROR_ALLOC;
     } catch (...) {
-      return VI_ERROR_SYSTEM_ERROR;
+      return status_of_current_exception();
     }
   }
   TraceLine line;
@@ -130,10 +160,8 @@ ViStatus run(const char* call, ViObject vi, Body&& body, bool keep_detail = fals
   ViStatus status;
   try {
     status = body(&record);
-  } catch (const std::bad_alloc&) {
-    status = VI_ERROR_ALLOC;
   } catch (...) {
-    status = VI_ERROR_SYSTEM_ERROR;
+    status = status_of_current_exception();
   }
   try {
     line.finish(record.vi, record.resource, call, record.details, status);
@@ -154,14 +182,17 @@ ViStatus missing_function(const SystemVisa& system, const char* function) {
   return fail(VI_ERROR_LIBRARY_NFOUND, "VISA library " + system.path + " has no " + function);
 }
 
-// Registers an object that the system VISA library returned.
+// Registers an object that the system VISA library returned. When its resource manager was closed
+// meanwhile, the library's object is closed again and the result is VI_NULL.
 ViObject wrap_foreign(const std::shared_ptr<const SystemVisa>& system, Object::Kind kind, ViObject foreign,
                       ViObject manager, std::string resource) {
   auto object = std::make_shared<Object>(kind, manager);
   object->system = system;
   object->foreign = foreign;
   object->resource = std::move(resource);
-  return ObjectTable::instance().add(std::move(object));
+  ViObject handle = ObjectTable::instance().add(std::move(object));
+  if (handle == VI_NULL && system->viClose) system->viClose(foreign);
+  return handle;
 }
 
 // ---- The bench in use --------------------------------------------------------------------------------
@@ -268,9 +299,20 @@ AttributeSet session_attributes(const ResourceName& name, const BenchResource* b
 }
 
 // ---- Calls -------------------------------------------------------------------------------------------
+// Set while this thread is in the system library's viOpenDefaultRM: a library that calls back into ours
+// from there would forward to itself again and again.
+thread_local bool t_opening_system_manager = false;
+
 ViStatus open_default_rm(ViPSession vi, CallRecord* record) {
   if (!vi) return VI_ERROR_INV_PARAMETER;
   *vi = VI_NULL;
+  if (t_opening_system_manager) {
+    const char* named = std::getenv("PGX_VISA_LIBRARY");
+    std::string detail = std::string("the VISA library ") + (named ? named : "") +
+                         " leads back into this VISA library; PGX_VISA_LIBRARY must name another one";
+    report_once(detail);
+    return fail(VI_ERROR_LIBRARY_NFOUND, detail);
+  }
   ViStatus status = VI_SUCCESS;
   std::string detail;
   auto system = system_visa_from_environment(status, detail);
@@ -280,7 +322,13 @@ ViStatus open_default_rm(ViPSession vi, CallRecord* record) {
   }
   if (system) {
     ViSession foreign = VI_NULL;
-    status = system->viOpenDefaultRM(&foreign);
+    {
+      struct Opening {  // also when the library throws
+        Opening() { t_opening_system_manager = true; }
+        ~Opening() { t_opening_system_manager = false; }
+      } opening;
+      status = system->viOpenDefaultRM(&foreign);
+    }
     if (status < VI_SUCCESS) return status;
     *vi = wrap_foreign(system, Object::Kind::kResourceManager, foreign, VI_NULL, "");
     if (record) record->details = "forwarded to " + system->path;
@@ -312,8 +360,10 @@ ViStatus find_rsrc(ViSession rm, ViConstString expr, ViPFindList list, ViPUInt32
     ViFindList foreign = VI_NULL;
     ViStatus status =
         manager->system->viFindRsrc(manager->foreign, expr, list ? &foreign : nullptr, count, desc);
-    if (status >= VI_SUCCESS && list)
+    if (status >= VI_SUCCESS && list) {
       *list = wrap_foreign(manager->system, Object::Kind::kFindList, foreign, rm, "");
+      if (*list == VI_NULL) return VI_ERROR_INV_OBJECT;
+    }
     return status;
   }
   if (!expr) return VI_ERROR_INV_EXPR;
@@ -331,6 +381,7 @@ ViStatus find_rsrc(ViSession rm, ViConstString expr, ViPFindList list, ViPUInt32
     find_list->found = std::move(found);
     find_list->next = 1;
     *list = ObjectTable::instance().add(std::move(find_list));
+    if (*list == VI_NULL) return VI_ERROR_INV_OBJECT;  // the resource manager closed meanwhile
     if (record) {
       record->details += " list ";
       append_hex(record->details, *list, 8);
@@ -353,13 +404,13 @@ ViStatus find_next(ViFindList vi, ViChar* desc, CallRecord* record) {
   if (list->next >= list->found.size()) return VI_ERROR_RSRC_NFOUND;
   const std::string& name = list->found[list->next++];
   copy_out(desc, name);
-  if (record) record->details = name;
+  if (record) append_name(record->details, name);
   return VI_SUCCESS;
 }
 
 ViStatus parse_rsrc(ViSession rm, ViConstRsrc name, ViPUInt16 type, ViPUInt16 number, ViChar* rsrc_class,
                     ViChar* expanded, ViChar* alias, bool extended, CallRecord* record) {
-  if (record && name) record->details = name;
+  if (record && name) append_name(record->details, name);
   auto manager = lookup(rm, record);
   if (!manager) return VI_ERROR_INV_OBJECT;
   if (manager->kind != Object::Kind::kResourceManager) return VI_ERROR_NSUP_OPER;
@@ -387,7 +438,11 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
               CallRecord* record) {
   if (vi) *vi = VI_NULL;
   if (record) {
-    record->details = name ? name : "(null)";
+    if (name) {
+      append_name(record->details, name);
+    } else {
+      record->details = "(null)";
+    }
     record->details += " mode=" + std::to_string(mode) + " timeout=" + std::to_string(timeout);
   }
   auto manager = lookup(rm, record);
@@ -398,8 +453,10 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
     if (!manager->system->viOpen) return missing_function(*manager->system, "viOpen");
     ViSession foreign = VI_NULL;
     ViStatus status = manager->system->viOpen(manager->foreign, name, mode, timeout, &foreign);
-    if (status >= VI_SUCCESS)
+    if (status >= VI_SUCCESS) {
       *vi = wrap_foreign(manager->system, Object::Kind::kSession, foreign, rm, name ? name : "");
+      if (*vi == VI_NULL) return VI_ERROR_INV_OBJECT;
+    }
     if (record) record->vi = *vi;
     return status;
   }
@@ -432,11 +489,19 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
   }
   session->io = IoSettings::from(session->attributes);
   session->lock = ResourceLock::of(session->resource);
-  auto lock = session->lock;
-  ViSession handle = ObjectTable::instance().add(std::move(session));
-  if ((mode & VI_EXCLUSIVE_LOCK) && !lock->acquire(handle, timeout)) {
-    ObjectTable::instance().remove(handle);
-    return VI_ERROR_RSRC_LOCKED;
+  ViSession handle = ObjectTable::instance().add(session);
+  if (handle == VI_NULL) return fail(VI_ERROR_INV_OBJECT, "the resource manager was closed during viOpen");
+  if (mode & VI_EXCLUSIVE_LOCK) {
+    bool locked = session->lock->acquire(handle, timeout, session->closed);
+    bool abandoned = session->closed.load();
+    if (!locked || abandoned) {
+      // Timed out, or the resource manager closed while this open waited: leave nothing behind.
+      session->lock->release(handle);
+      ObjectTable::instance().remove(handle);
+      if (!abandoned) return VI_ERROR_RSRC_LOCKED;
+      return fail(VI_ERROR_INV_OBJECT,
+                  "the resource manager was closed while viOpen waited for the exclusive lock");
+    }
   }
   *vi = handle;
   if (record) record->vi = *vi;
@@ -447,8 +512,11 @@ ViStatus close(ViObject vi, CallRecord* record) {
   if (vi == VI_NULL) return VI_WARN_NULL_OBJECT;
   auto removed = ObjectTable::instance().remove(vi);
   if (removed.empty()) return VI_ERROR_INV_OBJECT;
-  for (const auto& gone : removed)
-    if (gone->lock) gone->lock->release(gone->handle);
+  for (const auto& gone : removed) {
+    if (!gone->lock) continue;
+    gone->lock->release(gone->handle);
+    gone->lock->wake_waiters();  // an open of this session still waiting for the lock gives up
+  }
   const auto& object = removed.front();
   if (record) {
     record->resource = object->resource;
@@ -538,7 +606,7 @@ ViStatus status_desc(ViObject vi, ViStatus status, ViChar* desc, CallRecord* rec
     text = unknown;
     result = VI_WARN_UNKNOWN_STATUS;
   }
-  if (status == t_detail_status && !t_detail.empty()) text += " " + t_detail;
+  if (const std::string* detail = failure_detail(status)) text += " " + *detail;
   copy_out(desc, text);
   return result;
 }

@@ -313,6 +313,29 @@ TEST_F(VisaApi, AnExclusiveLockKeepsOtherSessionsOutUntilItsHolderCloses) {
   EXPECT_EQ(viOpen(rm, "GPIB0::13::INSTR", VI_EXCLUSIVE_LOCK, 0, &second), VI_SUCCESS);
 }
 
+TEST_F(VisaApi, AnExclusiveOpenWaitingWhenItsResourceManagerClosesFailsAndHoldsNothing) {
+  ViSession holder = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "VXI0::32::INSTR", VI_EXCLUSIVE_LOCK, 0, &holder), VI_SUCCESS);
+  ViSession other = VI_NULL;
+  ASSERT_EQ(viOpenDefaultRM(&other), VI_SUCCESS);
+  std::atomic<ViStatus> status{VI_SUCCESS};
+  ViSession waiter = 77;
+  std::thread waiting(
+      [&] { status = viOpen(other, "VXI0::32::INSTR", VI_EXCLUSIVE_LOCK, VI_TMO_INFINITE, &waiter); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it wait for the lock
+  ASSERT_EQ(viClose(other), VI_SUCCESS);
+  ASSERT_EQ(viClose(holder), VI_SUCCESS);
+  waiting.join();
+  EXPECT_EQ(status, VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(waiter, VI_NULL);
+  // The lock is free for everyone else.
+  ViSession next = VI_NULL;
+  EXPECT_EQ(viOpen(rm, "VXI0::32::INSTR", VI_EXCLUSIVE_LOCK, 0, &next), VI_SUCCESS);
+  ViSession shared = open("VXI0::32::INSTR");
+  ASSERT_EQ(viClose(next), VI_SUCCESS);
+  EXPECT_NE(query(shared, "*IDN?\n").find("DE40400004"), std::string::npos);
+}
+
 TEST_F(VisaApi, ParseRsrcGivesInterfaceAndCanonicalName) {
   ViUInt16 type = 0, board = 9;
   char rsrc_class[VI_FIND_BUFLEN], expanded[VI_FIND_BUFLEN], alias[VI_FIND_BUFLEN];
@@ -347,6 +370,12 @@ TEST_F(VisaApi, StatusDescriptions) {
   ASSERT_EQ(viFindRsrc(rm, "USB?*", VI_NULL, VI_NULL, VI_NULL), VI_ERROR_RSRC_NFOUND);
   viStatusDesc(rm, VI_ERROR_RSRC_NFOUND, desc);
   EXPECT_EQ(std::string(desc).find("GPIB0::5"), std::string::npos) << desc;
+  // ... and is not added to the description of the success that followed it.
+  ASSERT_EQ(viOpen(rm, "GPIB0::5::INSTR", VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
+  ViUInt32 timeout = 0;
+  ASSERT_EQ(viGetAttribute(rm, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
+  viStatusDesc(rm, VI_SUCCESS, desc);
+  EXPECT_STREQ(desc, "Operation completed successfully.");
 }
 
 TEST_F(VisaApi, QueriesReachTheRightInstrument) {
@@ -401,6 +430,35 @@ TEST_F(VisaApi, ReadsEndAtEndOfMessageTermCharOrCount) {
   testing::read_text(vi, &status);
   EXPECT_EQ(status, VI_ERROR_TMO);
   EXPECT_EQ(viRead(vi, VI_NULL, 10, &count), VI_ERROR_USER_BUF);
+}
+
+TEST_F(VisaApi, AReplyReadInSmallPiecesAtATermCharStillEndsAtItsEnd) {
+  ViSession vi = open("GPIB0::10::INSTR");
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, ','), VI_SUCCESS);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 300), VI_SUCCESS);
+  ASSERT_EQ(testing::write_text(vi, "*IDN?\n"), VI_SUCCESS);
+  // The first read takes the whole reply from the instrument and keeps what follows the first comma; the
+  // later ones take that rest in pieces smaller than itself, each ending at a comma or at the reply's end.
+  struct Step {
+    ViUInt32 max;
+    const char* bytes;
+    ViStatus status;
+  };
+  const Step steps[] = {
+      {4096, "PGX Instruments,", VI_SUCCESS_TERM_CHAR},
+      {8, "Q500A,", VI_SUCCESS_TERM_CHAR},
+      {4, "DE51", VI_SUCCESS_MAX_CNT},
+      {16, "000010,", VI_SUCCESS_TERM_CHAR},
+      {2, "1.", VI_SUCCESS_MAX_CNT},
+      {16, "0\n", VI_SUCCESS},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.bytes);
+    ViStatus status;
+    EXPECT_EQ(testing::read_text(vi, &status, step.max), step.bytes);
+    EXPECT_EQ(status, step.status);
+  }
 }
 
 TEST_F(VisaApi, InstrumentStateOutlivesSessionsAndResourceManagers) {

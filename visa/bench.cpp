@@ -20,15 +20,11 @@ std::shared_ptr<BenchInstrument> Bench::find(const std::string& canonical_name) 
 }
 
 BenchConnection::BenchConnection(std::shared_ptr<BenchInstrument> instrument)
-    : instrument_(std::move(instrument)) {
-  // Opening a session reaches the instrument; one whose connection dropped earlier is there again.
-  instrument_->with_device([](sim::Device&) {}, /*reconnect=*/true);
-}
+    : instrument_(std::move(instrument)), connection_(instrument_->connect()) {}
 
 ViStatus BenchConnection::write(const ViByte* buf, ViUInt32 size, ViUInt32& count, const IoSettings& io) {
   count = 0;
-  return instrument_->with_device([&](sim::Device& device) {
-    if (device.connection_dropped()) return VI_ERROR_CONN_LOST;
+  return instrument_->on_connection(connection_, [&](sim::Device& device) {
     std::string_view bytes(reinterpret_cast<const char*>(buf), size);
     device.write(bytes);
     // END on the last byte terminates the program message even without a newline.
@@ -48,22 +44,20 @@ ViStatus BenchConnection::read(ViByte* buf, ViUInt32 size, ViUInt32& count, cons
     std::size_t got = 0;
     ViStatus failure = VI_SUCCESS;
     std::chrono::milliseconds wait{0};
-    if (!carry_.empty()) {
+    const bool from_carry = !carry_.empty();
+    if (from_carry) {
       got = std::min<std::size_t>(carry_.size(), size - count);
       std::memcpy(buf + count, carry_.data(), got);
       carry_.erase(0, got);
       end = carry_.empty() && carry_ends_message_;
     } else {
-      instrument_->with_device([&](sim::Device& device) {
-        if (device.connection_dropped()) {
-          failure = VI_ERROR_CONN_LOST;
-          return;
-        }
+      failure = instrument_->on_connection(connection_, [&](sim::Device& device) {
         got = device.read(reinterpret_cast<char*>(buf + count), size - count, end);
         if (got == 0) {
           wait = device.time_until_readable();
           if (wait.count() == 0) wait = std::chrono::milliseconds(2);  // nothing to answer yet: poll
         }
+        return VI_SUCCESS;
       });
     }
     if (failure != VI_SUCCESS) return failure;
@@ -76,8 +70,9 @@ ViStatus BenchConnection::read(ViByte* buf, ViUInt32 size, ViUInt32& count, cons
         if (term) {
           std::size_t keep = static_cast<std::size_t>(term - fresh) + 1;
           if (keep < got) {
+            // Bytes put back in front of a carry keep its end of message; fresh bytes bring their own.
             carry_.insert(0, reinterpret_cast<const char*>(fresh + keep), got - keep);
-            carry_ends_message_ = end;
+            if (!from_carry) carry_ends_message_ = end;
             count -= static_cast<ViUInt32>(got - keep);
             return VI_SUCCESS_TERM_CHAR;
           }
@@ -93,26 +88,25 @@ ViStatus BenchConnection::read(ViByte* buf, ViUInt32 size, ViUInt32& count, cons
     std::this_thread::sleep_for(std::min(wait, deadline.remaining()));
     if (deadline.expired()) {
       // One last look: a reply due exactly at the deadline still counts.
-      bool due = instrument_->with_device([](sim::Device& device) {
-        return device.output_pending() && device.time_until_readable().count() == 0;
+      ViStatus due = instrument_->on_connection(connection_, [](sim::Device& device) {
+        return device.output_pending() && device.time_until_readable().count() == 0 ? VI_SUCCESS
+                                                                                    : VI_ERROR_TMO;
       });
-      if (!due) return VI_ERROR_TMO;
+      if (due != VI_SUCCESS) return due;
     }
   }
 }
 
 ViStatus BenchConnection::clear(const IoSettings&) {
   carry_.clear();
-  return instrument_->with_device([](sim::Device& device) {
-    if (device.connection_dropped()) return VI_ERROR_CONN_LOST;
+  return instrument_->on_connection(connection_, [](sim::Device& device) {
     device.device_clear();
     return VI_SUCCESS;
   });
 }
 
 ViStatus BenchConnection::read_stb(ViUInt16& status, const IoSettings&) {
-  return instrument_->with_device([&](sim::Device& device) {
-    if (device.connection_dropped()) return VI_ERROR_CONN_LOST;
+  return instrument_->on_connection(connection_, [&](sim::Device& device) {
     status = device.serial_poll();
     return VI_SUCCESS;
   });

@@ -1,6 +1,7 @@
 #pragma once
 // The built-in simulated bench: live simulated instruments behind bench resource names.
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,13 +20,32 @@ class BenchInstrument {
   explicit BenchInstrument(BenchResource resource) : resource_(std::move(resource)) {}
   const BenchResource& resource() const { return resource_; }
 
-  // Runs `action` on the device with exclusive access. A device that dropped its connection is replaced
-  // by a fresh one when `reconnect` is set (a new session reaches the instrument again).
-  template <typename Action>
-  auto with_device(Action&& action, bool reconnect = false) {
+  // Reaches the instrument for a new session. A device that dropped its connection is replaced by a fresh
+  // one (the instrument came back freshly started). Returns the connection the session uses.
+  std::uint64_t connect() {
     std::lock_guard lock(mutex_);
-    if (!device_ || (reconnect && device_->connection_dropped()))
+    if (!device_ || device_->connection_dropped()) {
       device_ = sim::make_device(resource_.device);
+      ++connection_;
+    }
+    return connection_;
+  }
+
+  // Runs `action` (returning a status) on the device with exclusive access for a session on `connection`.
+  // A connection that dropped stays lost for its sessions, also once a new session reached the instrument
+  // again: they get VI_ERROR_CONN_LOST, as a TCP session would.
+  template <typename Action>
+  ViStatus on_connection(std::uint64_t connection, Action&& action) {
+    std::lock_guard lock(mutex_);
+    if (!device_ || connection != connection_ || device_->connection_dropped()) return VI_ERROR_CONN_LOST;
+    return action(*device_);
+  }
+
+  // Runs `action` on the device with exclusive access, whatever its connection (for tests).
+  template <typename Action>
+  auto with_device(Action&& action) {
+    std::lock_guard lock(mutex_);
+    if (!device_) device_ = sim::make_device(resource_.device);
     return action(*device_);
   }
 
@@ -33,6 +53,7 @@ class BenchInstrument {
   BenchResource resource_;
   std::mutex mutex_;
   std::unique_ptr<sim::Device> device_;
+  std::uint64_t connection_ = 0;  // counts the devices made: one per connection to the instrument
 };
 
 class Bench {
@@ -63,6 +84,7 @@ class BenchConnection : public Connection {
 
  private:
   std::shared_ptr<BenchInstrument> instrument_;
+  std::uint64_t connection_;
   // Bytes already taken from the device but not yet returned (after a termination character).
   std::string carry_;
   bool carry_ends_message_ = false;

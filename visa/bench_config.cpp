@@ -2,14 +2,20 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
+#include <string_view>
 
 namespace pgx::visa {
 namespace {
+
+constexpr std::size_t kMaxBenchFileBytes = 4u << 20;
 
 class Reader {
  public:
@@ -29,25 +35,51 @@ class Reader {
     return node.Scalar();
   }
 
+  // A whole number written in decimal ("12", "-1") or hexadecimal ("0x0FFF"). A decimal number with a
+  // leading zero is refused: whether "010" means 8 or 10 is anybody's guess.
   long long integer(const YAML::Node& node, const std::string& key, long long min, long long max) const {
     std::string value = text(node, key);
+    std::string_view digits = value;
+    bool negative = !digits.empty() && digits.front() == '-';
+    if (negative) digits.remove_prefix(1);
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+      base = 16;
+      digits.remove_prefix(2);
+    } else if (digits.size() > 1 && digits[0] == '0') {
+      fail(node, "\"" + key + "\" must be a whole number in decimal or hexadecimal (0x...), not \"" + value +
+                     "\" (a leading zero is not read as octal)");
+    }
+    bool valid = !digits.empty() && std::all_of(digits.begin(), digits.end(), [base](char c) {
+      return base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : (c >= '0' && c <= '9');
+    });
     errno = 0;
-    char* end = nullptr;
-    long long number = std::strtoll(value.c_str(), &end, 0);
-    if (value.empty() || errno != 0 || *end != '\0')
-      fail(node, "\"" + key + "\" must be a whole number, not \"" + value + "\"");
+    long long number = valid ? std::strtoll(std::string(digits).c_str(), nullptr, base) : 0;
+    if (!valid || errno != 0) fail(node, "\"" + key + "\" must be a whole number, not \"" + value + "\"");
+    if (negative) number = -number;
     if (number < min || number > max)
       fail(node, "\"" + key + "\" must be from " + std::to_string(min) + " to " + std::to_string(max) +
                      ", not " + value);
     return number;
   }
 
+  // Refuses a key that the map gives twice (the file format would silently keep only one of them).
+  void check_unique_keys(const YAML::Node& map) const {
+    std::set<std::string> seen;
+    for (const auto& entry : map) {
+      const std::string& key = entry.first.Scalar();
+      if (!seen.insert(key).second) fail(entry.first, "\"" + key + "\" is given twice");
+    }
+  }
+
+  // Refuses keys that are not allowed, and keys given twice.
   void check_keys(const YAML::Node& map, const std::set<std::string>& allowed,
                   const std::string& what) const {
     for (const auto& entry : map) {
       std::string key = entry.first.Scalar();
       if (!allowed.count(key)) fail(entry.first, "unknown key \"" + key + "\" in " + what);
     }
+    check_unique_keys(map);
   }
 
  private:
@@ -147,6 +179,7 @@ sim::FaultConfig read_faults(const Reader& r, const YAML::Node& node) {
   r.check_keys(node, kFaultKeys, "\"faults\"");
   if (auto replies = node["scripted-replies"]) {
     if (!replies.IsMap()) r.fail(replies, "\"scripted-replies\" must map a query to its reply");
+    r.check_unique_keys(replies);
     for (const auto& entry : replies)
       faults.scripted_replies[r.text(entry.first, "scripted-replies")] =
           r.text(entry.second, "scripted-replies");
@@ -256,11 +289,23 @@ BenchConfig parse_bench(const std::string& yaml_text, const std::string& source)
 }
 
 BenchConfig load_bench_file(const std::string& path) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored))
+    throw BenchFileUnreadable(path + ": cannot be read: it is a folder, not a bench file");
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw BenchFileUnreadable(path + ": cannot be read");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return parse_bench(text.str(), path);
+  if (!in)
+    throw BenchFileUnreadable(path + ": cannot be read" +
+                              (errno ? std::string(": ") + std::strerror(errno) : ""));
+  // Read at most a little more than any bench file needs, so that a device file cannot exhaust memory.
+  std::string text(kMaxBenchFileBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) throw BenchFileUnreadable(path + ": cannot be read");
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > kMaxBenchFileBytes)
+    throw BenchError(path + ": is larger than " + std::to_string(kMaxBenchFileBytes >> 20) +
+                     " MiB, too large for a bench file");
+  return parse_bench(text, path);
 }
 
 BenchConfig default_bench() {

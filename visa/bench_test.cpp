@@ -154,6 +154,24 @@ TEST(VisaBench, MistakesInABenchFileNameFileLineAndWhat) {
        "unknown key \"drop-after\""},
       {"resources:\n  - name: [GPIB0::5::INSTR\n", 3, ""},  // YAML syntax error
       {"resources: 5\n", 1, "must be a list"},
+      // Numbers are decimal or hexadecimal: a leading zero is not taken for octal.
+      {"resources:\n  - interface: gpib\n    board: 010\n    primary-address: 5\n", 3, "\"010\""},
+      {"resources:\n  - name: VXI0::5::INSTR\n    slot: 0x\n", 3, "whole number"},
+      {"resources:\n  - name: VXI0::5::INSTR\n    slot: 5 \n    model-code: 1_000\n", 4, "whole number"},
+      // A key given twice is a mistake, wherever it is.
+      {"resources:\n  - name: GPIB0::5::INSTR\n    serial: A\n    serial: B\n", 4,
+       "\"serial\" is given twice"},
+      {"resources:\n  - name: GPIB0::5::INSTR\n    faults:\n      reply-delay-ms: 5\n"
+       "      garbage-reply: x\n      reply-delay-ms: 6\n",
+       6, "\"reply-delay-ms\" is given twice"},
+      {"resources:\n  - name: GPIB0::5::INSTR\n    faults:\n      scripted-replies:\n"
+       "        \"*OPT?\": A\n        \"*OPT?\": B\n",
+       6, "\"*OPT?\" is given twice"},
+      {"resources:\n  - name: GPIB0::5::INSTR\n    faults:\n      queued-errors:\n"
+       "        - {code: -222, code: -100}\n",
+       5, "\"code\" is given twice"},
+      {"resources:\n  - name: GPIB0::5::INSTR\nresources:\n  - name: GPIB0::6::INSTR\n", 3,
+       "\"resources\" is given twice"},
       {"instruments:\n  - name: GPIB0::5::INSTR\n", 1, "\"resources\""},
   };
   for (const auto& c : cases) {
@@ -181,8 +199,36 @@ TEST(VisaBench, ABrokenBenchFileFailsTheResourceManagerWithItsMessage) {
   viStatusDesc(VI_NULL, status, desc);
   EXPECT_NE(std::string(desc).find(path + ":3: unknown key \"colour\""), std::string::npos) << desc;
 
-  ScopedEnv missing("PGX_VISA_BENCH", dir.file("missing.yaml"));
-  EXPECT_EQ(viOpenDefaultRM(&rm), VI_ERROR_FILE_ACCESS);
+  // Files that cannot be read as a bench file are file errors, not mistakes in a file.
+  for (const std::string& unreadable : {dir.file("missing.yaml"), dir.path().string()}) {
+    SCOPED_TRACE(unreadable);
+    ScopedEnv missing("PGX_VISA_BENCH", unreadable);
+    EXPECT_EQ(viOpenDefaultRM(&rm), VI_ERROR_FILE_ACCESS);
+    viStatusDesc(VI_NULL, VI_ERROR_FILE_ACCESS, desc);
+    EXPECT_NE(std::string(desc).find(unreadable + ": "), std::string::npos) << desc;
+  }
+  // A file without end is refused once it is longer than any bench file, not read until memory runs out.
+  try {
+    load_bench_file("/dev/zero");
+    ADD_FAILURE() << "accepted";
+  } catch (const BenchError& e) {
+    EXPECT_NE(std::string(e.what()).find("too large for a bench file"), std::string::npos) << e.what();
+  }
+}
+
+TEST(VisaBench, NumbersAreDecimalOrHexadecimal) {
+  struct Case {
+    const char* slot;
+    ViInt16 value;
+  };
+  const Case cases[] = {{"0", 0}, {"9", 9}, {"-1", -1}, {"0x0A", 10}, {"0XfF", 255}, {"255", 255}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.slot);
+    auto bench = parse_bench(std::string("resources:\n  - name: VXI0::5::INSTR\n    slot: ") + c.slot + "\n",
+                             "lab.yaml");
+    ASSERT_EQ(bench.resources.size(), 1u);
+    EXPECT_EQ(bench.resources[0].slot, c.value);
+  }
 }
 
 class VisaBenchFaults : public ::testing::Test {
@@ -233,6 +279,29 @@ TEST_F(VisaBenchFaults, ADroppedConnectionIsConnectionLostUntilANewSession) {
   ViSession again = VI_NULL;
   ASSERT_EQ(viOpen(rm, "GPIB0::10::INSTR", VI_NULL, 2500, &again), VI_SUCCESS);
   EXPECT_NE(query(again, "*IDN?\n", &status).find("DE51000010"), std::string::npos);
+  EXPECT_EQ(status, VI_SUCCESS);
+}
+
+TEST_F(VisaBenchFaults, ALostConnectionStaysLostWhenAnotherSessionReachesTheInstrumentAgain) {
+  ASSERT_EQ(testing::write_text(vi, "*ESE 36\n"), VI_SUCCESS);
+  inject([](sim::FaultConfig& f) { f.drop_after_messages = 0; });
+  EXPECT_EQ(testing::write_text(vi, "*ESE?\n"), VI_ERROR_CONN_LOST);
+
+  ViSession again = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "GPIB0::10::INSTR", VI_NULL, 2500, &again), VI_SUCCESS);
+  EXPECT_EQ(query(again, "*ESE?\n"), "0\n");  // the instrument started afresh for the new session
+
+  // The session that lost its connection does not see the restarted instrument as its own.
+  ViStatus status = VI_SUCCESS;
+  EXPECT_EQ(query(vi, "*ESE?\n", &status), "");
+  EXPECT_EQ(status, VI_ERROR_CONN_LOST);
+  testing::read_text(vi, &status);
+  EXPECT_EQ(status, VI_ERROR_CONN_LOST);
+  EXPECT_EQ(viClear(vi), VI_ERROR_CONN_LOST);
+  ViUInt16 stb = 0;
+  EXPECT_EQ(viReadSTB(vi, &stb), VI_ERROR_CONN_LOST);
+  EXPECT_EQ(viClose(vi), VI_SUCCESS);
+  EXPECT_EQ(query(again, "*ESE?\n", &status), "0\n");
   EXPECT_EQ(status, VI_SUCCESS);
 }
 

@@ -18,16 +18,22 @@ std::shared_ptr<ResourceLock> ResourceLock::of(const std::string& resource) {
   return lock;
 }
 
-bool ResourceLock::acquire(ViSession session, ViUInt32 timeout_ms) {
+bool ResourceLock::acquire(ViSession session, ViUInt32 timeout_ms, const std::atomic<bool>& abandoned) {
   std::unique_lock guard(mutex);
-  auto free = [&] { return holder.load() == VI_NULL || holder.load() == session; };
+  auto done = [&] { return abandoned.load() || holder.load() == VI_NULL || holder.load() == session; };
   if (timeout_ms == VI_TMO_INFINITE) {
-    released.wait(guard, free);
-  } else if (!released.wait_for(guard, std::chrono::milliseconds(timeout_ms), free)) {
+    released.wait(guard, done);
+  } else if (!released.wait_for(guard, std::chrono::milliseconds(timeout_ms), done)) {
     return false;
   }
+  if (abandoned.load()) return false;
   holder.store(session, std::memory_order_release);
   return true;
+}
+
+void ResourceLock::wake_waiters() {
+  { std::lock_guard guard(mutex); }  // a waiter between its check and its wait has reached the wait
+  released.notify_all();
 }
 
 void ResourceLock::release(ViSession session) {
@@ -46,6 +52,7 @@ ObjectTable& ObjectTable::instance() {
 
 ViObject ObjectTable::add(std::shared_ptr<Object> object) {
   std::lock_guard lock(mutex_);
+  if (object->manager != VI_NULL && !objects_.count(object->manager)) return VI_NULL;
   // Handles are not reused while the process runs (until 32 bits wrap), so a stale handle stays invalid.
   do {
     if (++next_handle_ == 0) next_handle_ = 0x1000;
@@ -78,6 +85,7 @@ std::vector<std::shared_ptr<Object>> ObjectTable::remove(ViObject handle) {
       }
     }
   }
+  for (const auto& gone : removed) gone->closed.store(true);
   return removed;
 }
 

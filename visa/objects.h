@@ -26,9 +26,12 @@ struct ResourceLock {
 
   // The lock of a resource by canonical name (created on first use, gone when no session holds it).
   static std::shared_ptr<ResourceLock> of(const std::string& resource);
-  // Takes the lock for `session`, waiting up to `timeout_ms` for another holder to let go.
-  bool acquire(ViSession session, ViUInt32 timeout_ms);
+  // Takes the lock for `session`, waiting up to `timeout_ms` for another holder to let go. Gives up (false)
+  // at once when `abandoned` becomes true; whoever sets it calls wake_waiters().
+  bool acquire(ViSession session, ViUInt32 timeout_ms, const std::atomic<bool>& abandoned);
   void release(ViSession session);
+  // Lets every waiting acquire() look again whether it was abandoned.
+  void wake_waiters();
   // True when another session holds the lock.
   bool held_against(ViSession session) const {
     ViSession h = holder.load(std::memory_order_acquire);
@@ -45,6 +48,8 @@ struct Object {
   ViObject handle = VI_NULL;
   const ViObject manager;  // the resource manager that owns it (VI_NULL for a resource manager)
   std::string resource;    // canonical resource name of a session (for the trace)
+  // Set when the object leaves the table (closed itself, or with its resource manager).
+  std::atomic<bool> closed{false};
 
   // Serialises calls on this object; guards everything below.
   std::mutex mutex;
@@ -69,11 +74,12 @@ class ObjectTable {
  public:
   static ObjectTable& instance();
 
-  // Assigns the object a fresh handle and registers it.
+  // Assigns the object a fresh handle and registers it. Returns VI_NULL, registering nothing, when the
+  // resource manager that is to own it is no longer open.
   ViObject add(std::shared_ptr<Object> object);
   std::shared_ptr<Object> find(ViObject handle) const;
-  // Unregisters the object and, for a resource manager, everything it owns. Returns what was removed
-  // (the object first); empty when the handle is unknown.
+  // Unregisters the object and, for a resource manager, everything it owns, and marks them closed.
+  // Returns what was removed (the object first); empty when the handle is unknown.
   std::vector<std::shared_ptr<Object>> remove(ViObject handle);
 
  private:

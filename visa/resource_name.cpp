@@ -31,10 +31,14 @@ std::optional<unsigned> parse_number(std::string_view text, unsigned max) {
   return value;
 }
 
+// Splits at "::". A field that begins with '[' runs at least to the next ']', as an IPv6 address in
+// brackets holds "::" itself.
 std::vector<std::string_view> split_fields(std::string_view text) {
   std::vector<std::string_view> fields;
   for (;;) {
-    std::size_t sep = text.find("::");
+    std::size_t from = 0;
+    if (!text.empty() && text.front() == '[') from = std::min(text.find(']'), text.size());
+    std::size_t sep = text.find("::", from);
     if (sep == std::string_view::npos) {
       fields.push_back(text);
       return fields;
@@ -49,8 +53,18 @@ bool valid_host(std::string_view host) {
   if (host.empty() || host.size() > 255) return false;
   return std::all_of(host.begin(), host.end(), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' || c == ':' ||
-           c == '[' || c == ']' || c == '%';
+           c == '%';
   });
+}
+
+// The host of a TCPIP name: a host name or IPv4 address, or an IPv6 address in brackets ("[::1]", given
+// back without them). Nothing when it is neither.
+std::optional<std::string> parse_host(std::string_view field) {
+  bool bracketed = field.size() >= 2 && field.front() == '[' && field.back() == ']';
+  if (bracketed) field = field.substr(1, field.size() - 2);
+  if (!valid_host(field)) return std::nullopt;
+  if (bracketed && field.find(':') == std::string_view::npos) return std::nullopt;  // not IPv6
+  return std::string(field);
 }
 
 bool valid_device_name(std::string_view name) {
@@ -91,7 +105,8 @@ std::string ResourceName::canonical() const {
       out += "::" + std::to_string(logical_address);
       break;
     case VI_INTF_TCPIP:
-      out += "::" + host;
+      // An IPv6 address is written in brackets: its colons would run into the "::" separators.
+      out += host.find(':') == std::string::npos ? "::" + host : "::[" + host + "]";
       out += is_socket() ? "::" + std::to_string(port) : "::" + device_name;
       break;
     default:
@@ -155,8 +170,9 @@ std::optional<ResourceName> parse_resource_name(std::string_view text) {
       if (!rest.empty()) return std::nullopt;
       break;
     case VI_INTF_TCPIP: {
-      if (rest.empty() || !valid_host(rest[0])) return std::nullopt;
-      name.host = std::string(rest[0]);
+      auto host = rest.empty() ? std::nullopt : parse_host(rest[0]);
+      if (!host) return std::nullopt;
+      name.host = std::move(*host);
       if (name.is_socket()) {
         if (rest.size() != 2) return std::nullopt;
         auto port = parse_number(rest[1], 65535);

@@ -28,6 +28,11 @@ TEST(VisaResourceName, ValidNamesParseToTheirCanonicalForm) {
       {"tcpip1::192.168.0.5::6000::socket", "TCPIP1::192.168.0.5::6000::SOCKET", VI_INTF_TCPIP, 1},
       {"TCPIP::scope.lab", "TCPIP0::scope.lab::inst0::INSTR", VI_INTF_TCPIP, 0},
       {"TCPIP0::10.0.0.1::gpib0,5::INSTR", "TCPIP0::10.0.0.1::gpib0,5::INSTR", VI_INTF_TCPIP, 0},
+      // An IPv6 address holds "::", so it is written in brackets.
+      {"TCPIP0::[::1]::5025::SOCKET", "TCPIP0::[::1]::5025::SOCKET", VI_INTF_TCPIP, 0},
+      {"tcpip2::[fe80::1%eth0]::6000::socket", "TCPIP2::[fe80::1%eth0]::6000::SOCKET", VI_INTF_TCPIP, 2},
+      {"TCPIP::[2001:db8::5]", "TCPIP0::[2001:db8::5]::inst0::INSTR", VI_INTF_TCPIP, 0},
+      {"TCPIP::[::ffff:10.0.0.1]::inst1", "TCPIP0::[::ffff:10.0.0.1]::inst1::INSTR", VI_INTF_TCPIP, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -55,6 +60,10 @@ TEST(VisaResourceName, AddressesAreTakenApart) {
   EXPECT_TRUE(socket->is_socket());
   EXPECT_EQ(socket->host, "localhost");
   EXPECT_EQ(socket->port, 5025);
+  auto ipv6 = parse_resource_name("TCPIP0::[fe80::1%eth0]::5025::SOCKET");
+  ASSERT_TRUE(ipv6);
+  EXPECT_EQ(ipv6->host, "fe80::1%eth0");  // the address itself, as the network calls take it
+  EXPECT_EQ(ipv6->port, 5025);
 }
 
 TEST(VisaResourceName, MalformedNamesAreRefused) {
@@ -86,6 +95,14 @@ TEST(VisaResourceName, MalformedNamesAreRefused) {
       "USB0::1::2::3::INSTR",       // unknown interface
       "PXI0::INSTR",
       "GPIB0::99999999999999999999::INSTR",  // overflow
+      "TCPIP0::[::1::5025::SOCKET",          // unclosed bracket
+      "TCPIP0::[]::5025::SOCKET",            // empty brackets
+      "TCPIP0::[::1]x::5025::SOCKET",        // text after the bracket
+      "TCPIP0::[localhost]::5025::SOCKET",   // brackets are for IPv6 addresses
+      "TCPIP0::[::1]]::5025::SOCKET",
+      "TCPIP0::h[1]::5025::SOCKET",
+      "TCPIP0::[::1]::SOCKET",  // no port
+      "GPIB0::[1]::INSTR",
   };
   for (const char* text : cases) {
     SCOPED_TRACE(text);

@@ -2,11 +2,14 @@
 
 #include <bitset>
 #include <cctype>
+#include <memory>
 #include <vector>
 
 namespace pgx::visa {
+namespace {
 
-struct SearchExpression::Node {
+// The parsed expression.
+struct Node {
   enum class Kind { kCharSet, kSequence, kAlternatives, kRepeat } kind;
   std::bitset<256> chars;      // kCharSet: the characters it accepts (both cases of a letter)
   bool at_least_once = false;  // kRepeat: '+' rather than '*'
@@ -15,10 +18,101 @@ struct SearchExpression::Node {
   explicit Node(Kind k) : kind(k) {}
 };
 
-namespace {
+}  // namespace
 
-using Node = SearchExpression::Node;
-using Positions = std::vector<bool>;  // positions in the name that a partial match can reach
+// The expression as a nondeterministic automaton, run on a name by keeping the set of states a match can
+// be in (no backtracking): each character of the name costs at most one visit of each state and edge.
+struct SearchExpression::Automaton {
+  struct State {
+    bool consumes = false;   // takes one character of `chars` and goes on to next[0]
+    std::bitset<256> chars;  // when it consumes
+    std::vector<int> next;   // otherwise: goes on to any of these without taking a character
+  };
+  std::vector<State> states;  // states[0] accepts: the whole name has been matched
+  int start = 0;
+
+  static constexpr int kAccept = 0;
+
+  Automaton() : states(1) {}
+
+  int add(State state) {
+    states.push_back(std::move(state));
+    return static_cast<int>(states.size()) - 1;
+  }
+
+  // Adds the states for `node`, to be followed by state `then`; returns the state that begins it.
+  int build(const Node& node, int then) {
+    switch (node.kind) {
+      case Node::Kind::kCharSet: {
+        State state;
+        state.consumes = true;
+        state.chars = node.chars;
+        state.next = {then};
+        return add(std::move(state));
+      }
+      case Node::Kind::kSequence:
+        for (auto child = node.children.rbegin(); child != node.children.rend(); ++child)
+          then = build(**child, then);
+        return then;
+      case Node::Kind::kAlternatives: {
+        State fork;
+        for (const auto& child : node.children) fork.next.push_back(build(*child, then));
+        return add(std::move(fork));
+      }
+      case Node::Kind::kRepeat: {
+        // A loop: from `again`, either once more through the item or on to what follows.
+        int again = add(State{});
+        int item = build(*node.children[0], again);
+        states[static_cast<std::size_t>(again)].next = {item, then};
+        return node.at_least_once ? item : again;
+      }
+    }
+    return then;
+  }
+
+  // Adds `state` and every state reachable from it without taking a character to `set` (each state once
+  // per step, as `seen` records with the number of the step).
+  void close_over(int state, std::vector<int>& set, std::vector<unsigned>& seen, unsigned step,
+                  std::vector<int>& pending) const {
+    pending.assign(1, state);
+    while (!pending.empty()) {
+      int s = pending.back();
+      pending.pop_back();
+      auto index = static_cast<std::size_t>(s);
+      if (seen[index] == step) continue;
+      seen[index] = step;
+      const State& at = states[index];
+      if (at.consumes || s == kAccept) {
+        set.push_back(s);
+      } else {
+        pending.insert(pending.end(), at.next.begin(), at.next.end());
+      }
+    }
+  }
+
+  bool matches(std::string_view name) const {
+    std::vector<unsigned> seen(states.size(), 0);
+    std::vector<int> current, following, pending;
+    unsigned step = 1;
+    close_over(start, current, seen, step, pending);
+    for (char c : name) {
+      ++step;
+      following.clear();
+      for (int s : current) {
+        const State& at = states[static_cast<std::size_t>(s)];
+        if (at.consumes && at.chars.test(static_cast<unsigned char>(c)))
+          close_over(at.next[0], following, seen, step, pending);
+      }
+      current.swap(following);
+      if (current.empty()) return false;
+    }
+    for (int s : current)
+      if (s == kAccept) return true;
+    return false;
+  }
+};
+
+namespace {
 
 void add_char(std::bitset<256>& set, unsigned char c) {
   set.set(c);
@@ -142,54 +236,9 @@ class Parser {
   std::size_t pos_ = 0;
 };
 
-// Every position reachable by matching `node` from any position in `from` (a set simulation: no
-// backtracking, so the time is bounded by expression size times name length squared).
-Positions advance(const Node& node, const Positions& from, std::string_view name) {
-  const std::size_t n = name.size();
-  switch (node.kind) {
-    case Node::Kind::kCharSet: {
-      Positions to(n + 1, false);
-      for (std::size_t i = 0; i < n; ++i)
-        if (from[i] && node.chars.test(static_cast<unsigned char>(name[i]))) to[i + 1] = true;
-      return to;
-    }
-    case Node::Kind::kSequence: {
-      Positions at = from;
-      for (const auto& child : node.children) at = advance(*child, at, name);
-      return at;
-    }
-    case Node::Kind::kAlternatives: {
-      Positions to(n + 1, false);
-      for (const auto& child : node.children) {
-        Positions branch = advance(*child, from, name);
-        for (std::size_t i = 0; i <= n; ++i) to[i] = to[i] || branch[i];
-      }
-      return to;
-    }
-    case Node::Kind::kRepeat: {
-      Positions reached = node.at_least_once ? advance(*node.children[0], from, name) : from;
-      Positions frontier = reached;
-      for (;;) {
-        Positions next = advance(*node.children[0], frontier, name);
-        bool grew = false;
-        for (std::size_t i = 0; i <= n; ++i) {
-          next[i] = next[i] && !reached[i];
-          if (next[i]) {
-            reached[i] = true;
-            grew = true;
-          }
-        }
-        if (!grew) return reached;
-        frontier = std::move(next);
-      }
-    }
-  }
-  return Positions(n + 1, false);
-}
-
 }  // namespace
 
-SearchExpression::SearchExpression(std::unique_ptr<Node> root) : root_(std::move(root)) {}
+SearchExpression::SearchExpression(std::unique_ptr<Automaton> automaton) : automaton_(std::move(automaton)) {}
 SearchExpression::SearchExpression(SearchExpression&&) noexcept = default;
 SearchExpression& SearchExpression::operator=(SearchExpression&&) noexcept = default;
 SearchExpression::~SearchExpression() = default;
@@ -198,13 +247,13 @@ std::optional<SearchExpression> SearchExpression::compile(std::string_view expre
   if (expression.size() > 1024) return std::nullopt;
   auto root = Parser(expression).parse();
   if (!root) return std::nullopt;
-  return SearchExpression(std::move(root));
+  auto automaton = std::make_unique<Automaton>();
+  automaton->start = automaton->build(*root, Automaton::kAccept);
+  return SearchExpression(std::move(automaton));
 }
 
 bool SearchExpression::matches(std::string_view name) const {
-  Positions start(name.size() + 1, false);
-  start[0] = true;
-  return advance(*root_, start, name)[name.size()];
+  return automaton_->matches(name);
 }
 
 }  // namespace pgx::visa

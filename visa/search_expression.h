@@ -19,17 +19,18 @@ class SearchExpression {
   // Returns nothing when the expression is malformed (empty, unbalanced, a dangling operator...).
   static std::optional<SearchExpression> compile(std::string_view expression);
 
+  // The work is bounded by the expression's length times the name's length, whatever the expression.
   bool matches(std::string_view name) const;
 
   SearchExpression(SearchExpression&&) noexcept;
   SearchExpression& operator=(SearchExpression&&) noexcept;
   ~SearchExpression();
 
-  struct Node;
+  struct Automaton;
 
  private:
-  explicit SearchExpression(std::unique_ptr<Node> root);
-  std::unique_ptr<Node> root_;
+  explicit SearchExpression(std::unique_ptr<Automaton> automaton);
+  std::unique_ptr<Automaton> automaton_;
 };
 
 }  // namespace pgx::visa

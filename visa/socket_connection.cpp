@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+#include <string>
 
 namespace pgx::visa {
 namespace {
@@ -258,22 +260,64 @@ ViStatus SocketConnection::clear(const IoSettings&) {
   return VI_SUCCESS;
 }
 
+ViStatus SocketConnection::take_arrived() {
+  const Deadline now(0);
+  ViStatus status = VI_SUCCESS;
+  for (int round = 0; round < 16 && status == VI_SUCCESS; ++round) status = fill(now);  // a flood ends too
+  return status == VI_ERROR_TMO ? VI_SUCCESS : status;  // a time-out here only means nothing more came
+}
+
+ViStatus SocketConnection::wait_for_line_end(std::size_t from, std::size_t limit, const Deadline& deadline,
+                                             std::size_t& line_end) {
+  for (std::size_t scanned = from;;) {
+    const char* start = input_.data() + begin_;
+    std::size_t unread = end_ - begin_;
+    if (const void* lf = std::memchr(start + scanned, '\n', unread - scanned)) {
+      line_end = static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
+      if (line_end - from > limit) return VI_ERROR_IO;
+      return VI_SUCCESS;
+    }
+    if (unread - from > limit) return VI_ERROR_IO;
+    scanned = unread;
+    ViStatus status = fill(deadline);  // keeps the unread input, perhaps moved to the front
+    if (status != VI_SUCCESS) return status;
+  }
+}
+
+// Over a socket the status byte is asked for with "*STB?" and comes back as a line among the replies.
+// Replies that arrived before the question are the answers to earlier queries: they are stepped over
+// (waiting for the end of one that has only begun to arrive) and stay unread for the reads that follow,
+// and the status byte is the line that comes after them.
 ViStatus SocketConnection::read_stb(ViUInt16& status, const IoSettings& io) {
   if (io.io_protocol != VI_PROT_4882_STRS) return VI_ERROR_NSUP_OPER;
+  if (lost_) return VI_ERROR_CONN_LOST;
+  constexpr std::size_t kMaxReply = 64;  // "255\r\n" and then some: a longer line is no status byte
+  Deadline deadline(io.timeout_ms == VI_TMO_IMMEDIATE ? 0 : io.timeout_ms);
+  ViStatus rc = take_arrived();
+  if (rc != VI_SUCCESS) return rc;
+  std::size_t earlier = end_ - begin_;  // unread bytes of earlier replies
+  if (earlier > 0 && input_[end_ - 1] != '\n') {
+    // A reply is arriving: wait for its end, which comes before the answer to our question.
+    rc = wait_for_line_end(earlier, std::numeric_limits<std::size_t>::max(), deadline, earlier);
+    if (rc != VI_SUCCESS) return rc;
+  }
+
   static const char query[] = "*STB?\n";
   ViUInt32 count = 0;
-  ViStatus rc = write(reinterpret_cast<const ViByte*>(query), sizeof query - 1, count, io);
+  rc = write(reinterpret_cast<const ViByte*>(query), sizeof query - 1, count, io);
   if (rc < VI_SUCCESS) return rc;
-  IoSettings line = io;
-  line.termchar_enabled = true;
-  line.termchar = '\n';
-  ViByte reply[64];
-  rc = read(reply, sizeof reply - 1, count, line);
-  if (rc < VI_SUCCESS) return rc;
-  reply[count] = '\0';
-  char* end = nullptr;
-  long value = std::strtol(reinterpret_cast<char*>(reply), &end, 10);
-  if (end == reinterpret_cast<char*>(reply) || value < 0 || value > 255) return VI_ERROR_IO;
+  std::size_t line_end = 0;
+  rc = wait_for_line_end(earlier, kMaxReply, deadline, line_end);
+  if (rc != VI_SUCCESS) return rc;
+
+  // Take the answer out of the input, leaving the earlier replies and whatever follows it.
+  char* answer = input_.data() + begin_ + earlier;
+  std::string text(answer, line_end - earlier);
+  std::memmove(answer, input_.data() + begin_ + line_end, end_ - (begin_ + line_end));
+  end_ -= line_end - earlier;
+  char* parsed_end = nullptr;
+  long value = std::strtol(text.c_str(), &parsed_end, 10);
+  if (parsed_end == text.c_str() || value < 0 || value > 255) return VI_ERROR_IO;
   status = static_cast<ViUInt16>(value);
   return VI_SUCCESS;
 }

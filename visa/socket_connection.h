@@ -32,6 +32,12 @@ class SocketConnection : public Connection {
   SocketConnection(int fd, std::string address);
   // Waits for and receives more bytes into the input buffer.
   ViStatus fill(const Deadline& deadline);
+  // Receives whatever has arrived, without waiting.
+  ViStatus take_arrived();
+  // Waits until the unread input holds a line feed at or after `from` bytes into it; `line_end` is then
+  // the offset just past it. Fails when none comes in time or within `limit` bytes after `from`.
+  ViStatus wait_for_line_end(std::size_t from, std::size_t limit, const Deadline& deadline,
+                             std::size_t& line_end);
   void set_receive_timeout(ViUInt32 timeout_ms);
   void set_send_timeout(ViUInt32 timeout_ms);
 

@@ -172,6 +172,47 @@ TEST_F(VisaSocket, TheOpenTimeOutBoundsTheConnect) {
   ::close(listener);
 }
 
+TEST_F(VisaSocket, AnIpv6AddressInBracketsIsReached) {
+  int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_addr = in6addr_loopback;
+  socklen_t len = sizeof addr;
+  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (listener >= 0) ::close(listener);
+    GTEST_SKIP() << "this machine has no IPv6 loopback";
+  }
+  std::thread peer([listener] {
+    int fd = ::accept(listener, nullptr, nullptr);
+    if (fd < 0) return;
+    TcpPeer::send_all(fd, "over IPv6: " + TcpPeer::read_line(fd));
+    ::close(fd);
+  });
+  struct StopPeer {
+    std::thread& peer;
+    int listener;
+    ~StopPeer() {
+      ::shutdown(listener, SHUT_RDWR);  // ends an accept that no connection came to
+      peer.join();
+      ::close(listener);
+    }
+  } stop_peer{peer, listener};
+  std::string name = "TCPIP0::[::1]::" + std::to_string(ntohs(addr.sin6_port)) + "::SOCKET";
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, name.c_str(), VI_NULL, 2000, &vi), VI_SUCCESS) << name;
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+  EXPECT_EQ(testing::query(vi, "*IDN?\n"), "over IPv6: *IDN?\n");
+  char text[VI_FIND_BUFLEN];
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_RSRC_NAME, text), VI_SUCCESS);
+  EXPECT_EQ(text, name);
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TCPIP_ADDR, text), VI_SUCCESS);
+  EXPECT_STREQ(text, "::1");
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TCPIP_HOSTNAME, text), VI_SUCCESS);
+  EXPECT_STREQ(text, "::1");
+  viClose(vi);
+}
+
 TEST_F(VisaSocket, SocketAttributes) {
   TcpPeer peer(answer_in_pieces({"x\n"}, 0ms));
   ViSession vi = open(peer);
@@ -202,6 +243,50 @@ TEST_F(VisaSocket, SerialPollOverTheLineWhenTheProtocolAsksForIt) {
   ASSERT_EQ(viSetAttribute(vi, VI_ATTR_IO_PROT, VI_PROT_4882_STRS), VI_SUCCESS);
   ViUInt16 stb = 0;
   EXPECT_EQ(viReadSTB(vi, &stb), VI_SUCCESS);  // ... unless the 488.2 string protocol is chosen
+  EXPECT_EQ(stb, 80);
+}
+
+TEST_F(VisaSocket, SerialPollLeavesRepliesThatWaitUnreadForTheReadsThatFollow) {
+  TcpPeer peer([](int fd) {
+    for (std::string line; !(line = TcpPeer::read_line(fd)).empty();) {
+      if (line == "*STB?\n") {
+        TcpPeer::send_all(fd, "80\n");
+      } else if (line == "SLOW?\n") {  // a reply that has only begun to arrive when the poll starts
+        TcpPeer::send_all(fd, "3");
+        std::this_thread::sleep_for(100ms);
+        TcpPeer::send_all(fd, "7\n");
+      } else {
+        TcpPeer::send_all(fd, "37\n");
+      }
+    }
+  });
+  ViSession vi = open(peer);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_IO_PROT, VI_PROT_4882_STRS), VI_SUCCESS);
+  struct Case {
+    const char* what;
+    std::string queries;
+    int replies;
+  };
+  const Case cases[] = {
+      {"one reply waiting", "Q?\n", 1},
+      {"two replies waiting", "Q?\nQ?\n", 2},
+      {"a reply half arrived", "SLOW?\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(write_text(vi, c.queries), VI_SUCCESS);
+    std::this_thread::sleep_for(50ms);  // the replies (or the start of one) have arrived
+    ViUInt16 stb = 0;
+    EXPECT_EQ(viReadSTB(vi, &stb), VI_SUCCESS);
+    EXPECT_EQ(stb, 80);
+    for (int i = 0; i < c.replies; ++i) {
+      ViStatus status;
+      EXPECT_EQ(read_text(vi, &status), "37\n");
+      EXPECT_EQ(status, VI_SUCCESS_TERM_CHAR);
+    }
+  }
+  ViUInt16 stb = 0;
+  EXPECT_EQ(viReadSTB(vi, &stb), VI_SUCCESS);  // nothing was left over
   EXPECT_EQ(stb, 80);
 }
 

@@ -18,7 +18,29 @@ void resolve(void* handle, const char* name, F& function) {
   function = reinterpret_cast<F>(dlsym(handle, name));
 }
 
+// The base address of the loaded object that holds `address` (null when none does).
+void* object_base(const void* address) {
+  Dl_info info{};
+  return address && dladdr(address, &info) ? info.dli_fbase : nullptr;
+}
+
 }  // namespace
+}  // namespace pgx::visa
+
+// Every build of this library exports this tag, so that it recognises a copy of itself (under any file
+// name) when asked to forward to one. (A function, not data: two copies of a global variable in one
+// process is a violation of the one-definition rule that sanitizers rightly report.)
+extern "C" __attribute__((visibility("default"))) const char* pgxvisa_implementation_tag() {
+  return "pgxvisa";
+}
+
+namespace pgx::visa {
+
+bool is_this_implementation(void* handle, const void* entry_point) {
+  // The tag must be the library's own, not one of a library it depends on.
+  const void* tag = dlsym(handle, "pgxvisa_implementation_tag");
+  return tag && object_base(tag) == object_base(entry_point);
+}
 
 std::shared_ptr<const SystemVisa> load_system_visa(const std::string& path, ViStatus& status,
                                                    std::string& detail) {
@@ -62,6 +84,14 @@ std::shared_ptr<const SystemVisa> load_system_visa(const std::string& path, ViSt
   if (visa->viOpenDefaultRM == &::viOpenDefaultRM) {
     status = VI_ERROR_LIBRARY_NFOUND;
     detail = path + " is this library itself; PGX_VISA_LIBRARY must name another VISA library";
+    dlclose(handle);
+    return nullptr;
+  }
+  if (is_this_implementation(handle, reinterpret_cast<const void*>(visa->viOpenDefaultRM))) {
+    // Forwarding to it would have it forward to itself again, until the stack overflows.
+    status = VI_ERROR_LIBRARY_NFOUND;
+    detail =
+        path + " is a copy of this VISA library (pgxvisa); PGX_VISA_LIBRARY must name another VISA library";
     dlclose(handle);
     return nullptr;
   }

@@ -32,9 +32,13 @@ struct SystemVisa {
 
 // The library that PGX_VISA_LIBRARY asks for. Returns null with status VI_SUCCESS when no system library
 // is wanted (unset, empty, or "auto" and none of the usual names is installed). A library that cannot
-// be loaded, lacks viOpenDefaultRM, or is this library itself gives VI_ERROR_LIBRARY_NFOUND and a
-// message naming the path. Loaded libraries stay loaded for the life of the process.
+// be loaded, lacks viOpenDefaultRM, or is this library itself or a copy of it gives
+// VI_ERROR_LIBRARY_NFOUND and a message naming the path. Loaded libraries stay loaded for the life of the
+// process.
 std::shared_ptr<const SystemVisa> system_visa_from_environment(ViStatus& status, std::string& detail);
+// True when the library loaded as `handle`, whose viOpenDefaultRM is `entry_point`, is a build of this VISA
+// library (this file or a copy of it).
+bool is_this_implementation(void* handle, const void* entry_point);
 // Loads one library by path (or bare name, searched as dlopen does).
 std::shared_ptr<const SystemVisa> load_system_visa(const std::string& path, ViStatus& status,
                                                    std::string& detail);

@@ -2,6 +2,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "visa/testing/session_helpers.h"
 #include "visa/testing/test_files.h"
 #include "visa/visa.h"
@@ -62,6 +64,29 @@ TEST(VisaSystemLibrary, EveryCallIsForwarded) {
   EXPECT_EQ(viFindNext(list, desc), VI_ERROR_INV_OBJECT);
 }
 
+TEST(VisaSystemLibrary, AnExceptionFromTheLibraryIsASystemErrorThatKeepsItsMessageForThatFailureOnly) {
+  ScopedEnv library("PGX_VISA_LIBRARY", STAND_IN_VISA);
+  testing::ResourceManager rm;
+  ASSERT_EQ(rm.status(), VI_SUCCESS);
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "GPIB7::1::INSTR", VI_NULL, 2500, &vi), VI_SUCCESS);
+  const std::string plain = "Unknown system error (miscellaneous error).";
+
+  EXPECT_EQ(testing::write_text(vi, "throw:relay board 3 does not answer"), VI_ERROR_SYSTEM_ERROR);
+  std::string described = description(VI_ERROR_SYSTEM_ERROR);
+  EXPECT_EQ(described.rfind(plain, 0), 0u) << described;
+  EXPECT_NE(described.find("relay board 3 does not answer"), std::string::npos) << described;
+
+  // A failure without a message of its own shows none, not the one before it.
+  EXPECT_EQ(testing::write_text(vi, "throw-int"), VI_ERROR_SYSTEM_ERROR);
+  EXPECT_EQ(description(VI_ERROR_SYSTEM_ERROR), plain);
+  // Nor does any status after a call that succeeded.
+  EXPECT_EQ(testing::write_text(vi, "throw:again"), VI_ERROR_SYSTEM_ERROR);
+  EXPECT_EQ(query(vi, "*IDN?\n"), "STAND-IN:*IDN?\n");
+  EXPECT_EQ(description(VI_ERROR_SYSTEM_ERROR), plain);
+  EXPECT_EQ(description(VI_SUCCESS), "Operation completed successfully.");
+}
+
 TEST(VisaSystemLibrary, LibrariesThatCannotServeAreRefusedNamingThePath) {
   struct Case {
     const char* path;
@@ -80,6 +105,32 @@ TEST(VisaSystemLibrary, LibrariesThatCannotServeAreRefusedNamingThePath) {
     EXPECT_EQ(rm, VI_NULL);
     EXPECT_NE(description(VI_ERROR_LIBRARY_NFOUND).find(c.message), std::string::npos)
         << description(VI_ERROR_LIBRARY_NFOUND);
+  }
+}
+
+TEST(VisaSystemLibrary, ALibraryThatLeadsBackIntoThisOneIsRefusedInsteadOfRecursing) {
+  testing::TempDir dir;
+  std::string copy = dir.file("libvisa-copy.so");
+  std::filesystem::copy_file(PGXVISA_ITSELF, copy);
+  struct Case {
+    std::string path;
+    const char* message;
+  };
+  const Case cases[] = {
+      {copy, "is a copy of this VISA library"},
+      {FORWARDING_BACK_VISA, "leads back into this VISA library"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    ScopedEnv library("PGX_VISA_LIBRARY", c.path);
+    for (int attempt = 0; attempt < 2; ++attempt) {  // refused again, not only the first time
+      ViSession rm = 9;
+      EXPECT_EQ(viOpenDefaultRM(&rm), VI_ERROR_LIBRARY_NFOUND);
+      EXPECT_EQ(rm, VI_NULL);
+      std::string described = description(VI_ERROR_LIBRARY_NFOUND);
+      EXPECT_NE(described.find(c.path), std::string::npos) << described;
+      EXPECT_NE(described.find(c.message), std::string::npos) << described;
+    }
   }
 }
 

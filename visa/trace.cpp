@@ -1,16 +1,22 @@
 #include "visa/trace.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -20,42 +26,132 @@
 namespace pgx::visa {
 
 namespace {
+
 constexpr std::size_t kMaxPending = 16 * 1024 * 1024;  // beyond this, lines are counted and dropped
 constexpr auto kWriterPeriod = std::chrono::milliseconds(50);
 constexpr std::size_t kWakeWriter = 256 * 1024;  // the writer wakes early when this much is waiting
+// A file that takes nothing for this long after another one replaced it gets none of its remaining lines.
+constexpr auto kGiveUpReplaced = std::chrono::seconds(1);
+// How long flush() waits for the file to take what has been recorded; also at program exit.
+constexpr auto kFlushLimit = std::chrono::seconds(2);
+
+// One trace file, open for as long as lines for it wait to be written.
+struct Sink {
+  Sink(int descriptor, std::string file_path) : fd(descriptor), path(std::move(file_path)) {}
+  ~Sink() { ::close(fd); }
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
+
+  const int fd;
+  const std::string path;
+  // Writing to it failed (a pipe whose reader went away), or it took nothing for a while after another file
+  // replaced it: its remaining lines are dropped.
+  bool failed = false;
+};
+
+// Lines recorded for one sink, in order.
+struct Batch {
+  std::shared_ptr<Sink> sink;
+  std::string text;
+};
+
+void report_once(std::set<std::string>& reported, const std::string& path, const std::string& message) {
+  if (reported.insert(path).second) std::fprintf(stderr, "pgxvisa: %s\n", message.c_str());
+}
+
 }  // namespace
 
+// Traced calls only append to `batches` under `lines`, briefly. The writer thread alone writes to the
+// files, with no lock held, so a slow disk or a pipe that nobody reads holds up the writer but never a
+// traced call, a change of the trace file, or the end of the program (whose flush waits a bounded time).
 struct Trace::State {
-  // Recording a line takes only `lines`; the file is written under `file`, never while holding `lines`,
-  // so a slow disk holds up the writer thread but not the traced calls.
-  std::mutex lines;  // guards pending, dropped
-  std::condition_variable wake;
-  std::string pending;
+  std::mutex lines;                 // guards everything down to `writer_started`
+  std::condition_variable wake;     // the writer: lines are waiting, or a flush asks for them
+  std::condition_variable settled;  // flush(): the writer has dealt with more lines
+  std::deque<Batch> batches;
+  std::shared_ptr<Sink> current;  // the file new lines go to; null when tracing is off
+  std::size_t pending = 0;        // bytes in `batches`
   unsigned long long dropped = 0;
-
-  std::mutex file;  // guards path, fd, writer_started, reported; serialises writes in order
-  std::string path;
-  int fd = -1;
+  std::uint64_t recorded = 0;  // bytes recorded since the start, and of those, written or dropped
+  std::uint64_t done = 0;
+  bool flush_wanted = false;
   bool writer_started = false;
+
+  std::mutex config;  // guards path; serialises changes of the trace file (never held by the writer)
+  std::string path;
+
+  std::mutex report;               // guards reported
   std::set<std::string> reported;  // paths already reported as unusable
 
-  // Writes out what has been recorded; the caller holds `file`.
-  void write_pending() {
-    std::string text;
+  void writer();
+  // Writes one batch; gives up when its file fails, or has been replaced and takes nothing for a while.
+  void write(Batch& batch);
+};
+
+void Trace::State::writer() {
+  std::deque<Batch> work;
+  for (;;) {
+    {
+      std::unique_lock lock(lines);
+      wake.wait_for(lock, kWriterPeriod, [this] { return pending > kWakeWriter || flush_wanted; });
+      flush_wanted = false;
+      work.swap(batches);
+      pending = 0;
+    }
+    for (auto& batch : work) {
+      write(batch);
+      std::lock_guard lock(lines);
+      done += batch.text.size();
+      settled.notify_all();
+    }
+    work.clear();  // closes the files that nothing is waiting for any more
+  }
+}
+
+void Trace::State::write(Batch& batch) {
+  Sink& sink = *batch.sink;
+  std::size_t written = 0;
+  auto progress = std::chrono::steady_clock::now();
+  while (written < batch.text.size() && !sink.failed) {
+    ssize_t n = ::write(sink.fd, batch.text.data() + written, batch.text.size() - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+      progress = std::chrono::steady_clock::now();
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A pipe that is full: wait for its reader, but not for a file that has been replaced.
+      bool replaced;
+      {
+        std::lock_guard lock(lines);
+        replaced = current != batch.sink;
+      }
+      if (replaced && std::chrono::steady_clock::now() - progress > kGiveUpReplaced) {
+        sink.failed = true;  // and the rest of its lines go too
+        break;
+      }
+      pollfd p{sink.fd, POLLOUT, 0};
+      ::poll(&p, 1, static_cast<int>(kWriterPeriod.count()));
+      continue;
+    }
+    // The file refuses lines (a pipe whose reader went away, a full disk): a failing trace file never
+    // fails the traced I/O. Tracing goes off; the next resource manager tries the file again.
+    sink.failed = true;
+    int error = errno;
     {
       std::lock_guard lock(lines);
-      text.swap(pending);
+      if (current == batch.sink) {
+        current = nullptr;
+        Trace::instance().enabled_.store(false);
+      }
     }
-    if (fd < 0) return;
-    std::size_t done = 0;
-    while (done < text.size()) {
-      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;  // a failing trace file never fails the traced I/O
-      done += static_cast<std::size_t>(n);
-    }
+    std::lock_guard lock(report);
+    report_once(reported, sink.path,
+                "the I/O trace file " + sink.path + " stopped taking lines: " + std::strerror(error) +
+                    "; tracing is off");
   }
-};
+}
 
 Trace& Trace::instance() {
   static Trace* trace = new Trace();  // lives as long as the process, so no exit-time ordering issues
@@ -75,44 +171,58 @@ void Trace::configure_from_environment() {
   const char* path = std::getenv("PGX_VISA_TRACE");
   std::string wanted = path ? path : "";
   if (wanted.empty() && !enabled()) return;
-  {
-    State* s = state();
-    std::lock_guard lock(s->file);
-    if (s->path == wanted && (s->fd >= 0 || wanted.empty())) return;
-  }
-  open(wanted);
+  open(wanted, /*unless_open=*/true);
 }
 
 void Trace::open(const std::string& path) {
+  open(path, /*unless_open=*/false);
+}
+
+void Trace::open(const std::string& path, bool unless_open) {
   State* s = state();
-  std::lock_guard lock(s->file);
-  s->write_pending();
-  if (s->fd >= 0) ::close(s->fd);
-  s->fd = -1;
+  std::lock_guard config(s->config);
+  if (unless_open && s->path == path && (enabled() || path.empty())) return;
   s->path = path;
-  enabled_.store(false);
-  if (path.empty()) return;
-  s->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (s->fd < 0) {
-    if (s->reported.insert(path).second)
-      std::fprintf(stderr, "pgxvisa: cannot open the I/O trace file %s: %s; tracing is off\n", path.c_str(),
-                   std::strerror(errno));
-    return;
+  std::shared_ptr<Sink> sink;
+  if (!path.empty()) {
+    // Non-blocking: a pipe that nobody reads is refused at once (ENXIO) instead of waiting for a reader,
+    // and a full one makes writes wait in the writer thread only.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+      int error = errno;
+      std::lock_guard lock(s->report);
+      report_once(
+          s->reported, path,
+          "cannot open the I/O trace file " + path + ": " +
+              (error == ENXIO ? std::string("it is a pipe that no program reads") : std::strerror(error)) +
+              "; tracing is off");
+    } else {
+      sink = std::make_shared<Sink>(fd, path);
+      std::lock_guard lock(s->report);
+      s->reported.erase(path);  // usable again: a later failure is worth reporting
+    }
   }
-  if (!s->writer_started) {
-    s->writer_started = true;
-    std::thread([s] {
-      for (;;) {
-        {
-          std::unique_lock lock(s->lines);
-          s->wake.wait_for(lock, kWriterPeriod, [s] { return s->pending.size() > kWakeWriter; });
-        }
-        std::lock_guard file(s->file);
-        s->write_pending();
-      }
-    }).detach();
+  bool start_writer = false;
+  bool replaced = false;
+  {
+    std::lock_guard lock(s->lines);
+    replaced = s->current != nullptr;
+    s->current = sink;
+    enabled_.store(sink != nullptr);
+    start_writer = sink && !s->writer_started;
+    if (start_writer) s->writer_started = true;
   }
-  enabled_.store(true);
+  // The file tracing leaves is complete when this returns (unless it takes nothing for a while).
+  if (replaced) flush();
+  if (start_writer) {
+    // The writer takes no signals: a pipe whose reader went away makes its write fail with EPIPE
+    // instead of ending the program with SIGPIPE.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    std::thread([s] { s->writer(); }).detach();
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
 }
 
 void Trace::record(std::string_view line) {
@@ -121,19 +231,25 @@ void Trace::record(std::string_view line) {
   bool wake = false;
   {
     std::lock_guard lock(s->lines);
-    if (s->pending.size() + line.size() + 1 > kMaxPending) {
+    if (!s->current) return;
+    if (s->pending + line.size() + 1 > kMaxPending) {
       ++s->dropped;
       return;
     }
+    if (s->batches.empty() || s->batches.back().sink != s->current) s->batches.push_back({s->current, {}});
+    std::string& text = s->batches.back().text;
+    std::size_t before = text.size();
     if (s->dropped) {
-      s->pending += '(';
-      s->pending += std::to_string(s->dropped);
-      s->pending += " trace lines dropped: the trace file fell behind)\n";
+      text += '(';
+      text += std::to_string(s->dropped);
+      text += " trace lines dropped: the trace file fell behind)\n";
       s->dropped = 0;
     }
-    s->pending.append(line);
-    s->pending.push_back('\n');
-    wake = s->pending.size() > kWakeWriter;
+    text.append(line);
+    text.push_back('\n');
+    s->pending += text.size() - before;
+    s->recorded += text.size() - before;
+    wake = s->pending > kWakeWriter;
   }
   if (wake) s->wake.notify_one();
 }
@@ -141,8 +257,12 @@ void Trace::record(std::string_view line) {
 void Trace::flush() {
   State* s = state_.load(std::memory_order_acquire);
   if (!s) return;
-  std::lock_guard lock(s->file);
-  s->write_pending();
+  std::unique_lock lock(s->lines);
+  if (!s->writer_started) return;
+  std::uint64_t target = s->recorded;
+  s->flush_wanted = true;
+  s->wake.notify_one();
+  s->settled.wait_for(lock, kFlushLimit, [s, target] { return s->done >= target; });
 }
 
 void append_hex(std::string& out, unsigned long long value, int digits) {
@@ -151,13 +271,13 @@ void append_hex(std::string& out, unsigned long long value, int digits) {
   for (int i = digits - 1; i >= 0; --i) out.push_back(kHex[(value >> (4 * i)) & 0xF]);
 }
 
-void append_escaped(std::string& out, const void* data, std::size_t size, std::size_t limit) {
+namespace {
+
+// Appends the bytes escaped, without quotes; a blank is escaped too when `blank_is_plain` is false.
+void append_escaped_bytes(std::string& out, const unsigned char* bytes, std::size_t size,
+                          bool blank_is_plain) {
   static const char kHex[] = "0123456789abcdef";
-  const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  bool abbreviate = size > limit;
-  std::size_t shown = abbreviate ? limit / 2 : size;
-  out.push_back('"');
-  for (std::size_t i = 0; i < shown; ++i) {
+  for (std::size_t i = 0; i < size; ++i) {
     unsigned char c = bytes[i];
     switch (c) {
       case '\n':
@@ -176,7 +296,7 @@ void append_escaped(std::string& out, const void* data, std::size_t size, std::s
         out += "\\\"";
         break;
       default:
-        if (c >= 0x20 && c < 0x7F) {
+        if ((c > 0x20 || (c == 0x20 && blank_is_plain)) && c < 0x7F) {
           out.push_back(static_cast<char>(c));
         } else {
           out += "\\x";
@@ -185,8 +305,34 @@ void append_escaped(std::string& out, const void* data, std::size_t size, std::s
         }
     }
   }
+}
+
+bool plain_name(std::string_view name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(),
+                                      [](char c) { return c > 0x20 && c < 0x7F && c != '"' && c != '\\'; });
+}
+
+}  // namespace
+
+void append_escaped(std::string& out, const void* data, std::size_t size, std::size_t limit) {
+  bool abbreviate = size > limit;
+  out.push_back('"');
+  append_escaped_bytes(out, static_cast<const unsigned char*>(data), abbreviate ? limit / 2 : size, true);
   out.push_back('"');
   if (abbreviate) out += "... (" + std::to_string(size) + " bytes)";
+}
+
+void append_name(std::string& out, std::string_view name, std::size_t limit) {
+  bool abbreviate = name.size() > limit;
+  if (!abbreviate && plain_name(name)) {
+    out += name;
+    return;
+  }
+  out.push_back('"');
+  append_escaped_bytes(out, reinterpret_cast<const unsigned char*>(name.data()),
+                       abbreviate ? limit / 2 : name.size(), false);
+  out.push_back('"');
+  if (abbreviate) out += "...(" + std::to_string(name.size()) + "-bytes)";
 }
 
 namespace {
@@ -245,7 +391,11 @@ void TraceLine::finish(ViObject vi, std::string_view resource, std::string_view 
   line += thread_tag();
   append_hex(line, vi, 8);
   line += ' ';
-  line += resource.empty() ? std::string_view("-") : resource;
+  if (resource.empty()) {
+    line += '-';
+  } else {
+    append_name(line, resource);
+  }
   line += ' ';
   line += call;
   if (!details.empty()) {

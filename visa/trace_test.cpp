@@ -1,10 +1,18 @@
 // The I/O trace: what a user reads to see exactly what went to the instrument and came back.
 #include "visa/trace.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "visa/testing/session_helpers.h"
@@ -109,6 +117,51 @@ TEST(VisaTrace, BytesAreEscapedAndLongBlocksAbbreviated) {
   }
 }
 
+TEST(VisaTrace, NamesShowAsTheyAreWhenPlainAndCanNeverForgeALine) {
+  struct Case {
+    std::string name;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"GPIB0::10::INSTR", "GPIB0::10::INSTR"},
+      {"tcpip::[::1]::5025::socket", "tcpip::[::1]::5025::socket"},
+      {"GPIB0::10\n2026-12-08T04:31:07.512094Z T1 0x00001002 GPIB0::10::INSTR viWrite",
+       "\"GPIB0::10\\n2026-12-08T04:31:07.512094Z\\x20T1\\x200x00001002\\x20GPIB0::10::INSTR\\x20viWrite\""},
+      {"a b\"c\\", "\"a\\x20b\\\"c\\\\\""},
+      {"x\ry", "\"x\\ry\""},
+      {std::string(300, 'n'), "\"" + std::string(128, 'n') + "\"...(300-bytes)"},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    append_name(out, c.name);
+    EXPECT_EQ(out, c.shown);
+  }
+}
+
+TEST(VisaTrace, AResourceNameWithALineFeedStaysOnItsOwnLine) {
+  TempDir dir;
+  std::string path = dir.file("io.trace");
+  ScopedEnv trace("PGX_VISA_TRACE", path);
+  ScopedEnv bench("PGX_VISA_BENCH", "");
+  const std::string forged =
+      "GPIB0::10::INSTR\n2026-12-08T04:31:07.512094Z T1 0x00001002 GPIB0::10::INSTR viWrite \"*RST\\n\" -> "
+      "VI_SUCCESS 1.0us";
+  {
+    testing::ResourceManager rm;
+    ViSession vi = VI_NULL;
+    EXPECT_EQ(viOpen(rm, forged.c_str(), VI_NULL, 0, &vi), VI_ERROR_INV_RSRC_NAME);
+    ViUInt16 type = 0, board = 0;
+    EXPECT_EQ(viParseRsrc(rm, forged.c_str(), &type, &board), VI_ERROR_INV_RSRC_NAME);
+  }
+  std::vector<Line> lines = read_trace(path);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1].call, "viOpen");
+  EXPECT_EQ(lines[2].call, "viParseRsrc");
+  for (const auto& line : lines) EXPECT_NE(line.call, "viWrite");
+  EXPECT_EQ(lines[2].details.rfind("\"GPIB0::10::INSTR\\n2026-12-08T04:31:07.512094Z\\x20T1", 0), 0u)
+      << lines[2].details;
+}
+
 TEST(VisaTrace, AnUnusableTraceFileIsReportedOnceAndNeverFailsTheIo) {
   TempDir dir;
   std::string path = dir.file("no/such/folder/io.trace");
@@ -129,6 +182,131 @@ TEST(VisaTrace, AnUnusableTraceFileIsReportedOnceAndNeverFailsTheIo) {
   EXPECT_FALSE(Trace::instance().enabled());
 }
 
+// A trace file that is a pipe: the test holds the reading end and decides whether anybody reads.
+class TracePipe {
+ public:
+  explicit TracePipe(const TempDir& dir) : path_(dir.file("trace.fifo")) {
+    if (mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+  }
+  ~TracePipe() { stop_reading(); }
+  const std::string& path() const { return path_; }
+  // Opens the reading end (and then reads only when asked to).
+  void start_reading() { reader_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
+  void stop_reading() {
+    if (reader_ >= 0) ::close(reader_);
+    reader_ = -1;
+  }
+  // What has arrived so far.
+  std::string take() {
+    std::string text;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(reader_, chunk, sizeof chunk)) > 0;)
+      text.append(chunk, static_cast<std::size_t>(n));
+    return text;
+  }
+
+ private:
+  std::string path_;
+  int reader_ = -1;
+};
+
+// Traces `queries` *IDN? exchanges (two lines each) on a bench session.
+void trace_queries(int queries) {
+  testing::ResourceManager rm;
+  ASSERT_EQ(rm.status(), VI_SUCCESS);
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "GPIB0::10::INSTR", VI_NULL, 2500, &vi), VI_SUCCESS);
+  for (int i = 0; i < queries; ++i)
+    ASSERT_NE(testing::query(vi, "*IDN?\n").find("DE51000010"), std::string::npos);
+}
+
+TEST(VisaTrace, APipeThatNobodyReadsIsReportedAndNeverHoldsUpTheProgram) {
+  TempDir dir;
+  TracePipe pipe(dir);
+  ScopedEnv bench("PGX_VISA_BENCH", "");
+  ScopedEnv trace("PGX_VISA_TRACE", pipe.path());
+  ::testing::internal::CaptureStderr();
+  trace_queries(3);  // opening the trace file would wait for a reader for ever
+  std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find(pipe.path()), std::string::npos) << errors;
+  EXPECT_FALSE(Trace::instance().enabled());
+
+  // Once a program reads the pipe, the next resource manager traces into it.
+  pipe.start_reading();
+  trace_queries(1);
+  Trace::instance().flush();
+  std::string traced = pipe.take();
+  EXPECT_NE(traced.find("viOpenDefaultRM"), std::string::npos) << traced;
+  EXPECT_NE(traced.find("*IDN?"), std::string::npos) << traced;
+}
+
+TEST(VisaTrace, AReaderThatStopsReadingOrGoesAwayNeverHoldsUpOrEndsTheProgram) {
+  TempDir dir;
+  TracePipe pipe(dir);
+  pipe.start_reading();
+  ScopedEnv bench("PGX_VISA_BENCH", "");
+  {
+    ScopedEnv trace("PGX_VISA_TRACE", pipe.path());
+    trace_queries(2000);        // several times what the pipe holds, and nobody reads it
+    Trace::instance().flush();  // gives up after a while
+  }
+  // Switching to another file is not held up either, and the new file gets its lines.
+  std::string file = dir.file("io.trace");
+  {
+    ScopedEnv trace("PGX_VISA_TRACE", file);
+    trace_queries(1);
+  }
+  auto lines = read_trace(file);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front().call, "viOpenDefaultRM");
+
+  // A reader that goes away makes writing to the pipe fail, which must not end the program.
+  ::testing::internal::CaptureStderr();
+  {
+    ScopedEnv trace("PGX_VISA_TRACE", pipe.path());
+    trace_queries(1);
+    pipe.stop_reading();
+    trace_queries(5);
+    Trace::instance().flush();
+  }
+  ::testing::internal::GetCapturedStderr();
+}
+
+TEST(VisaTrace, AProgramEndsPromptlyWhenItsTraceFileTakesNothing) {
+  if (getenv("PGX_TRACE_TEST_CHILD")) {
+    // The program under test: this test again, in a process of its own, tracing into a full pipe.
+    trace_queries(2000);
+    return;
+  }
+  TempDir dir;
+  TracePipe pipe(dir);
+  pipe.start_reading();
+  pid_t child = fork();
+  if (child == 0) {
+    setenv("PGX_TRACE_TEST_CHILD", "1", 1);
+    setenv("PGX_VISA_TRACE", pipe.path().c_str(), 1);
+    setenv("PGX_VISA_BENCH", "", 1);
+    int quiet = ::open("/dev/null", O_WRONLY);
+    dup2(quiet, 1);
+    execl("/proc/self/exe", "visa_trace_test",
+          "--gtest_filter=VisaTrace.AProgramEndsPromptlyWhenItsTraceFileTakesNothing",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  pid_t ended = 0;
+  for (int waited = 0; waited < 600 && (ended = waitpid(child, &status, WNOHANG)) == 0; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (ended == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the program did not end: its exit waits for the trace file";
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST(VisaTrace, TracingFollowsTheVariableAndIsOffWithoutIt) {
   TempDir dir;
   std::string first = dir.file("first.trace"), second = dir.file("second.trace");
@@ -140,6 +318,10 @@ TEST(VisaTrace, TracingFollowsTheVariableAndIsOffWithoutIt) {
   {
     ScopedEnv trace("PGX_VISA_TRACE", second);
     testing::ResourceManager rm;
+    // The file that tracing left holds its lines by now, without waiting for a flush.
+    std::string left = testing::read_file(first);
+    EXPECT_NE(left.find("viOpenDefaultRM"), std::string::npos) << left;
+    EXPECT_NE(left.find("viClose"), std::string::npos) << left;
   }
   {
     ScopedEnv trace("PGX_VISA_TRACE", "");

@@ -1,11 +1,13 @@
 // A stand-in for a system VISA library, loaded by the forwarding tests in place of a vendor's library.
 // It serves one resource manager, two resources and sessions that echo what was written to them.
-// viFlush and viParseRsrcEx are deliberately missing.
+// viFlush and viParseRsrcEx are deliberately missing. Like a faulty vendor library, its viWrite throws when
+// told to: "throw:<message>" throws std::runtime_error(message), "throw-int" throws an int.
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 #include <string>
 
 #include "visa/visa.h"
@@ -96,6 +98,8 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
   auto it = g_written.find(vi);
   if (it == g_written.end()) return VI_ERROR_INV_OBJECT;
   it->second.assign(reinterpret_cast<const char*>(buf), cnt);
+  if (it->second.rfind("throw:", 0) == 0) throw std::runtime_error(it->second.substr(6));
+  if (it->second == "throw-int") throw 42;
   if (retCnt) *retCnt = cnt;
   return VI_SUCCESS;
 }
