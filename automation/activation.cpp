@@ -36,8 +36,10 @@ std::u16string Widen(std::string_view text) {
 }
 
 HRESULT LoadFailure(HRESULT hr, const std::string& path, const std::string& why) {
-  return pgx::auto_::RaiseError(hr, IID_NULL, u"",
-                                Widen("The server module '" + path + "' could not be loaded: " + why));
+  // A file name and the loader's or the C library's message are text from outside.
+  return pgx::auto_::RaiseError(
+      hr, IID_NULL, u"",
+      pgx::auto_::Utf8OrLatin1ToUtf16("The server module '" + path + "' could not be loaded: " + why));
 }
 
 // The loaded module for `path`, loading it on first use.
@@ -78,7 +80,7 @@ HRESULT FromStatus(LSTATUS s) {
   std::string text = pgx::auto_::RegistryErrorText();
   HRESULT hr = HRESULT_FROM_WIN32(static_cast<DWORD>(s));
   if (!text.empty() && (s == ERROR_BADDB || s == ERROR_CANTWRITE || s == ERROR_CANTREAD)) {
-    pgx::auto_::RaiseError(hr, IID_NULL, u"", Widen(text));
+    pgx::auto_::RaiseError(hr, IID_NULL, u"", pgx::auto_::Utf8OrLatin1ToUtf16(text));
   }
   return hr;
 }
