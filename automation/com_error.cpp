@@ -81,6 +81,8 @@ void IssueErrorEx(HRESULT hr, IUnknown* object, REFIID riid) {
       IssueError(hr);
     }
   }
+  // The thread's record, if any, is not this object's: it must not be taken for the next failure's.
+  SetErrorInfo(0, nullptr);
   throw com_error(hr);
 }
 

@@ -36,8 +36,9 @@ class com_error : public std::exception {
   std::shared_ptr<const std::string> what_;  // shared, so that copying an exception cannot throw
 };
 
-// Throws com_error for a failed HRESULT, taking the thread's error information with it when the
-// failing object (if given) says it supports error information for `riid`.
+// Throws com_error for a failed HRESULT, taking the thread's error information with it (IssueErrorEx: when
+// the failing object says it supports error information for `riid`; otherwise the thread's error
+// information is cleared, as it describes something else).
 [[noreturn]] void IssueError(HRESULT hr);
 [[noreturn]] void IssueErrorEx(HRESULT hr, IUnknown* object, REFIID riid);
 inline void ThrowIfFailed(HRESULT hr) {
