@@ -1,6 +1,8 @@
 #include "automation/com_error.h"
 
 #include <cstdio>
+#include <exception>
+#include <new>
 
 #include "automation/bstr.h"
 #include "automation/errorinfo.h"
@@ -65,6 +67,41 @@ std::string com_error::ErrorMessage() const {
 
 const char* com_error::what() const noexcept {
   return what_ ? what_->c_str() : "";
+}
+
+namespace {
+// Makes `text` the description of the thread's error information; clears it if that cannot be done.
+HRESULT RaiseText(HRESULT hr, const char* text) noexcept {
+  try {
+    return RaiseError(hr, GUID_NULL, {}, Utf8OrLatin1ToUtf16(text ? text : ""));
+  } catch (...) {
+    SetErrorInfo(0, nullptr);
+    return hr;
+  }
+}
+}  // namespace
+
+HRESULT HresultFromCurrentException() noexcept {
+  if (!std::current_exception()) return E_UNEXPECTED;
+  try {
+    throw;
+  } catch (const com_error& e) {
+    const HRESULT hr = FAILED(e.Error()) ? e.Error() : E_FAIL;
+    if (IErrorInfo* info = e.ErrorInfo()) {
+      SetErrorInfo(0, info);
+      info->Release();
+      return hr;
+    }
+    return RaiseText(hr, e.what());
+  } catch (const std::bad_alloc&) {
+    SetErrorInfo(0, nullptr);
+    return E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    return RaiseText(E_FAIL, e.what());
+  } catch (...) {
+    SetErrorInfo(0, nullptr);
+    return E_UNEXPECTED;
+  }
 }
 
 void IssueError(HRESULT hr) {

@@ -44,6 +44,13 @@ class com_error : public std::exception {
 inline void ThrowIfFailed(HRESULT hr) {
   if (FAILED(hr)) IssueError(hr);
 }
+// For a catch block at an automation boundary (catch (...) { return HresultFromCurrentException(); }): the
+// exception being handled becomes an HRESULT, and its description the thread's error information, which
+// IDispatch::Invoke hands to the caller in EXCEPINFO. A com_error keeps its HRESULT (E_FAIL if it holds a
+// success code) and its error information, or its what() when it has none; std::bad_alloc gives
+// E_OUTOFMEMORY; any other std::exception E_FAIL with what() as the description (converted leniently);
+// anything else E_UNEXPECTED. Outside a catch block it returns E_UNEXPECTED. Never throws.
+HRESULT HresultFromCurrentException() noexcept;
 // Throws com_error built from what IDispatch::Invoke reported: for DISP_E_EXCEPTION the EXCEPINFO's scode
 // (or the HRESULT of its wCode) with a record of its source and description; the EXCEPINFO's strings are
 // freed.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "automation/com_error.h"
 #include "automation/errorinfo.h"
 #include "automation/safearray.h"
 #include "automation/vartype_info.h"
@@ -533,7 +534,12 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
     }
 
     SetErrorInfo(0, nullptr);
-    hr = f->call(self, pointers.data());
+    // A member that throws fails like one that returns the exception's HRESULT, with its description.
+    try {
+      hr = f->call(self, pointers.data());
+    } catch (...) {
+      hr = HresultFromCurrentException();
+    }
     // Local storage behind a pointer parameter now owns whatever the member left there.
     for (USHORT k = 0; k < inputs; ++k) {
       void* p = pointers[k];
@@ -566,6 +572,8 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
     return write_hr;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
   }
 }
 

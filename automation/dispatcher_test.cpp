@@ -473,6 +473,84 @@ TEST_F(DispatcherTest, ReferencesToVariantsAreFollowed) {
   EXPECT_EQ(putref.hr, S_OK);
 }
 
+class ProbeTest : public DispatcherTest {
+ protected:
+  void SetUp() override {
+    DispatcherTest::SetUp();
+    ASSERT_EQ(widget_.As(&probe_), S_OK);
+  }
+  ComPtr<IProbe> probe_;
+};
+
+TEST_F(ProbeTest, InstrumentTextIsNeverAReasonToFail) {
+  Call lenient;
+  Invoke(lenient, probe_.Get(), 1, DISPATCH_METHOD, {});
+  ASSERT_EQ(lenient.hr, S_OK);
+  ASSERT_EQ(lenient.result.vt, VT_BSTR);
+  EXPECT_EQ(BstrView(lenient.result.bstrVal), u"\u00E9t\u00E9");
+
+  // The strict conversion throws inside the member: the caller gets the failure, the process lives on.
+  Call strict;
+  Invoke(strict, probe_.Get(), 2, DISPATCH_METHOD, {});
+  ASSERT_EQ(strict.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(strict.excep.scode, kConversionFailed);
+  EXPECT_EQ(strict.result.vt, VT_EMPTY);
+}
+
+TEST_F(ProbeTest, ExceptionsLeavingAMemberBecomeExceptionInformation) {
+  const HRESULT probe_error = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0201);
+  struct Case {
+    TestThrow kind;
+    HRESULT scode;
+    std::u16string description;
+    std::u16string source;
+  } cases[] = {
+      {TestThrowComError, probe_error, u"The instrument went away", u"TestSrv.Widget"},
+      {TestThrowComErrorWithoutInfo, probe_error, u"Unknown error 0x80040201", u""},
+      {TestThrowComErrorOfSuccess, E_FAIL, Utf8OrLatin1ToUtf16(com_error(S_FALSE).what()), u""},
+      {TestThrowRuntimeError, E_FAIL, u"Lost the plot", u""},
+      {TestThrowLatin1RuntimeError, E_FAIL, u"\u00E9t\u00E9", u""},
+      {TestThrowBadAlloc, E_OUTOFMEMORY, SystemMessageTextW(E_OUTOFMEMORY), u""},
+      {TestThrowNonStandard, E_UNEXPECTED, SystemMessageTextW(E_UNEXPECTED), u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    ASSERT_FALSE(c.description.empty());
+    Call call;
+    Invoke(call, probe_.Get(), 3, DISPATCH_METHOD, {Variant(LONG{c.kind})});
+    ASSERT_EQ(call.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(call.excep.scode, c.scode);
+    EXPECT_EQ(BstrView(call.excep.bstrDescription), c.description);
+    EXPECT_EQ(BstrView(call.excep.bstrSource), c.source);
+    EXPECT_EQ(call.result.vt,
+              VT_EMPTY);  // the result the member set before it threw is freed, not handed out
+
+    // A client through DispatchPtr sees the same failure as a com_error.
+    try {
+      DispatchPtr(probe_.Get()).InvokeById(3, DISPATCH_METHOD, {Variant(LONG{c.kind})});
+      ADD_FAILURE() << "no exception";
+    } catch (const com_error& e) {
+      EXPECT_EQ(e.Error(), c.scode);
+      EXPECT_EQ(e.Description(), c.description);
+    }
+  }
+  // Without EXCEPINFO the caller finds the description as the thread's error information.
+  VARIANT arg;
+  arg.vt = VT_I4;
+  arg.lVal = TestThrowRuntimeError;
+  DISPPARAMS params{&arg, nullptr, 1, 0};
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(probe_->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+            DISP_E_EXCEPTION);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  EXPECT_EQ(BstrView(description), u"Lost the plot");
+  SysFreeString(description);
+  info->Release();
+}
+
 TEST(ClientTest, ResultsAreCoercedToTheWrappersType) {
   Variant text(u"12");
   EXPECT_EQ(client::TakeI4(text), 12);

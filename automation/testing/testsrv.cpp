@@ -3,9 +3,12 @@
 // the dispatcher handles.
 #include <cmath>
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "automation/activation.h"
+#include "automation/com_error.h"
 #include "automation/dispatcher.h"
 #include "automation/enum_variant.h"
 #include "automation/errorinfo.h"
@@ -43,7 +46,13 @@ class Child final : public Object<Child, IDispatchImpl<IChild>> {
   ComPtr<IDispatch> parent_;
 };
 
-class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl<IWide>, ISupportErrorInfo> {
+// Bytes as an instrument may send them: "été" in Latin-1, which is not UTF-8.
+constexpr const char* kLatin1Text = "\xE9t\xE9";
+// The HRESULT of IProbe::Throw's com_error.
+constexpr HRESULT kProbeError = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0201);
+
+class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl<IWide>,
+                                   IDispatchImpl<IProbe>, ISupportErrorInfo> {
  public:
   Widget() : name_(u"widget") {}
 
@@ -260,8 +269,42 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
     return S_OK;
   }
 
+  STDMETHODIMP InstrumentText(BSTR* text) override {
+    if (!text) return E_POINTER;
+    *text = Bstr::FromUtf8OrLatin1(kLatin1Text).Detach();
+    return S_OK;
+  }
+  STDMETHODIMP StrictText(BSTR* text) override {
+    if (!text) return E_POINTER;
+    *text = Bstr::FromUtf8(kLatin1Text).Detach();
+    return S_OK;
+  }
+  // Throws after handing out a result, which the caller must not receive (and which must not leak).
+  STDMETHODIMP Throw(TestThrow kind, BSTR* partial) override {
+    if (!partial) return E_POINTER;
+    *partial = SysAllocString(u"partial");
+    switch (kind) {
+      case TestThrowComError:
+        RaiseError(kProbeError, IID_IProbe, kSource, u"The instrument went away");
+        pgx::auto_::IssueError(kProbeError);
+      case TestThrowComErrorWithoutInfo:
+        throw pgx::auto_::com_error(kProbeError);
+      case TestThrowComErrorOfSuccess:
+        throw pgx::auto_::com_error(S_FALSE);
+      case TestThrowRuntimeError:
+        throw std::runtime_error("Lost the plot");
+      case TestThrowLatin1RuntimeError:
+        throw std::runtime_error(kLatin1Text);
+      case TestThrowBadAlloc:
+        throw std::bad_alloc();
+      case TestThrowNonStandard:
+        throw 42;
+    }
+    return S_OK;
+  }
+
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-    return riid == IID_IWidget || riid == IID_IWide ? S_OK : S_FALSE;
+    return riid == IID_IWidget || riid == IID_IWide || riid == IID_IProbe ? S_OK : S_FALSE;
   }
 
  private:
