@@ -14,6 +14,7 @@
 #include "automation/errorinfo.h"
 #include "automation/module.h"
 #include "automation/object.h"
+#include "automation/safearray.h"
 #include "automation/testing/testsrv_idl.h"
 
 namespace {
