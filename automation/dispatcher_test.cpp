@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "automation/activation.h"
 #include "automation/client.h"
 #include "automation/errorinfo.h"
+#include "automation/testing/testsrv_client.h"
 #include "automation/testing/testsrv_idl.h"
 
 namespace pgx::auto_ {
@@ -549,6 +553,58 @@ TEST_F(ProbeTest, ExceptionsLeavingAMemberBecomeExceptionInformation) {
   EXPECT_EQ(BstrView(description), u"Lost the plot");
   SysFreeString(description);
   info->Release();
+}
+
+// The type and value of a variant as text: "19:4000000000".
+std::u16string Describe(const VARIANT& v) {
+  Variant text;
+  if (FAILED(VariantChangeType(&text, &v, 0, VT_BSTR))) return u"(no text)";
+  return Utf8OrLatin1ToUtf16(std::to_string(v.vt)) + u":" + std::u16string(BstrView(text.bstrVal));
+}
+
+TEST_F(ProbeTest, DefaultsOfEveryTypeReachTheMemberAsTypeInfoReportsThem) {
+  // IProbe::Defaults has a parameter of each type a default value can have; each default by its type.
+  const std::map<VARTYPE, std::u16string> expected = {
+      {VT_I2, u"-2"},   {VT_I4, u"-100000"}, {VT_R4, u"1.5"},    {VT_R8, u"-2.25"},      {VT_BSTR, u"unit"},
+      {VT_BOOL, u"-1"}, {VT_UI1, u"200"},    {VT_UI2, u"65535"}, {VT_UI4, u"4000000000"}};
+  std::set<VARTYPE> listed;
+  for (const DefaultValueType& type : kDefaultValueTypes) listed.insert(type.vt);
+
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(probe_->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf()), S_OK);
+  FUNCDESC* f = nullptr;
+  for (UINT i = 0; info->GetFuncDesc(i, &f) == S_OK && f->memid != 4; ++i) info->ReleaseFuncDesc(f);
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(f->memid, 4);
+
+  Call call;  // every argument omitted
+  Invoke(call, probe_.Get(), 4, DISPATCH_METHOD, {});
+  ASSERT_EQ(call.hr, S_OK);
+  ASSERT_EQ(call.result.vt, VT_ARRAY | VT_VARIANT);
+  SafeArrayData<VARIANT> received(call.result.parray);
+  ASSERT_EQ(received.status(), S_OK);
+  // The same call through the client wrapper, whose C++ default arguments come from the same defaults.
+  const Variant wrapped = TestSrvLib::IProbePtr(probe_.Get()).Defaults();
+  ASSERT_EQ(wrapped.vt, VT_ARRAY | VT_VARIANT);
+  SafeArrayData<VARIANT> passed(wrapped.parray);
+  ASSERT_EQ(passed.status(), S_OK);
+
+  std::set<VARTYPE> covered;
+  for (SHORT k = 0; k + 1 < f->cParams; ++k) {
+    SCOPED_TRACE(k);
+    const ELEMDESC& param = f->lprgelemdescParam[k];
+    ASSERT_TRUE(param.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT);
+    const VARIANT& reported = param.paramdesc.pparamdescex->varDefaultValue;
+    EXPECT_EQ(reported.vt, param.tdesc.vt) << "a default has the type of its parameter";
+    covered.insert(reported.vt);
+    ASSERT_EQ(expected.count(reported.vt), 1u);
+    EXPECT_EQ(Describe(reported),
+              Utf8OrLatin1ToUtf16(std::to_string(reported.vt)) + u":" + expected.at(reported.vt));
+    EXPECT_EQ(Describe(received[k]), Describe(reported));
+    EXPECT_EQ(Describe(passed[k]), Describe(reported));
+  }
+  info->ReleaseFuncDesc(f);
+  EXPECT_EQ(covered, listed) << "every type of the table has its parameter";
 }
 
 TEST(ClientTest, ResultsAreCoercedToTheWrappersType) {

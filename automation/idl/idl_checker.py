@@ -38,6 +38,10 @@ POINTER_SIZE = 8
 _INTEGER_DEFAULT_VT = {"short": "VT_I2", "VARIANT_BOOL": "VT_BOOL", "unsigned char": "VT_UI1",
                        "unsigned short": "VT_UI2", "unsigned long": "VT_UI4"}
 _INTEGER_TYPES = ("short", "long", "unsigned char", "unsigned short", "unsigned long")
+# Integer variant types of defaults -> (bits, signed). A literal fits when it is a value of the type or its bit
+# pattern (0xFFFF for a short is -1, -1 for an unsigned long is 4294967295), as a C compiler converts it.
+_INTEGER_RANGE = {"VT_I2": (16, True), "VT_I4": (32, True), "VT_UI1": (8, False), "VT_UI2": (16, False),
+                  "VT_UI4": (32, False)}
 
 
 def err_at(pos: Pos, message: str) -> IdlError:
@@ -312,7 +316,17 @@ class _Checker:
             return DefaultValue("VT_BSTR", d.value, d.idl)
         if d.kind == "real" or base in ("float", "double"):
             return DefaultValue("VT_R4" if base == "float" else "VT_R8", float(d.value), d.idl)
-        return DefaultValue(_INTEGER_DEFAULT_VT.get(base, "VT_I4"), int(d.value), d.idl)
+        vt = _INTEGER_DEFAULT_VT.get(base, "VT_I4")
+        value = int(d.value)
+        if vt == "VT_BOOL":
+            return DefaultValue(vt, -1 if value else 0, d.idl)
+        bits, signed = _INTEGER_RANGE[vt]
+        if not -(1 << (bits - 1)) <= value < (1 << bits):
+            raise err_at(p.pos, f"default {d.idl} of '{p.name}' does not fit in {bits} bits")
+        value &= (1 << bits) - 1
+        if signed and value >= 1 << (bits - 1):
+            value -= 1 << bits
+        return DefaultValue(vt, value, d.idl)
 
     # ------------------------------------------------------------------------------------------------------------
     # Classes

@@ -103,6 +103,13 @@ class DefaultValueTest(unittest.TestCase):
             ("double", "2.5", "VT_R8", 2.5),
             ("VARIANT_BOOL", "TRUE", "VT_BOOL", -1),
             ("VARIANT_BOOL", "0", "VT_BOOL", 0),
+            ("VARIANT_BOOL", "1", "VT_BOOL", -1),
+            # A bit pattern is taken as the value of the type it fits.
+            ("short", "0xFFFF", "VT_I2", -1),
+            ("long", "0x80000000", "VT_I4", -0x80000000),
+            ("unsigned char", "-1", "VT_UI1", 255),
+            ("unsigned long", "-2", "VT_UI4", 0xFFFFFFFE),
+            ("unsigned long", "0xFFFFFFFF", "VT_UI4", 0xFFFFFFFF),
             ("BSTR", "\"unit\"", "VT_BSTR", "unit"),
             ("VARIANT", "\"text\"", "VT_BSTR", "text"),
             ("VARIANT", "2.5", "VT_R8", 2.5),
@@ -115,6 +122,24 @@ class DefaultValueTest(unittest.TestCase):
                 d = m.params[0].default
                 self.assertEqual((d.vt, d.value), (vt, value))
                 self.assertIs(type(d.value), type(value))
+
+    def test_integer_defaults_must_fit_their_parameter(self):
+        cases = [
+            ("short", "65536", 16),
+            ("short", "-32769", 16),
+            ("unsigned char", "256", 8),
+            ("unsigned short", "0x10000", 16),
+            ("long", "0x100000000", 32),
+            ("unsigned long", "4294967296", 32),
+            ("Color", "0x100000000", 32),
+            ("VARIANT", "-2147483649", 32),
+        ]
+        for type_name, literal, bits in cases:
+            with self.subTest(type=type_name, literal=literal):
+                with self.assertRaises(IdlError) as e:
+                    itf_of(f"HRESULT M([in, optional, defaultvalue({literal})] {type_name} a);")
+                self.assertRegex(str(e.exception), fr"^t\.idl:8:\d+: error: default {literal} of 'a' does not fit in "
+                                                   fr"{bits} bits$")
 
 
 class RuleTest(unittest.TestCase):

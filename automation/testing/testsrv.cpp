@@ -304,6 +304,43 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
     return S_OK;
   }
 
+  STDMETHODIMP Defaults(SHORT i2, LONG i4, FLOAT r4, DOUBLE r8, BSTR text, VARIANT_BOOL boolean, BYTE ui1,
+                        USHORT ui2, ULONG ui4, VARIANT* values) override {
+    if (!values) return E_POINTER;
+    VariantInit(values);
+    constexpr ULONG kCount = 9;
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, kCount);
+    if (!array) return E_OUTOFMEMORY;
+    {
+      pgx::auto_::SafeArrayData<VARIANT> items(array);
+      if (FAILED(items.status())) {
+        SafeArrayDestroy(array);
+        return items.status();
+      }
+      items[0].vt = VT_I2;
+      items[0].iVal = i2;
+      items[1].vt = VT_I4;
+      items[1].lVal = i4;
+      items[2].vt = VT_R4;
+      items[2].fltVal = r4;
+      items[3].vt = VT_R8;
+      items[3].dblVal = r8;
+      items[4].vt = VT_BSTR;
+      items[4].bstrVal = SysAllocStringLen(text, SysStringLen(text));
+      items[5].vt = VT_BOOL;
+      items[5].boolVal = boolean;
+      items[6].vt = VT_UI1;
+      items[6].bVal = ui1;
+      items[7].vt = VT_UI2;
+      items[7].uiVal = ui2;
+      items[8].vt = VT_UI4;
+      items[8].ulVal = ui4;
+    }
+    values->vt = VT_ARRAY | VT_VARIANT;
+    values->parray = array;
+    return S_OK;
+  }
+
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
     return riid == IID_IWidget || riid == IID_IWide || riid == IID_IProbe ? S_OK : S_FALSE;
   }
