@@ -307,6 +307,23 @@ TEST_F(DispatcherTest, NewEnumHandsOutAnEnumerator) {
     VariantClear(&item);
   }
   EXPECT_EQ(indexes, (std::vector<LONG>{1, 2, 3}));
+
+  // A member typed IEnumVARIANT** hands out the enumerator itself, late-bound and through its wrapper.
+  Call item3;
+  Invoke(item3, widget_.Get(), 0x60020008, DISPATCH_PROPERTYGET, {Variant(LONG{3})});
+  ASSERT_EQ(item3.hr, S_OK);
+  ASSERT_EQ(item3.result.vt, VT_DISPATCH);
+  Call enumerate;
+  Invoke(enumerate, item3.result.pdispVal, 0x60020002, DISPATCH_METHOD, {});
+  ASSERT_EQ(enumerate.hr, S_OK);
+  ASSERT_EQ(enumerate.result.vt, VT_UNKNOWN);
+  const ComPtr<IUnknown> wrapped = TestSrvLib::IChildPtr(item3.result.pdispVal).Items();
+  for (IUnknown* unknown : {enumerate.result.punkVal, wrapped.Get()}) {
+    ASSERT_EQ(unknown->QueryInterface(IID_IEnumVARIANT, items.ReleaseAndGetAddressOfVoid()), S_OK);
+    VARIANT pair[2];
+    ASSERT_EQ(items->Next(2, pair, &fetched), S_OK);
+    EXPECT_EQ(std::make_pair(pair[0].lVal, pair[1].lVal), std::make_pair(LONG{3}, LONG{4}));
+  }
 }
 
 TEST_F(DispatcherTest, SafeArraysPassInAndOut) {

@@ -26,11 +26,14 @@ BASE_TYPES = {
     "VARIANT": ("VT_VARIANT", 24, 8),
     "IDispatch": ("VT_DISPATCH", None, None),
     "IUnknown": ("VT_UNKNOWN", None, None),
+    "IEnumVARIANT": ("VT_UNKNOWN", None, None),
     "HRESULT": ("VT_HRESULT", 4, 4),
     "void": ("VT_VOID", None, None),
 }
-# The interfaces every library knows without declaring them.
-BASE_INTERFACES = ("IDispatch", "IUnknown")
+# The interfaces every library knows without declaring them, and those of them that a library's own interfaces
+# derive from.
+KNOWN_INTERFACES = ("IDispatch", "IUnknown", "IEnumVARIANT")
+ROOT_INTERFACES = ("IDispatch", "IUnknown")
 POINTER_SIZE = 8
 
 # The variant type of a default value, by the IDL type of its parameter (enumerations, long and VARIANT: VT_I4
@@ -88,7 +91,7 @@ class _Checker:
                                            element=elem), spec.pointers)
         if spec.base in BASE_TYPES:
             vt, size, align = BASE_TYPES[spec.base]
-            if spec.base in BASE_INTERFACES:
+            if spec.base in KNOWN_INTERFACES:
                 if spec.pointers < 1:
                     raise err_at(spec.pos, f"'{spec.base}' is used through a pointer: expected '{spec.base}*'")
                 use = TypeUse(spec, "interface", vt, 0, POINTER_SIZE, POINTER_SIZE, iid_name="IID_" + spec.base)
@@ -191,7 +194,7 @@ class _Checker:
             raise err_at(itf.pos, f"interface '{itf.name}' derives from itself")
         self.interfaces_in_progress.add(itf.name)
         inherited: Tuple[CheckedMethod, ...] = ()
-        if itf.base not in BASE_INTERFACES:
+        if itf.base not in ROOT_INTERFACES:
             base = self.lib.find(itf.base)
             if not isinstance(base, Interface):
                 raise err_at(itf.pos, f"unknown base interface '{itf.base}'")
@@ -335,7 +338,7 @@ class _Checker:
         defaults = {False: 0, True: 0}
         for item in t.items:
             target = self.lib.find(item.name)
-            if target is None and item.name not in BASE_INTERFACES:
+            if target is None and item.name not in KNOWN_INTERFACES:
                 raise err_at(item.pos, f"unknown interface '{item.name}'")
             if target is not None and not isinstance(target, (Interface, DispInterface)):
                 raise err_at(item.pos, f"'{item.name}' is not an interface")

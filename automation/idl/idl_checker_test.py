@@ -72,6 +72,7 @@ class TypeUseTest(unittest.TestCase):
             ("IX**", "interface", "VT_DISPATCH", 1),
             ("IPlain*", "interface", "VT_UNKNOWN", 0),
             ("IUnknown**", "interface", "VT_UNKNOWN", 1),
+            ("IEnumVARIANT**", "interface", "VT_UNKNOWN", 1),
             ("SAFEARRAY(unsigned char)*", "safearray", "VT_ARRAY | VT_UI1", 1),
             ("SAFEARRAY(IDispatch*)*", "safearray", "VT_ARRAY | VT_DISPATCH", 1),
         ]
@@ -79,6 +80,8 @@ class TypeUseTest(unittest.TestCase):
             with self.subTest(idl=idl):
                 p = itf_of(f"HRESULT M([in] {idl} a);").methods[0].params[0]
                 self.assertEqual((p.type.kind, p.type.vt, p.type.byref), (kind, vt, byref))
+                if kind == "interface":
+                    self.assertEqual(p.type.iid_name, "IID_" + idl.rstrip("*"))
 
     def test_implied_flags(self):
         (m,) = itf_of("HRESULT M(long a, [out] long* b, [in, optional, defaultvalue(1)] long c, "
@@ -160,6 +163,16 @@ class RuleTest(unittest.TestCase):
         self.assertEqual([(m.name, m.dispid) for m in derived.all_methods],
                          [("Base", 0x60020000), ("Fixed", 0x60020001), ("Own", 0x60020002)])
         self.assertEqual([m.name for m in derived.methods], ["Own"])
+
+    def test_an_empty_event_interface_as_the_default_source_of_a_class(self):
+        lib = lib_of(TYPES + ITF + "};\n"
+                     "[uuid(00000000-0000-0000-0000-000000000008)] dispinterface _Events { properties: methods: };\n"
+                     "[uuid(00000000-0000-0000-0000-000000000009)] coclass C { [default] interface IX; "
+                     "[default, source] dispinterface _Events; };")
+        events = lib.find("_Events")
+        self.assertEqual((events.properties, events.methods, events.dispatchable), ((), (), True))
+        self.assertEqual([(i.name, sorted(i.attrs)) for i in lib.find("C").items],
+                         [("IX", ["default"]), ("_Events", ["default", "source"])])
 
     def test_signature_mistakes(self):
         cases = [

@@ -8,7 +8,8 @@ from idl_parsed import TypeSpec
 CPP_BASE_TYPES = {
     "short": "SHORT", "long": "LONG", "float": "FLOAT", "double": "DOUBLE", "unsigned char": "BYTE",
     "unsigned short": "USHORT", "unsigned long": "ULONG", "BSTR": "BSTR", "VARIANT_BOOL": "VARIANT_BOOL",
-    "VARIANT": "VARIANT", "IDispatch": "IDispatch", "IUnknown": "IUnknown", "HRESULT": "HRESULT", "void": "void",
+    "VARIANT": "VARIANT", "IDispatch": "IDispatch", "IUnknown": "IUnknown", "IEnumVARIANT": "IEnumVARIANT",
+    "HRESULT": "HRESULT", "void": "void",
 }
 
 INVKIND = {"method": "INVOKE_FUNC", "propget": "INVOKE_PROPERTYGET", "propput": "INVOKE_PROPERTYPUT",

@@ -40,6 +40,16 @@ class Child final : public Object<Child, IDispatchImpl<IChild>> {
     if (!value) return E_POINTER;
     return parent_.CopyTo(value);
   }
+  STDMETHODIMP Items(IEnumVARIANT** items) override {
+    if (!items) return E_POINTER;
+    *items = nullptr;
+    VARIANT values[2];
+    for (LONG i = 0; i < 2; ++i) {
+      values[i].vt = VT_I4;
+      values[i].lVal = index_ + i;
+    }
+    return pgx::auto_::CreateEnumVariant(values, items);
+  }
   IDispatch* parent() const { return parent_.Get(); }
 
  private:
