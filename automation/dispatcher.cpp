@@ -173,6 +173,16 @@ HRESULT WriteBack(VARIANT& value, VARIANT* target) {
   return S_OK;
 }
 
+// Calls the member; one that throws fails like one that returns the exception's HRESULT, with its
+// description as the thread's error information.
+HRESULT CallMember(const FuncInfo& f, void* self, void* const* args) noexcept {
+  try {
+    return f.call(self, args);
+  } catch (...) {
+    return HresultFromCurrentException();
+  }
+}
+
 void FillException(HRESULT hr, EXCEPINFO* excep) {
   if (!excep) return;
   *excep = EXCEPINFO{};
@@ -534,12 +544,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
     }
 
     SetErrorInfo(0, nullptr);
-    // A member that throws fails like one that returns the exception's HRESULT, with its description.
-    try {
-      hr = f->call(self, pointers.data());
-    } catch (...) {
-      hr = HresultFromCurrentException();
-    }
+    hr = CallMember(*f, self, pointers.data());
     // Local storage behind a pointer parameter now owns whatever the member left there.
     for (USHORT k = 0; k < inputs; ++k) {
       void* p = pointers[k];
