@@ -37,15 +37,12 @@ struct LoadedModule {
 std::recursive_mutex g_modules_mutex;
 std::map<std::string, LoadedModule> g_modules;
 
-std::u16string Widen(std::string_view text) {
-  std::u16string out;
-  if (!pgx::auto_::Utf8ToUtf16(text, out)) out = u"?";
-  return out;
-}
 
 HRESULT LoadFailure(HRESULT hr, const std::string& path, const std::string& why) {
-  return pgx::auto_::RaiseError(hr, IID_NULL, u"",
-                                Widen("The server module '" + path + "' could not be loaded: " + why));
+  // A file name and the loader's or the C library's message are text from outside.
+  return pgx::auto_::RaiseError(
+      hr, IID_NULL, u"",
+      pgx::auto_::Utf8OrLatin1ToUtf16("The server module '" + path + "' could not be loaded: " + why));
 }
 
 // The loaded module for `path`, loading it on first use. The caller holds g_modules_mutex.

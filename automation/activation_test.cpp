@@ -17,6 +17,7 @@
 #include "automation/client.h"
 #include "automation/errorinfo.h"
 #include "automation/registry.h"
+#include "automation/testing/testsrv_client.h"
 #include "automation/testing/testsrv_idl.h"
 
 namespace pgx::auto_ {

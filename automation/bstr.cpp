@@ -169,16 +169,40 @@ bool Utf16ToUtf8(std::u16string_view in, std::string& out) {
   return true;
 }
 
+std::u16string Utf8OrLatin1ToUtf16(std::string_view in) {
+  std::u16string out;
+  if (Utf8ToUtf16(in, out)) return out;
+  out.resize(in.size());
+  for (std::size_t i = 0; i < in.size(); ++i) out[i] = static_cast<unsigned char>(in[i]);
+  return out;
+}
+
+namespace {
+// A BSTR of `wide`, or E_OUTOFMEMORY.
+HRESULT AllocateWide(const std::u16string& wide, BSTR* out) {
+  if (wide.size() > kMaxByteLength / sizeof(OLECHAR)) return E_OUTOFMEMORY;
+  BSTR result = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  if (!result) return E_OUTOFMEMORY;
+  *out = result;
+  return S_OK;
+}
+}  // namespace
+
+HRESULT BstrFromUtf8OrLatin1(std::string_view text, BSTR* out) noexcept {
+  if (!out) return E_POINTER;
+  try {
+    return AllocateWide(Utf8OrLatin1ToUtf16(text), out);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
 HRESULT BstrFromUtf8(std::string_view text, BSTR* out) {
   if (!out) return E_POINTER;
   try {
     std::u16string wide;
     if (!Utf8ToUtf16(text, wide)) return kConversionFailed;
-    if (wide.size() > kMaxByteLength / sizeof(OLECHAR)) return E_OUTOFMEMORY;
-    BSTR result = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    if (!result) return E_OUTOFMEMORY;
-    *out = result;
-    return S_OK;
+    return AllocateWide(wide, out);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -233,6 +257,12 @@ Bstr Bstr::FromUtf8(std::string_view text) {
   HRESULT hr = BstrFromUtf8(text, &result);
   if (hr == E_OUTOFMEMORY) throw std::bad_alloc();
   if (FAILED(hr)) throw com_error(hr);
+  return Attach(result);
+}
+
+Bstr Bstr::FromUtf8OrLatin1(std::string_view text) {
+  BSTR result = nullptr;
+  if (FAILED(BstrFromUtf8OrLatin1(text, &result))) throw std::bad_alloc();
   return Attach(result);
 }
 

@@ -36,15 +36,32 @@ namespace pgx::auto_ {
 // that is not UTF-8).
 constexpr HRESULT kConversionFailed = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
 
+// Two kinds of narrow text become wide text, and they are converted differently:
+//
+// - Text the program itself wrote (names, its own messages, type-library tables) is UTF-8, and text that
+//   is not is a mistake: the strict conversions (Utf8ToUtf16, BstrFromUtf8, Bstr::FromUtf8, ToUtf8)
+//   report it.
+// - Text that comes from outside (an instrument's answers and messages, a file's contents, a file name,
+//   a loader's or the C library's message) is never a reason to fail: the lenient conversions
+//   (Utf8OrLatin1ToUtf16, BstrFromUtf8OrLatin1, Bstr::FromUtf8OrLatin1) take text that is valid UTF-8 as
+//   UTF-8 and any other text byte by byte as Latin-1 (ISO 8859-1), so "\xE9t\xE9" from an instrument
+//   reads "été". Only memory can fail them. Every instrument answer that becomes a BSTR goes through them.
+
 // Strict conversions: false on an unpaired surrogate / invalid UTF-8 (overlong forms, surrogates encoded
 // in UTF-8, values above U+10FFFF, truncated sequences). `out` is replaced only on success.
 bool Utf8ToUtf16(std::string_view in, std::u16string& out);
 bool Utf16ToUtf8(std::u16string_view in, std::string& out);
 
+// Lenient conversion: the whole text as UTF-8 when it is valid UTF-8, otherwise every byte as the Latin-1
+// character of the same value. Throws only std::bad_alloc.
+std::u16string Utf8OrLatin1ToUtf16(std::string_view in);
+
 // BSTR <-> UTF-8. The whole length of the BSTR is converted, embedded NULs included.
 // Results: S_OK, E_POINTER (NULL out), E_OUTOFMEMORY, kConversionFailed; *out is untouched on failure.
 HRESULT BstrFromUtf8(std::string_view text, BSTR* out);
 HRESULT BstrToUtf8(BSTR text, std::string* out);
+// Narrow text from outside, converted leniently: S_OK, E_POINTER or E_OUTOFMEMORY only.
+HRESULT BstrFromUtf8OrLatin1(std::string_view text, BSTR* out) noexcept;
 
 // The characters of a BSTR as a view (empty for NULL).
 inline std::u16string_view BstrView(BSTR bstr) {
@@ -52,7 +69,7 @@ inline std::u16string_view BstrView(BSTR bstr) {
 }
 
 // An owned BSTR. Copying copies the string; a NULL Bstr is the empty string. Allocation failures throw
-// std::bad_alloc; text that is not valid UTF-8 throws com_error(kConversionFailed).
+// std::bad_alloc; FromUtf8 and ToUtf8 throw com_error(kConversionFailed) for text that does not convert.
 class Bstr {
  public:
   Bstr() noexcept = default;
@@ -66,6 +83,8 @@ class Bstr {
   ~Bstr() { SysFreeString(bstr_); }
 
   static Bstr FromUtf8(std::string_view text);
+  // Text from an instrument or a file: never fails to convert (see above).
+  static Bstr FromUtf8OrLatin1(std::string_view text);
   // Takes ownership of an existing BSTR.
   static Bstr Attach(BSTR bstr) noexcept {
     Bstr b;

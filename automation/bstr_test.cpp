@@ -155,6 +155,34 @@ TEST(BstrTest, UnpairedSurrogatesAreConversionFailures) {
   }
 }
 
+TEST(BstrTest, TextFromOutsideConvertsAsUtf8OrElseLatin1) {
+  struct Row {
+    const char* what;
+    std::string narrow;
+    std::u16string wide;
+  } rows[] = {
+      {"ASCII", "Pulse", u"Pulse"},
+      {"empty", "", u""},
+      {"valid UTF-8 stays UTF-8", "\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9"},
+      {"Latin-1 bytes", "\xE9t\xE9", u"\u00E9t\u00E9"},
+      {"one bad byte makes the whole text Latin-1", "\xC3\xA9 \xE9", u"\u00C3\u00A9 \u00E9"},
+      {"every byte value keeps its value", "\x80\xA0\xFF", u"\u0080\u00A0\u00FF"},
+      {"truncated sequence at the end", "1.5 \xC2", u"1.5 \u00C2"},
+      {"embedded NUL", std::string("\xB5\0s", 3), std::u16string(u"\u00B5\0s", 3)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(Utf8OrLatin1ToUtf16(row.narrow), row.wide);
+    BSTR b = nullptr;
+    ASSERT_EQ(BstrFromUtf8OrLatin1(row.narrow, &b), S_OK);
+    ASSERT_NE(b, nullptr);  // an empty text is an empty string, not NULL
+    EXPECT_EQ(BstrView(b), row.wide);
+    SysFreeString(b);
+    EXPECT_EQ(Bstr::FromUtf8OrLatin1(row.narrow).View(), row.wide);
+  }
+  EXPECT_EQ(BstrFromUtf8OrLatin1("x", nullptr), E_POINTER);
+}
+
 TEST(BstrTest, BstrRoundTripKeepsEmbeddedNul) {
   BSTR b = nullptr;
   ASSERT_EQ(BstrFromUtf8(std::string("x\0y", 3), &b), S_OK);

@@ -1,6 +1,8 @@
 #include "automation/com_error.h"
 
 #include <cstdio>
+#include <exception>
+#include <new>
 
 #include "automation/bstr.h"
 #include "automation/errorinfo.h"
@@ -67,6 +69,41 @@ const char* com_error::what() const noexcept {
   return what_ ? what_->c_str() : "";
 }
 
+namespace {
+// Makes `text` the description of the thread's error information; clears it if that cannot be done.
+HRESULT RaiseText(HRESULT hr, const char* text) noexcept {
+  try {
+    return RaiseError(hr, GUID_NULL, {}, Utf8OrLatin1ToUtf16(text ? text : ""));
+  } catch (...) {
+    SetErrorInfo(0, nullptr);
+    return hr;
+  }
+}
+}  // namespace
+
+HRESULT HresultFromCurrentException() noexcept {
+  if (!std::current_exception()) return E_UNEXPECTED;
+  try {
+    throw;
+  } catch (const com_error& e) {
+    const HRESULT hr = FAILED(e.Error()) ? e.Error() : E_FAIL;
+    if (IErrorInfo* info = e.ErrorInfo()) {
+      SetErrorInfo(0, info);
+      info->Release();
+      return hr;
+    }
+    return RaiseText(hr, e.what());
+  } catch (const std::bad_alloc&) {
+    SetErrorInfo(0, nullptr);
+    return E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    return RaiseText(E_FAIL, e.what());
+  } catch (...) {
+    SetErrorInfo(0, nullptr);
+    return E_UNEXPECTED;
+  }
+}
+
 void IssueError(HRESULT hr) {
   IErrorInfo* info = nullptr;
   if (GetErrorInfo(0, &info) != S_OK) info = nullptr;
@@ -81,6 +118,8 @@ void IssueErrorEx(HRESULT hr, IUnknown* object, REFIID riid) {
       IssueError(hr);
     }
   }
+  // The thread's record, if any, is not this object's: it must not be taken for the next failure's.
+  SetErrorInfo(0, nullptr);
   throw com_error(hr);
 }
 

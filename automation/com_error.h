@@ -36,13 +36,21 @@ class com_error : public std::exception {
   std::shared_ptr<const std::string> what_;  // shared, so that copying an exception cannot throw
 };
 
-// Throws com_error for a failed HRESULT, taking the thread's error information with it when the
-// failing object (if given) says it supports error information for `riid`.
+// Throws com_error for a failed HRESULT, taking the thread's error information with it (IssueErrorEx: when
+// the failing object says it supports error information for `riid`; otherwise the thread's error
+// information is cleared, as it describes something else).
 [[noreturn]] void IssueError(HRESULT hr);
 [[noreturn]] void IssueErrorEx(HRESULT hr, IUnknown* object, REFIID riid);
 inline void ThrowIfFailed(HRESULT hr) {
   if (FAILED(hr)) IssueError(hr);
 }
+// For a catch block at an automation boundary (catch (...) { return HresultFromCurrentException(); }): the
+// exception being handled becomes an HRESULT, and its description the thread's error information, which
+// IDispatch::Invoke hands to the caller in EXCEPINFO. A com_error keeps its HRESULT (E_FAIL if it holds a
+// success code) and its error information, or its what() when it has none; std::bad_alloc gives
+// E_OUTOFMEMORY; any other std::exception E_FAIL with what() as the description (converted leniently);
+// anything else E_UNEXPECTED. Outside a catch block it returns E_UNEXPECTED. Never throws.
+HRESULT HresultFromCurrentException() noexcept;
 // Throws com_error built from what IDispatch::Invoke reported: for DISP_E_EXCEPTION the EXCEPINFO's scode
 // (or the HRESULT of its wCode) with a record of its source and description; the EXCEPINFO's strings are
 // freed.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "automation/com_error.h"
 #include "automation/errorinfo.h"
 #include "automation/safearray.h"
 #include "automation/vartype_info.h"
@@ -170,6 +171,16 @@ HRESULT WriteBack(VARIANT& value, VARIANT* target) {
   VariantClear(&old);
   std::memcpy(target->byref, &converted.llVal, size);
   return S_OK;
+}
+
+// Calls the member; one that throws fails like one that returns the exception's HRESULT, with its
+// description as the thread's error information.
+HRESULT CallMember(const FuncInfo& f, void* self, void* const* args) noexcept {
+  try {
+    return f.call(self, args);
+  } catch (...) {
+    return HresultFromCurrentException();
+  }
 }
 
 void FillException(HRESULT hr, EXCEPINFO* excep) {
@@ -533,7 +544,7 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
     }
 
     SetErrorInfo(0, nullptr);
-    hr = f->call(self, pointers.data());
+    hr = CallMember(*f, self, pointers.data());
     // Local storage behind a pointer parameter now owns whatever the member left there.
     for (USHORT k = 0; k < inputs; ++k) {
       void* p = pointers[k];
@@ -566,6 +577,8 @@ HRESULT DispatchTable::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
     return write_hr;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
   }
 }
 

@@ -28,7 +28,9 @@ class DispatchTable {
   // rgszNames[0] is a member name, the others names of its parameters (matched case-insensitively).
   // Unknown names get DISPID_UNKNOWN and the result DISP_E_UNKNOWNNAME.
   HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids) const noexcept;
-  // Invokes member `id` on `self` (the interface pointer of this table's interface).
+  // Invokes member `id` on `self` (the interface pointer of this table's interface). A member that fails,
+  // by its HRESULT or by an exception that leaves it, gives DISP_E_EXCEPTION with EXCEPINFO filled from the
+  // error information (HresultFromCurrentException turns an exception into both); nothing is thrown.
   HRESULT Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
                  UINT* arg_err) const noexcept;
 

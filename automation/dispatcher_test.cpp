@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "automation/activation.h"
 #include "automation/client.h"
 #include "automation/errorinfo.h"
+#include "automation/testing/testsrv_client.h"
 #include "automation/testing/testsrv_idl.h"
 
 namespace pgx::auto_ {
@@ -304,6 +308,23 @@ TEST_F(DispatcherTest, NewEnumHandsOutAnEnumerator) {
     VariantClear(&item);
   }
   EXPECT_EQ(indexes, (std::vector<LONG>{1, 2, 3}));
+
+  // A member typed IEnumVARIANT** hands out the enumerator itself, late-bound and through its wrapper.
+  Call item3;
+  Invoke(item3, widget_.Get(), 0x60020008, DISPATCH_PROPERTYGET, {Variant(LONG{3})});
+  ASSERT_EQ(item3.hr, S_OK);
+  ASSERT_EQ(item3.result.vt, VT_DISPATCH);
+  Call enumerate;
+  Invoke(enumerate, item3.result.pdispVal, 0x60020002, DISPATCH_METHOD, {});
+  ASSERT_EQ(enumerate.hr, S_OK);
+  ASSERT_EQ(enumerate.result.vt, VT_UNKNOWN);
+  const ComPtr<IUnknown> wrapped = TestSrvLib::IChildPtr(item3.result.pdispVal).Items();
+  for (IUnknown* unknown : {enumerate.result.punkVal, wrapped.Get()}) {
+    ASSERT_EQ(unknown->QueryInterface(IID_IEnumVARIANT, items.ReleaseAndGetAddressOfVoid()), S_OK);
+    VARIANT pair[2];
+    ASSERT_EQ(items->Next(2, pair, &fetched), S_OK);
+    EXPECT_EQ(std::make_pair(pair[0].lVal, pair[1].lVal), std::make_pair(LONG{3}, LONG{4}));
+  }
 }
 
 TEST_F(DispatcherTest, SafeArraysPassInAndOut) {
@@ -472,6 +493,136 @@ TEST_F(DispatcherTest, ReferencesToVariantsAreFollowed) {
   Invoke(putref, widget_.Get(), 0x60020001, DISPATCH_PROPERTYPUTREF, {},
          {{DISPID_PROPERTYPUT, Variant(LONG{8})}});
   EXPECT_EQ(putref.hr, S_OK);
+}
+
+class ProbeTest : public DispatcherTest {
+ protected:
+  void SetUp() override {
+    DispatcherTest::SetUp();
+    ASSERT_EQ(widget_.As(&probe_), S_OK);
+  }
+  ComPtr<IProbe> probe_;
+};
+
+TEST_F(ProbeTest, InstrumentTextIsNeverAReasonToFail) {
+  Call lenient;
+  Invoke(lenient, probe_.Get(), 1, DISPATCH_METHOD, {});
+  ASSERT_EQ(lenient.hr, S_OK);
+  ASSERT_EQ(lenient.result.vt, VT_BSTR);
+  EXPECT_EQ(BstrView(lenient.result.bstrVal), u"\u00E9t\u00E9");
+
+  // The strict conversion throws inside the member: the caller gets the failure, the process lives on.
+  Call strict;
+  Invoke(strict, probe_.Get(), 2, DISPATCH_METHOD, {});
+  ASSERT_EQ(strict.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(strict.excep.scode, kConversionFailed);
+  EXPECT_EQ(strict.result.vt, VT_EMPTY);
+}
+
+TEST_F(ProbeTest, ExceptionsLeavingAMemberBecomeExceptionInformation) {
+  const HRESULT probe_error = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0201);
+  struct Case {
+    TestThrow kind;
+    HRESULT scode;
+    std::u16string description;
+    std::u16string source;
+  } cases[] = {
+      {TestThrowComError, probe_error, u"The instrument went away", u"TestSrv.Widget"},
+      {TestThrowComErrorWithoutInfo, probe_error, u"Unknown error 0x80040201", u""},
+      {TestThrowComErrorOfSuccess, E_FAIL, Utf8OrLatin1ToUtf16(com_error(S_FALSE).what()), u""},
+      {TestThrowRuntimeError, E_FAIL, u"Lost the plot", u""},
+      {TestThrowLatin1RuntimeError, E_FAIL, u"\u00E9t\u00E9", u""},
+      {TestThrowBadAlloc, E_OUTOFMEMORY, SystemMessageTextW(E_OUTOFMEMORY), u""},
+      {TestThrowNonStandard, E_UNEXPECTED, SystemMessageTextW(E_UNEXPECTED), u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    ASSERT_FALSE(c.description.empty());
+    Call call;
+    Invoke(call, probe_.Get(), 3, DISPATCH_METHOD, {Variant(LONG{c.kind})});
+    ASSERT_EQ(call.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(call.excep.scode, c.scode);
+    EXPECT_EQ(BstrView(call.excep.bstrDescription), c.description);
+    EXPECT_EQ(BstrView(call.excep.bstrSource), c.source);
+    EXPECT_EQ(call.result.vt,
+              VT_EMPTY);  // the result the member set before it threw is freed, not handed out
+
+    // A client through DispatchPtr sees the same failure as a com_error.
+    try {
+      DispatchPtr(probe_.Get()).InvokeById(3, DISPATCH_METHOD, {Variant(LONG{c.kind})});
+      ADD_FAILURE() << "no exception";
+    } catch (const com_error& e) {
+      EXPECT_EQ(e.Error(), c.scode);
+      EXPECT_EQ(e.Description(), c.description);
+    }
+  }
+  // Without EXCEPINFO the caller finds the description as the thread's error information.
+  VARIANT arg;
+  arg.vt = VT_I4;
+  arg.lVal = TestThrowRuntimeError;
+  DISPPARAMS params{&arg, nullptr, 1, 0};
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(probe_->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+            DISP_E_EXCEPTION);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  EXPECT_EQ(BstrView(description), u"Lost the plot");
+  SysFreeString(description);
+  info->Release();
+}
+
+// The type and value of a variant as text: "19:4000000000".
+std::u16string Describe(const VARIANT& v) {
+  Variant text;
+  if (FAILED(VariantChangeType(&text, &v, 0, VT_BSTR))) return u"(no text)";
+  return Utf8OrLatin1ToUtf16(std::to_string(v.vt)) + u":" + std::u16string(BstrView(text.bstrVal));
+}
+
+TEST_F(ProbeTest, DefaultsOfEveryTypeReachTheMemberAsTypeInfoReportsThem) {
+  // IProbe::Defaults has a parameter of each type a default value can have; each default by its type.
+  const std::map<VARTYPE, std::u16string> expected = {
+      {VT_I2, u"-2"},   {VT_I4, u"-100000"}, {VT_R4, u"1.5"},    {VT_R8, u"-2.25"},      {VT_BSTR, u"unit"},
+      {VT_BOOL, u"-1"}, {VT_UI1, u"200"},    {VT_UI2, u"65535"}, {VT_UI4, u"4000000000"}};
+  std::set<VARTYPE> listed;
+  for (const DefaultValueType& type : kDefaultValueTypes) listed.insert(type.vt);
+
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(probe_->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf()), S_OK);
+  FUNCDESC* f = nullptr;
+  for (UINT i = 0; info->GetFuncDesc(i, &f) == S_OK && f->memid != 4; ++i) info->ReleaseFuncDesc(f);
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(f->memid, 4);
+
+  Call call;  // every argument omitted
+  Invoke(call, probe_.Get(), 4, DISPATCH_METHOD, {});
+  ASSERT_EQ(call.hr, S_OK);
+  ASSERT_EQ(call.result.vt, VT_ARRAY | VT_VARIANT);
+  SafeArrayData<VARIANT> received(call.result.parray);
+  ASSERT_EQ(received.status(), S_OK);
+  // The same call through the client wrapper, whose C++ default arguments come from the same defaults.
+  const Variant wrapped = TestSrvLib::IProbePtr(probe_.Get()).Defaults();
+  ASSERT_EQ(wrapped.vt, VT_ARRAY | VT_VARIANT);
+  SafeArrayData<VARIANT> passed(wrapped.parray);
+  ASSERT_EQ(passed.status(), S_OK);
+
+  std::set<VARTYPE> covered;
+  for (SHORT k = 0; k + 1 < f->cParams; ++k) {
+    SCOPED_TRACE(k);
+    const ELEMDESC& param = f->lprgelemdescParam[k];
+    ASSERT_TRUE(param.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT);
+    const VARIANT& reported = param.paramdesc.pparamdescex->varDefaultValue;
+    EXPECT_EQ(reported.vt, param.tdesc.vt) << "a default has the type of its parameter";
+    covered.insert(reported.vt);
+    ASSERT_EQ(expected.count(reported.vt), 1u);
+    EXPECT_EQ(Describe(reported),
+              Utf8OrLatin1ToUtf16(std::to_string(reported.vt)) + u":" + expected.at(reported.vt));
+    EXPECT_EQ(Describe(received[k]), Describe(reported));
+    EXPECT_EQ(Describe(passed[k]), Describe(reported));
+  }
+  info->ReleaseFuncDesc(f);
+  EXPECT_EQ(covered, listed) << "every type of the table has its parameter";
 }
 
 TEST(ClientTest, ResultsAreCoercedToTheWrappersType) {

@@ -42,7 +42,8 @@ class IdlTest : public ::testing::Test {
   int Generate(const std::string& idl_path, std::string& output) {
     std::string command = std::string("'") + PGX_PYTHON + "' '" + PGX_IDL_GENERATOR + "' '" + idl_path +
                           "' --header '" + dir_ + "/testsrv_idl.h' --source '" + dir_ +
-                          "/testsrv_idl.cpp' --include automation/testing/testsrv_idl.h 2>&1";
+                          "/testsrv_idl.cpp' --client '" + dir_ +
+                          "/testsrv_client.h' --include automation/testing/testsrv_idl.h 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return -1;
     char buf[512];
@@ -63,6 +64,7 @@ TEST_F(IdlTest, ExportedIdlGeneratesTheSameCode) {
   const std::string generated = std::string(PGX_GENERATED_DIR) + "/automation/testing/";
   EXPECT_EQ(ReadFile(dir_ + "/testsrv_idl.cpp"), ReadFile(generated + "testsrv_idl.cpp"));
   EXPECT_EQ(ReadFile(dir_ + "/testsrv_idl.h"), ReadFile(generated + "testsrv_idl.h"));
+  EXPECT_EQ(ReadFile(dir_ + "/testsrv_client.h"), ReadFile(generated + "testsrv_client.h"));
 }
 
 TEST_F(IdlTest, ExportReadsLikeTheSource) {
@@ -124,7 +126,8 @@ TEST_F(IdlTest, MistakesNameFileLineColumnAndWhatWasExpected) {
     std::string output;
     EXPECT_EQ(Generate(path, output), 1) << c.body;
     EXPECT_NE(output.find(path + c.message), std::string::npos) << output;
-    EXPECT_FALSE(fs::exists(dir_ + "/testsrv_idl.h")) << "nothing is written for a bad file";
+    for (const char* file : {"/testsrv_idl.h", "/testsrv_idl.cpp", "/testsrv_client.h"})
+      EXPECT_FALSE(fs::exists(dir_ + file)) << "nothing is written for a bad file";
   }
 }
 

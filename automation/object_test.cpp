@@ -152,16 +152,31 @@ TEST(ObjectTest, ComPtrBalancesReferences) {
 
 TEST(ObjectTest, IssueErrorExTakesErrorInfoOnlyFromSupportingObjects) {
   ComPtr<Widget> widget = Widget::Make();
-  RaiseError(E_FAIL, IID_IWidget, u"Widget", u"described");
-  try {
-    IssueErrorEx(E_FAIL, static_cast<IWidget*>(widget.Get()), IID_IDispatch);  // not supported for IDispatch
-  } catch (const com_error& e) {
-    EXPECT_TRUE(e.Description().empty());
-  }
-  try {
-    IssueErrorEx(E_FAIL, static_cast<IWidget*>(widget.Get()), IID_IWidget);
-  } catch (const com_error& e) {
-    EXPECT_EQ(e.Description(), u"described");
+  IUnknown* object = static_cast<IWidget*>(widget.Get());
+  struct Case {
+    const char* what;
+    IUnknown* object;
+    const IID* iid;
+    bool takes_record;
+  } cases[] = {
+      {"supported for the interface", object, &IID_IWidget, true},
+      {"not supported for IDispatch", object, &IID_IDispatch, false},
+      {"no object", nullptr, &IID_IWidget, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RaiseError(E_FAIL, IID_IWidget, u"Widget", u"described");
+    try {
+      IssueErrorEx(E_FAIL, c.object, *c.iid);
+      ADD_FAILURE() << "no exception";
+    } catch (const com_error& e) {
+      EXPECT_EQ(e.Error(), E_FAIL);
+      EXPECT_EQ(e.Description(), c.takes_record ? u"described" : u"");
+    }
+    // Either way the record is gone from the thread: taken, or cleared as belonging to something else.
+    IErrorInfo* stale = nullptr;
+    EXPECT_EQ(GetErrorInfo(0, &stale), S_FALSE);
+    if (stale) stale->Release();
   }
 }
 

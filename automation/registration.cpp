@@ -133,7 +133,7 @@ HRESULT CommitRegistration(RegistryTransaction& tx) noexcept {
   if (s == ERROR_BADDB || s == ERROR_CANTWRITE || s == ERROR_CANTREAD) {
     try {
       const std::string text = RegistryErrorText();
-      if (!text.empty()) return RaiseError(hr, IID_NULL, u"", Widen(text));
+      if (!text.empty()) return RaiseError(hr, IID_NULL, u"", Utf8OrLatin1ToUtf16(text));
     } catch (const std::bad_alloc&) {
     }
   }

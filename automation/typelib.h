@@ -38,40 +38,39 @@ struct DefaultValue {
   const char* idl;       // the literal as written in IDL
 };
 
-// The default value as a variant of the type the IDL literal has (VT_I4 for enumerations and plain
-// integers). A VT_BSTR result owns its string.
-inline void DefaultValueToVariant(const DefaultValue& d, VARIANT& v) {
+// How a default value of each variant type is stored in a VARIANT: one row per type the IDL generator can
+// give a [defaultvalue] (the type of its parameter: VT_I4 for enumerations, VT_R8 or VT_BSTR or VT_I4 for a
+// VARIANT). The dispatcher and ITypeInfo both read defaults through this table, so they cannot disagree.
+struct DefaultValueType {
+  VARTYPE vt;
+  void (*store)(const DefaultValue& d, VARIANT& v);  // sets the value member of vt
+};
+inline constexpr DefaultValueType kDefaultValueTypes[] = {
+    {VT_I2, [](const DefaultValue& d, VARIANT& v) { v.iVal = static_cast<SHORT>(d.integer); }},
+    {VT_I4, [](const DefaultValue& d, VARIANT& v) { v.lVal = static_cast<LONG>(d.integer); }},
+    {VT_R4, [](const DefaultValue& d, VARIANT& v) { v.fltVal = static_cast<FLOAT>(d.real); }},
+    {VT_R8, [](const DefaultValue& d, VARIANT& v) { v.dblVal = d.real; }},
+    {VT_BSTR, [](const DefaultValue& d, VARIANT& v) { v.bstrVal = SysAllocString(d.text); }},
+    {VT_BOOL,
+     [](const DefaultValue& d, VARIANT& v) { v.boolVal = d.integer ? VARIANT_TRUE : VARIANT_FALSE; }},
+    {VT_UI1, [](const DefaultValue& d, VARIANT& v) { v.bVal = static_cast<BYTE>(d.integer); }},
+    {VT_UI2, [](const DefaultValue& d, VARIANT& v) { v.uiVal = static_cast<USHORT>(d.integer); }},
+    {VT_UI4, [](const DefaultValue& d, VARIANT& v) { v.ulVal = static_cast<ULONG>(d.integer); }},
+};
+
+// The default value as a variant of its own type (the row of kDefaultValueTypes for d.vt). A VT_BSTR result
+// owns its string. A type the table does not list gives VT_EMPTY and false.
+inline bool DefaultValueToVariant(const DefaultValue& d, VARIANT& v) {
   VariantInit(&v);
   v.llVal = 0;
-  switch (d.vt) {
-    case VT_BSTR:
-      v.vt = VT_BSTR;
-      v.bstrVal = SysAllocString(d.text);
-      break;
-    case VT_R4:
-      v.vt = VT_R4;
-      v.fltVal = static_cast<FLOAT>(d.real);
-      break;
-    case VT_R8:
-      v.vt = VT_R8;
-      v.dblVal = d.real;
-      break;
-    case VT_BOOL:
-      v.vt = VT_BOOL;
-      v.boolVal = d.integer ? VARIANT_TRUE : VARIANT_FALSE;
-      break;
-    case VT_I2:
-      v.vt = VT_I2;
-      v.iVal = static_cast<SHORT>(d.integer);
-      break;
-    case VT_UI1:
-      v.vt = VT_UI1;
-      v.bVal = static_cast<BYTE>(d.integer);
-      break;
-    default:
-      v.vt = VT_I4;
-      v.lVal = static_cast<LONG>(d.integer);
+  for (const DefaultValueType& type : kDefaultValueTypes) {
+    if (type.vt == d.vt) {
+      v.vt = d.vt;
+      type.store(d, v);
+      return true;
+    }
   }
+  return false;
 }
 
 struct ParamInfo {

@@ -12,7 +12,7 @@
 #include "automation/module.h"
 #include "automation/variant.h"
 #include "driver/pgxgen.h"
-#include "server/pgxsrv_idl.h"
+#include "server/pgxsrv_client.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "driver/api_support.h"
+#include "driver/call_barrier.h"
 #include "driver/status_text.h"
 
 #ifndef PGXGEN_VERSION
@@ -89,6 +90,7 @@ extern "C" {
 ViStatus pgxgen_init(ViConstString resourceName, ViBoolean idQuery, ViBoolean reset, ViSession* vi) {
   // The session number is 0 on every failure, whichever parameter is wrong.
   if (vi != nullptr) *vi = VI_NULL;
+  start_call();
   try {
     if (resourceName == nullptr) return parameter_error(1);
     if (idQuery > 1) return parameter_error(2);
@@ -124,21 +126,20 @@ ViStatus pgxgen_init(ViConstString resourceName, ViBoolean idQuery, ViBoolean re
     }
     *vi = SessionTable::instance().add(std::move(session));
     return VI_SUCCESS;
-  } catch (const std::bad_alloc&) {
-    return VI_ERROR_ALLOC;
   } catch (...) {
-    return VI_ERROR_SYSTEM_ERROR;
+    return status_from_exception();
   }
 }
 
 ViStatus pgxgen_close(ViSession vi) {
+  start_call();
   try {
     std::shared_ptr<Session> session = SessionTable::instance().remove(vi);
     if (!session) return VI_ERROR_INV_OBJECT;
     std::lock_guard lock(session->mutex());
     return session->close();
   } catch (...) {
-    return VI_ERROR_SYSTEM_ERROR;
+    return status_from_exception();
   }
 }
 
@@ -222,7 +223,11 @@ ViStatus pgxgen_error_message(ViSession /*vi*/, ViStatus status, ViChar message[
   if (message == nullptr) return parameter_error(3);
   try {
     const char* text = status_text(status);
-    copy_text(message, kTextSize, text != nullptr ? std::string(text) : status_message(status));
+    std::string full = text != nullptr ? std::string(text) : status_message(status);
+    // What an exception that ended the thread's last call said.
+    const std::string_view detail = call_detail(status);
+    if (!detail.empty()) full.append(" Detail: ").append(detail);
+    copy_text(message, kTextSize, full);
     return text != nullptr ? VI_SUCCESS : VI_WARN_UNKNOWN_STATUS;
   } catch (...) {
     return VI_ERROR_ALLOC;

@@ -3,10 +3,10 @@
 // while the process lives (up to 2^32 opens), so a stale number cannot reach a newer session.
 
 #include <memory>
-#include <new>
 #include <shared_mutex>
 #include <unordered_map>
 
+#include "driver/call_barrier.h"
 #include "driver/session.h"
 #include "visa/visa.h"
 
@@ -34,10 +34,11 @@ Session* session_for_call(ViSession vi);
 
 // Runs body(Session&) on the open session vi under its lock. An unknown or closed session gives
 // VI_ERROR_INV_OBJECT; no exception leaves: out of memory gives VI_ERROR_ALLOC, anything else
-// VI_ERROR_SYSTEM_ERROR. A body that could not convert the answer it read (PGXGEN_ERROR_INVALID_RESPONSE)
-// leaves the device cleared.
+// VI_ERROR_SYSTEM_ERROR with what() kept for pgxgen_error_message (call_barrier.h). A body that could not
+// convert the answer it read (PGXGEN_ERROR_INVALID_RESPONSE) leaves the device cleared.
 template <class Body>
 ViStatus with_session(ViSession vi, Body&& body) noexcept {
+  start_call();
   try {
     Session* session = session_for_call(vi);
     if (session == nullptr) return VI_ERROR_INV_OBJECT;
@@ -45,10 +46,8 @@ ViStatus with_session(ViSession vi, Body&& body) noexcept {
     if (session->closed()) return VI_ERROR_INV_OBJECT;
     session->begin_call();
     return session->end_call(body(*session));
-  } catch (const std::bad_alloc&) {
-    return VI_ERROR_ALLOC;
   } catch (...) {
-    return VI_ERROR_SYSTEM_ERROR;
+    return status_from_exception();
   }
 }
 

@@ -3,15 +3,19 @@
 // the dispatcher handles.
 #include <cmath>
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "automation/activation.h"
+#include "automation/com_error.h"
 #include "automation/dispatcher.h"
 #include "automation/enum_variant.h"
 #include "automation/errorinfo.h"
 #include "automation/module.h"
 #include "automation/object.h"
 #include "automation/registration.h"
+#include "automation/safearray.h"
 #include "automation/testing/testsrv_idl.h"
 
 namespace {
@@ -37,6 +41,16 @@ class Child final : public Object<Child, IDispatchImpl<IChild>> {
     if (!value) return E_POINTER;
     return parent_.CopyTo(value);
   }
+  STDMETHODIMP Items(IEnumVARIANT** items) override {
+    if (!items) return E_POINTER;
+    *items = nullptr;
+    VARIANT values[2];
+    for (LONG i = 0; i < 2; ++i) {
+      values[i].vt = VT_I4;
+      values[i].lVal = index_ + i;
+    }
+    return pgx::auto_::CreateEnumVariant(values, items);
+  }
   IDispatch* parent() const { return parent_.Get(); }
 
  private:
@@ -44,7 +58,13 @@ class Child final : public Object<Child, IDispatchImpl<IChild>> {
   ComPtr<IDispatch> parent_;
 };
 
-class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl<IWide>, ISupportErrorInfo> {
+// Bytes as an instrument may send them: "été" in Latin-1, which is not UTF-8.
+constexpr const char* kLatin1Text = "\xE9t\xE9";
+// The HRESULT of IProbe::Throw's com_error.
+constexpr HRESULT kProbeError = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0201);
+
+class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl<IWide>,
+                                   IDispatchImpl<IProbe>, ISupportErrorInfo> {
  public:
   Widget() : name_(u"widget") {}
 
@@ -261,8 +281,79 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
     return S_OK;
   }
 
+  STDMETHODIMP InstrumentText(BSTR* text) override {
+    if (!text) return E_POINTER;
+    *text = Bstr::FromUtf8OrLatin1(kLatin1Text).Detach();
+    return S_OK;
+  }
+  STDMETHODIMP StrictText(BSTR* text) override {
+    if (!text) return E_POINTER;
+    *text = Bstr::FromUtf8(kLatin1Text).Detach();
+    return S_OK;
+  }
+  // Throws after handing out a result, which the caller must not receive (and which must not leak).
+  STDMETHODIMP Throw(TestThrow kind, BSTR* partial) override {
+    if (!partial) return E_POINTER;
+    *partial = SysAllocString(u"partial");
+    switch (kind) {
+      case TestThrowComError:
+        RaiseError(kProbeError, IID_IProbe, kSource, u"The instrument went away");
+        pgx::auto_::IssueError(kProbeError);
+      case TestThrowComErrorWithoutInfo:
+        throw pgx::auto_::com_error(kProbeError);
+      case TestThrowComErrorOfSuccess:
+        throw pgx::auto_::com_error(S_FALSE);
+      case TestThrowRuntimeError:
+        throw std::runtime_error("Lost the plot");
+      case TestThrowLatin1RuntimeError:
+        throw std::runtime_error(kLatin1Text);
+      case TestThrowBadAlloc:
+        throw std::bad_alloc();
+      case TestThrowNonStandard:
+        throw 42;
+    }
+    return S_OK;
+  }
+
+  STDMETHODIMP Defaults(SHORT i2, LONG i4, FLOAT r4, DOUBLE r8, BSTR text, VARIANT_BOOL boolean, BYTE ui1,
+                        USHORT ui2, ULONG ui4, VARIANT* values) override {
+    if (!values) return E_POINTER;
+    VariantInit(values);
+    constexpr ULONG kCount = 9;
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, kCount);
+    if (!array) return E_OUTOFMEMORY;
+    {
+      pgx::auto_::SafeArrayData<VARIANT> items(array);
+      if (FAILED(items.status())) {
+        SafeArrayDestroy(array);
+        return items.status();
+      }
+      items[0].vt = VT_I2;
+      items[0].iVal = i2;
+      items[1].vt = VT_I4;
+      items[1].lVal = i4;
+      items[2].vt = VT_R4;
+      items[2].fltVal = r4;
+      items[3].vt = VT_R8;
+      items[3].dblVal = r8;
+      items[4].vt = VT_BSTR;
+      items[4].bstrVal = SysAllocStringLen(text, SysStringLen(text));
+      items[5].vt = VT_BOOL;
+      items[5].boolVal = boolean;
+      items[6].vt = VT_UI1;
+      items[6].bVal = ui1;
+      items[7].vt = VT_UI2;
+      items[7].uiVal = ui2;
+      items[8].vt = VT_UI4;
+      items[8].ulVal = ui4;
+    }
+    values->vt = VT_ARRAY | VT_VARIANT;
+    values->parray = array;
+    return S_OK;
+  }
+
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-    return riid == IID_IWidget || riid == IID_IWide ? S_OK : S_FALSE;
+    return riid == IID_IWidget || riid == IID_IWide || riid == IID_IProbe ? S_OK : S_FALSE;
   }
 
  private:

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "automation/activation.h"
+#include "automation/comptr.h"
 #include "driver/pgxgen.h"
 #include "server/channel/channels.h"
 #include "server/core/byte_array.h"
