@@ -12,6 +12,7 @@
 #include "server/pattern/pattern.h"
 #include "server/session/err.h"
 #include "server/session/restrictions.h"
+#include "server/trigger/mode.h"
 #include "server/trigger/trigger.h"
 
 namespace pgx::server {
@@ -272,8 +273,9 @@ STDMETHODIMP Instrument::MeasureClkInPeriod() {
 }
 
 STDMETHODIMP Instrument::get_Mode(IMode** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Instrument.Mode");
+  CallFrame frame("Instrument.Mode");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(mode_, value);
 }
 
 STDMETHODIMP Instrument::get_Name(BSTR* value) {

@@ -13,6 +13,7 @@ namespace pgx::server {
 
 class Channels;
 class Err;
+class Mode;
 class Pattern;
 class Restrictions;
 class Trigger;
@@ -110,6 +111,7 @@ class Instrument final : public PgxObject<Instrument, IInstrument, Level::kInstr
   ChildHolder<Restrictions> restrictions_;
   ChildHolder<Channels> channels_;
   ChildHolder<Trigger> trigger_;
+  ChildHolder<Mode> mode_;
   ChildHolder<Pattern> pattern_;
 };
 

@@ -3,6 +3,7 @@
 // the first instrument, opened with the front-ends the test names.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,16 @@ class RecordedInstrument {
   auto_::ComPtr<IInstruments> instruments;
   auto_::ComPtr<IInstrument> instrument;
 };
+
+// A child object through its getter, e.g. ChildOf(instrument.instrument.Get(), &IInstrument::get_Trigger);
+// std::runtime_error when the getter hands out none.
+template <class Parent, class Child>
+auto_::ComPtr<Child> ChildOf(Parent* parent, HRESULT (STDMETHODCALLTYPE Parent::*getter)(Child**)) {
+  auto_::ComPtr<Child> child;
+  if (FAILED((parent->*getter)(child.ReleaseAndGetAddressOf())) || !child)
+    throw std::runtime_error("a child object was not handed out");
+  return child;
+}
 
 // The thread's error information: its description ("" when there is none), taken from the thread.
 std::u16string TakeErrorDescription();

@@ -2,6 +2,11 @@
 
 #include "driver/pgxgen.h"
 #include "server/core/lookup.h"
+#include "server/core/messages.h"
+#include "server/trigger/arm.h"
+#include "server/trigger/clk_input.h"
+#include "server/trigger/ext_input.h"
+#include "server/trigger/trg_output.h"
 
 namespace pgx::server {
 
@@ -12,6 +17,9 @@ constexpr KeywordRow kTriggerSourceKeywords[] = {{PgxPulsePeriodInternalOsc, "IM
                                                  {PgxPulsePeriodClockInput, "EXT2"}};
 
 }  // namespace
+
+Trigger::Trigger() noexcept = default;
+Trigger::~Trigger() = default;
 
 HRESULT Trigger::GetExternalWidthMode(bool* on) noexcept {
   CallFrame frame("Trigger::GetExternalWidthMode");
@@ -69,28 +77,88 @@ STDMETHODIMP Trigger::put_Source(PgxPulsePeriodSource value) {
   return CheckStatus(pgxgen_cmdString(GetSession(), ":TRIG:SOUR", keyword.c_str()));
 }
 
-// Arming, the inputs, the trigger output and the derived trigger mode come with the next stage of the server.
 STDMETHODIMP Trigger::get_Arm(IArm** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Trigger.Arm");
+  CallFrame frame("Trigger.Arm");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(arm_, value);
 }
+
 STDMETHODIMP Trigger::get_ClockInput(IClkInput** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Trigger.ClockInput");
+  CallFrame frame("Trigger.ClockInput");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(clock_input_, value);
 }
+
 STDMETHODIMP Trigger::get_ExternalInput(IExtInput** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Trigger.ExternalInput");
+  CallFrame frame("Trigger.ExternalInput");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(external_input_, value);
 }
-STDMETHODIMP Trigger::get_Mode(PgxTriggerMode*) {
-  return NotImplemented("Trigger.Mode");
-}
-STDMETHODIMP Trigger::put_Mode(PgxTriggerMode) {
-  return NotImplemented("Trigger.Mode");
-}
+
 STDMETHODIMP Trigger::get_Output(ITrgOutput** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Trigger.Output");
+  CallFrame frame("Trigger.Output");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(output_, value);
+}
+
+// The trigger mode is not a setting of its own: external width wins; otherwise immediate arming is
+// continuous, and any other arming source triggers on an edge or gates on a level. A failure leaves the
+// value at PgxTriggerModeEnd.
+STDMETHODIMP Trigger::get_Mode(PgxTriggerMode* value) {
+  CallFrame frame("Trigger.Mode");
+  if (!value) return ReportError(E_POINTER);
+  *value = PgxTriggerModeEnd;
+  bool external_width = false;
+  if (HRESULT hr = GetExternalWidthMode(&external_width); FAILED(hr)) return ReportError(hr);
+  if (external_width) {
+    *value = PgxTriggerModeExternalWidth;
+    return S_OK;
+  }
+  if (!arm_) {
+    if (HRESULT hr = arm_.Create(this); FAILED(hr)) return ReportError(hr);
+  }
+  PgxArmSource source = PgxArmSourceEnd;
+  if (HRESULT hr = arm_->get_Source(&source); FAILED(hr)) return ReportError(hr);
+  if (source == PgxArmSourceImmediate) {
+    *value = PgxTriggerModeContinuous;
+    return S_OK;
+  }
+  PgxArmSense sense = PgxArmSenseEnd;
+  if (HRESULT hr = arm_->get_Sense(&sense); FAILED(hr)) return ReportError(hr);
+  switch (sense) {
+    case PgxArmSenseEdge:
+      *value = PgxTriggerModeTriggered;
+      return S_OK;
+    case PgxArmSenseLevel:
+      *value = PgxTriggerModeGated;
+      return S_OK;
+    default:
+      return ReportError(kErrInvalidResponse);
+  }
+}
+
+// Every mode but external width first switches external width off. Triggered and gated set only the arming
+// sense: the arming source (Arm.Source, or Mode) decides whether the instrument arms at all.
+STDMETHODIMP Trigger::put_Mode(PgxTriggerMode value) {
+  CallFrame frame("Trigger.Mode");
+  const char* command = nullptr;
+  switch (value) {
+    case PgxTriggerModeContinuous:
+      command = ":ARM:SOUR IMM";
+      break;
+    case PgxTriggerModeTriggered:
+      command = ":ARM:SENS EDGE";
+      break;
+    case PgxTriggerModeGated:
+      command = ":ARM:SENS LEV";
+      break;
+    case PgxTriggerModeExternalWidth:
+      return SetExternalWidthMode(true);
+    default:
+      return ReportError(E_INVALIDARG);
+  }
+  if (HRESULT hr = SetExternalWidthMode(false); FAILED(hr)) return hr;
+  return CheckStatus(pgxgen_cmd(GetSession(), command));
 }
 
 }  // namespace pgx::server

@@ -7,6 +7,11 @@
 
 namespace pgx::server {
 
+class Arm;
+class ClkInput;
+class ExtInput;
+class TrgOutput;
+
 class Trigger final : public PgxObject<Trigger, ITrigger, Level::kInstrument> {
  public:
   static constexpr const char* kClassName = "Trigger";
@@ -31,7 +36,13 @@ class Trigger final : public PgxObject<Trigger, ITrigger, Level::kInstrument> {
 
  private:
   friend class ChildHolder<Trigger>;
-  Trigger() noexcept = default;
+  Trigger() noexcept;
+  ~Trigger() override;
+
+  ChildHolder<Arm> arm_;
+  ChildHolder<ClkInput> clock_input_;
+  ChildHolder<ExtInput> external_input_;
+  ChildHolder<TrgOutput> output_;
 };
 
 }  // namespace pgx::server
