@@ -19,7 +19,8 @@ using Lines = std::vector<std::string>;
 
 constexpr HRESULT kRefused = kErrNotSupported;
 
-// ---- Levels -------------------------------------------------------------------------------------------------
+// ---- Levels
+// -------------------------------------------------------------------------------------------------
 
 template <class I>
 struct LevelSet {
@@ -136,7 +137,8 @@ TEST(ChannelLevels, ChildrenAreCachedButEveryLimitIsNew) {
   EXPECT_TRUE(bench.driver().Calls().empty());
 }
 
-// ---- Limits -------------------------------------------------------------------------------------------------
+// ---- Limits
+// -------------------------------------------------------------------------------------------------
 
 TEST(ChannelLimits, TheLevelKindGivesTheSubsystem) {
   RecordedInstrument bench("M4030A,M4040A");
@@ -155,11 +157,13 @@ TEST(ChannelLimits, TheLevelKindGivesTheSubsystem) {
   for (const Case& c : cases) {
     ComPtr<ILimit> limit;
     if (c.current) {
-      ASSERT_EQ(bench.Child<ICurrent>(&IChannel::get_Current, c.channel)->get_Limit(limit.ReleaseAndGetAddressOf()),
-                S_OK);
+      ASSERT_EQ(
+          bench.Child<ICurrent>(&IChannel::get_Current, c.channel)->get_Limit(limit.ReleaseAndGetAddressOf()),
+          S_OK);
     } else {
-      ASSERT_EQ(bench.Child<IVoltage>(&IChannel::get_Voltage, c.channel)->get_Limit(limit.ReleaseAndGetAddressOf()),
-                S_OK);
+      ASSERT_EQ(
+          bench.Child<IVoltage>(&IChannel::get_Voltage, c.channel)->get_Limit(limit.ReleaseAndGetAddressOf()),
+          S_OK);
     }
     bench.driver().ClearCalls();
     bench.driver().Answer(c.low_query, -2.0);
@@ -188,7 +192,8 @@ TEST(ChannelLimits, TheLimitStateIsOneSettingOfTheChannel) {
   RecordedInstrument bench("M4030A,M4040A");
   auto channel = bench.Channel(2);
   ComPtr<ILimit> limit;
-  ASSERT_EQ(bench.Child<ICurrent>(&IChannel::get_Current, 2)->get_Limit(limit.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(bench.Child<ICurrent>(&IChannel::get_Current, 2)->get_Limit(limit.ReleaseAndGetAddressOf()),
+            S_OK);
   bench.driver().ClearCalls();
   EXPECT_EQ(channel->put_LimitEnabled(VARIANT_TRUE), S_OK);
   EXPECT_EQ(limit->put_Enabled(1), S_OK);  // any non-zero value is true
@@ -200,12 +205,13 @@ TEST(ChannelLimits, TheLimitStateIsOneSettingOfTheChannel) {
   bench.driver().Return("pgxgen_limitState_Q", {0});
   EXPECT_EQ(limit->get_Enabled(&on), S_OK);
   EXPECT_EQ(on, VARIANT_FALSE);
-  EXPECT_EQ(bench.driver().Calls(), (Lines{"pgxgen_limitState(1, 2, 1)", "pgxgen_limitState(1, 2, 1)",
-                                           "pgxgen_limitState(1, 2, 0)", "pgxgen_limitState_Q(1, 2)",
-                                           "pgxgen_limitState_Q(1, 2)"}));
+  EXPECT_EQ(bench.driver().Calls(),
+            (Lines{"pgxgen_limitState(1, 2, 1)", "pgxgen_limitState(1, 2, 1)", "pgxgen_limitState(1, 2, 0)",
+                   "pgxgen_limitState_Q(1, 2)", "pgxgen_limitState_Q(1, 2)"}));
 }
 
-// ---- Model restrictions --------------------------------------------------------------------------------------
+// ---- Model restrictions
+// --------------------------------------------------------------------------------------
 
 TEST(ChannelRestrictions, AModelWithoutLevelControlRefusesBeforeAnythingElse) {
   RecordedInstrument bench("Q520A");
@@ -218,7 +224,8 @@ TEST(ChannelRestrictions, AModelWithoutLevelControlRefusesBeforeAnythingElse) {
   EXPECT_EQ(channel->get_LimitEnabled(nullptr), kRefused);
   EXPECT_EQ(channel->get_LimitEnabled(&on), kRefused);
   EXPECT_EQ(channel->put_LimitEnabled(VARIANT_TRUE), kRefused);
-  EXPECT_EQ(RecordedInstrument::TakeErrorDescription(), "The current instrument does not support this function.");
+  EXPECT_EQ(RecordedInstrument::TakeErrorDescription(),
+            "The current instrument does not support this function.");
   EXPECT_TRUE(bench.driver().Calls().empty());
 }
 
@@ -244,7 +251,8 @@ TEST(ChannelRestrictions, LimitsAreRefusedOnceTheModelLacksThem) {
   EXPECT_EQ(bench.driver().Calls(), Lines{"pgxgen_cmdReal(1, \":VOLT1:LIM:LOW\", -1)"});
 }
 
-// ---- Channel's own members ------------------------------------------------------------------------------------
+// ---- Channel's own members
+// ------------------------------------------------------------------------------------
 
 TEST(ChannelMembers, NumberAndSignalFormat) {
   RecordedInstrument bench("M4030A,M4040A");

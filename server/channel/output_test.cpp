@@ -45,7 +45,8 @@ TEST(Output, SettingsGoToTheirChannel) {
   };
   for (const OutputCall& c : cases) {
     // No model has every output function: the impedances are set on one that has them.
-    RecordedInstrument bench(std::string(c.what).starts_with("Impedance") ? "M4030A,M4030A" : "M4040A,M4040A");
+    RecordedInstrument bench(std::string(c.what).starts_with("Impedance") ? "M4030A,M4030A"
+                                                                          : "M4040A,M4040A");
     auto output = bench.Child<IOutput>(&IChannel::get_Output, 2);
     ASSERT_TRUE(output);
     bench.driver().ClearCalls();
@@ -60,8 +61,8 @@ TEST(Output, BadValuesAndMissingPointersSendNothing) {
       {"Hold 3", [](IOutput& o) { return o.put_Hold(static_cast<PgxOutputType>(3)); }, nullptr},
       {"Hold -1", [](IOutput& o) { return o.put_Hold(static_cast<PgxOutputType>(-1)); }, nullptr},
       {"Polarity 2", [](IOutput& o) { return o.put_Polarity(PgxOutputPolarityEnd); }, nullptr},
-      {"SetLevel type 3",
-       [](IOutput& o) { return o.SetLevel(PgxFormatHighLow, PgxOutputTypeEnd, 1, 0); }, nullptr},
+      {"SetLevel type 3", [](IOutput& o) { return o.SetLevel(PgxFormatHighLow, PgxOutputTypeEnd, 1, 0); },
+       nullptr},
       {"SetLevel format 2",
        [](IOutput& o) { return o.SetLevel(PgxOutputLevelFormatEnd, PgxOutputTypeVoltage, 1, 0); }, nullptr},
   };
@@ -164,12 +165,19 @@ TEST(Output, SetLevelAsIsKeepsTheInstrumentsHold) {
     Lines sent;
   };
   const Case cases[] = {
-      {PgxFormatHighLow, PgxOutputTypeAsIs, "VOLT",
+      {PgxFormatHighLow,
+       PgxOutputTypeAsIs,
+       "VOLT",
        {"pgxgen_cmdString_Q(1, \":HOLD?\", 256)", "pgxgen_levelHighLow(1, 1, 0, 2, 0)"}},
-      {PgxFormatAmplitudeOffset, PgxOutputTypeAsIs, "CURR",
+      {PgxFormatAmplitudeOffset,
+       PgxOutputTypeAsIs,
+       "CURR",
        {"pgxgen_cmdString_Q(1, \":HOLD?\", 256)", "pgxgen_levelOffsetAmplitude(1, 1, 1, 2, 0)"}},
       {PgxFormatHighLow, PgxOutputTypeCurrent, "VOLT", {"pgxgen_levelHighLow(1, 1, 1, 2, 0)"}},
-      {PgxFormatAmplitudeOffset, PgxOutputTypeVoltage, "CURR", {"pgxgen_levelOffsetAmplitude(1, 1, 0, 2, 0)"}},
+      {PgxFormatAmplitudeOffset,
+       PgxOutputTypeVoltage,
+       "CURR",
+       {"pgxgen_levelOffsetAmplitude(1, 1, 0, 2, 0)"}},
   };
   RecordedInstrument bench("M4040A");
   auto output = bench.Child<IOutput>(&IChannel::get_Output);
@@ -192,11 +200,8 @@ TEST(Output, ModelsWithoutAnOutputStageFunctionRefuseIt) {
     bool complement;
   };
   const Case cases[] = {
-      {"Q510A", false, false},
-      {"M4030A", true, false},
-      {"Q540A", false, true},
-      {"M4040A", false, true},
-      {"Q530A", true, false},
+      {"Q510A", false, false}, {"M4030A", true, false}, {"Q540A", false, true},
+      {"M4040A", false, true}, {"Q530A", true, false},
   };
   for (const Case& c : cases) {
     RecordedInstrument bench(c.front_end);
