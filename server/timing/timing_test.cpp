@@ -75,7 +75,8 @@ TEST(Timing, SettingsGoToTheirChannelWithTheirUnit) {
          return t.double_delay->put_Value(&units, 40);
        },
        "pgxgen_timeDelayDouble(1, 2, 1, 40)"},
-      {"DoubleDelay.DefaultUnits", [](Timing& t) { return t.double_delay->put_DefaultUnits(PgxPulseUnitSeconds); },
+      {"DoubleDelay.DefaultUnits",
+       [](Timing& t) { return t.double_delay->put_DefaultUnits(PgxPulseUnitSeconds); },
        "pgxgen_cmdString(1, \":PULS:DOUB2:DEL:UNIT\", \"SEC\")"},
       {"DoubleDelay.Enabled", [](Timing& t) { return t.double_delay->put_Enabled(VARIANT_TRUE); },
        "pgxgen_modePulseType(1, 2, 2)"},
@@ -100,9 +101,11 @@ TEST(Timing, SettingsGoToTheirChannelWithTheirUnit) {
       {"Transition.AutoCoupleTrailingEdge",
        [](Timing& t) { return t.transition->put_AutoCoupleTrailingEdge(PgxTrailEdgeCoupleOnce); },
        "pgxgen_timeEdgeTrailingCoupling(1, 2, 2)"},
-      {"Transition.DefaultUnits", [](Timing& t) { return t.transition->put_DefaultUnits(PgxPulseUnitSeconds); },
+      {"Transition.DefaultUnits",
+       [](Timing& t) { return t.transition->put_DefaultUnits(PgxPulseUnitSeconds); },
        "pgxgen_cmdString(1, \":PULS:TRAN2:UNIT\", \"SEC\")"},
-      {"Transition.DefaultUnits", [](Timing& t) { return t.transition->put_DefaultUnits(PgxPulseUnitPercent); },
+      {"Transition.DefaultUnits",
+       [](Timing& t) { return t.transition->put_DefaultUnits(PgxPulseUnitPercent); },
        "pgxgen_cmdString(1, \":PULS:TRAN2:UNIT\", \"PCT\")"},
       // The frequency is the instrument's.
       {"Pulse.Frequency", [](Timing& t) { return t.pulse->put_Frequency(1e6); },
@@ -124,29 +127,31 @@ TEST(Timing, ValuesOutsideTheirEnumerationSendNothing) {
       {"Pulse.Hold 3", [](Timing& t) { return t.pulse->put_Hold(PgxPulseHoldEnd); }, nullptr},
       {"Pulse.Type 0", [](Timing& t) { return t.pulse->put_Type(static_cast<PgxPulseType>(0)); }, nullptr},
       {"Pulse.Type 3", [](Timing& t) { return t.pulse->put_Type(PgxPulseTypeEnd); }, nullptr},
-      {"Delay.Hold 0", [](Timing& t) { return t.delay->put_Hold(static_cast<PgxPulseHoldMode>(0)); }, nullptr},
-      {"Delay.Hold 3", [](Timing& t) { return t.delay->put_Hold(PgxPulseHoldModeEnd); }, nullptr},
-      {"Delay.DefaultUnits 4", [](Timing& t) { return t.delay->put_DefaultUnits(PgxPulseUnitsXEnd); }, nullptr},
-      {"Delay.DefaultUnits -1", [](Timing& t) { return t.delay->put_DefaultUnits(static_cast<PgxPulseUnitsX>(-1)); },
+      {"Delay.Hold 0", [](Timing& t) { return t.delay->put_Hold(static_cast<PgxPulseHoldMode>(0)); },
        nullptr},
+      {"Delay.Hold 3", [](Timing& t) { return t.delay->put_Hold(PgxPulseHoldModeEnd); }, nullptr},
+      {"Delay.DefaultUnits 4", [](Timing& t) { return t.delay->put_DefaultUnits(PgxPulseUnitsXEnd); },
+       nullptr},
+      {"Delay.DefaultUnits -1",
+       [](Timing& t) { return t.delay->put_DefaultUnits(static_cast<PgxPulseUnitsX>(-1)); }, nullptr},
       {"Delay.Value unit 4",
        [](Timing& t) {
          PgxPulseUnitsX units = PgxPulseUnitsXEnd;
          return t.delay->put_Value(&units, 1);
        },
        nullptr},
-      {"DoubleDelay.Hold 0", [](Timing& t) { return t.double_delay->put_Hold(static_cast<PgxPulseHoldMode>(0)); },
-       nullptr},
-      {"DoubleDelay.DefaultUnits 2", [](Timing& t) { return t.double_delay->put_DefaultUnits(PgxPulseUnitsEnd); },
-       nullptr},
+      {"DoubleDelay.Hold 0",
+       [](Timing& t) { return t.double_delay->put_Hold(static_cast<PgxPulseHoldMode>(0)); }, nullptr},
+      {"DoubleDelay.DefaultUnits 2",
+       [](Timing& t) { return t.double_delay->put_DefaultUnits(PgxPulseUnitsEnd); }, nullptr},
       {"DoubleDelay.Value unit 2",
        [](Timing& t) {
          PgxPulseUnits units = PgxPulseUnitsEnd;
          return t.double_delay->put_Value(&units, 1);
        },
        nullptr},
-      {"Transition.DefaultUnits 2", [](Timing& t) { return t.transition->put_DefaultUnits(PgxPulseUnitsEnd); },
-       nullptr},
+      {"Transition.DefaultUnits 2",
+       [](Timing& t) { return t.transition->put_DefaultUnits(PgxPulseUnitsEnd); }, nullptr},
       {"Transition.Hold 3", [](Timing& t) { return t.transition->put_Hold(PgxPulseHoldModeEnd); }, nullptr},
       {"Transition.AutoCoupleTrailingEdge 3",
        [](Timing& t) { return t.transition->put_AutoCoupleTrailingEdge(PgxTrailEdgeCouplingEnd); }, nullptr},
@@ -206,18 +211,12 @@ TEST(Timing, DefaultUnitsAreLookedUpExactlyInTheirOwnTable) {
     LONG units;
   };
   const Case cases[] = {
-      {true, "S", S_OK, PgxPulseUnitXSeconds},
-      {true, "SEC", S_OK, PgxPulseUnitXSeconds},
-      {true, "PCT", S_OK, PgxPulseUnitXPercent},
-      {true, "DEG", S_OK, PgxPulseUnitXDegrees},
-      {true, "RAD", S_OK, PgxPulseUnitXRadians},
-      {true, "sec", kErrInvalidResponse, -7},
-      {true, "SECOND", kErrInvalidResponse, -7},
-      {false, "SEC", S_OK, PgxPulseUnitSeconds},
-      {false, "S", S_OK, PgxPulseUnitSeconds},
-      {false, "PCT", S_OK, PgxPulseUnitPercent},
-      {false, "DEG", kErrInvalidResponse, -7},
-      {false, "", kErrInvalidResponse, -7},
+      {true, "S", S_OK, PgxPulseUnitXSeconds},   {true, "SEC", S_OK, PgxPulseUnitXSeconds},
+      {true, "PCT", S_OK, PgxPulseUnitXPercent}, {true, "DEG", S_OK, PgxPulseUnitXDegrees},
+      {true, "RAD", S_OK, PgxPulseUnitXRadians}, {true, "sec", kErrInvalidResponse, -7},
+      {true, "SECOND", kErrInvalidResponse, -7}, {false, "SEC", S_OK, PgxPulseUnitSeconds},
+      {false, "S", S_OK, PgxPulseUnitSeconds},   {false, "PCT", S_OK, PgxPulseUnitPercent},
+      {false, "DEG", kErrInvalidResponse, -7},   {false, "", kErrInvalidResponse, -7},
   };
   RecordedInstrument bench("M4020A,M4020A");
   Timing timing = TimingOf(bench, 2);
@@ -271,8 +270,10 @@ TEST(Timing, AValueComesBackWithTheUnitTheInstrumentUses) {
 TEST(Timing, DoubleDelayEnabledIsAViewOfThePulseType) {
   RecordedInstrument bench("M4020A");
   Timing timing = TimingOf(bench, 1);
-  const std::pair<double, VARIANT_BOOL> cases[] = {
-      {PgxPulseTypeDouble, VARIANT_TRUE}, {PgxPulseTypeSingle, VARIANT_FALSE}, {0, VARIANT_FALSE}, {3, VARIANT_FALSE}};
+  const std::pair<double, VARIANT_BOOL> cases[] = {{PgxPulseTypeDouble, VARIANT_TRUE},
+                                                   {PgxPulseTypeSingle, VARIANT_FALSE},
+                                                   {0, VARIANT_FALSE},
+                                                   {3, VARIANT_FALSE}};
   for (auto [type, enabled] : cases) {
     bench.driver().Return("pgxgen_modePulseType_Q", {type});
     VARIANT_BOOL on = 7;
@@ -301,9 +302,10 @@ TEST(Timing, PulseFrequencyIsTheInstrumentsMember) {
   bench.driver().Fail(Scpi{":FREQ"}, PGXGEN_ERROR_INVALID_RESPONSE);
   bench.driver().SetErrorMessage(PGXGEN_ERROR_INVALID_RESPONSE, "No valid answer");
   EXPECT_EQ(timing.pulse->put_Frequency(1), kErrDriver);
-  EXPECT_EQ(RecordedInstrument::TakeErrorDescription(),
-            "The PNP driver or Visa library returned an error [in the call to PGXGEN....Instrument.Frequency]\n"
-            "No valid answer");
+  EXPECT_EQ(
+      RecordedInstrument::TakeErrorDescription(),
+      "The PNP driver or Visa library returned an error [in the call to PGXGEN....Instrument.Frequency]\n"
+      "No valid answer");
 }
 
 TEST(Timing, ErrorTextsNameTheMember) {
@@ -312,7 +314,8 @@ TEST(Timing, ErrorTextsNameTheMember) {
     const char* member;
   };
   const Case cases[] = {
-      {[](Timing& t) { return t.double_delay->put_DefaultUnits(PgxPulseUnitsEnd); }, "DoubleDelay.DefaultUnit"},
+      {[](Timing& t) { return t.double_delay->put_DefaultUnits(PgxPulseUnitsEnd); },
+       "DoubleDelay.DefaultUnit"},
       {[](Timing& t) { return t.delay->put_DefaultUnits(PgxPulseUnitsXEnd); }, "Delay.DefaultUnits"},
       {[](Timing& t) { return t.transition->put_Hold(PgxPulseHoldModeEnd); }, "Transition.Hold"},
       {[](Timing& t) { return t.pulse->put_Type(PgxPulseTypeEnd); }, "Pulse.Type"},
@@ -325,7 +328,8 @@ TEST(Timing, ErrorTextsNameTheMember) {
   for (const Case& c : cases) {
     EXPECT_EQ(c.call(timing), E_INVALIDARG);
     std::string description = RecordedInstrument::TakeErrorDescription();
-    EXPECT_TRUE(description.ends_with(" [in the call to PGXGEN...." + std::string(c.member) + "]")) << description;
+    EXPECT_TRUE(description.ends_with(" [in the call to PGXGEN...." + std::string(c.member) + "]"))
+        << description;
   }
 }
 
@@ -337,36 +341,33 @@ TEST(Timing, TransitionsAreRefusedOnModelsWithoutThemBeforeAnyPointerCheck) {
     bool coupling;
   };
   const Case cases[] = {
-      {"Q520A", false, false, false},
-      {"Q540A", true, false, false},
-      {"M4040A", true, false, false},
-      {"Q510A", true, true, true},
-      {"M4020A", true, true, true},
+      {"Q520A", false, false, false}, {"Q540A", true, false, false}, {"M4040A", true, false, false},
+      {"Q510A", true, true, true},    {"M4020A", true, true, true},
   };
   for (const Case& c : cases) {
     RecordedInstrument bench(c.front_end);
     Timing timing = TimingOf(bench, 1);
     ITransition& transition = *timing.transition;
     // What a member answers: refused on a model without it, else `otherwise`.
-    auto refused_or = [](bool supported, HRESULT otherwise) { return supported ? otherwise : kErrNotSupported; };
+    auto refused_or = [](bool supported, HRESULT otherwise) {
+      return supported ? otherwise : kErrNotSupported;
+    };
     PgxPulseUnits units = PgxPulseUnitSeconds;
     double value = 0;
     PgxPulseHoldMode hold{};
     PgxTrailEdgeCoupling coupling{};
-    EXPECT_EQ(transition.get_LeadingEdge(nullptr, nullptr), refused_or(c.edges, E_POINTER))
-        << c.front_end;
+    EXPECT_EQ(transition.get_LeadingEdge(nullptr, nullptr), refused_or(c.edges, E_POINTER)) << c.front_end;
     EXPECT_EQ(transition.put_LeadingEdge(nullptr, 1), refused_or(c.edges, E_POINTER)) << c.front_end;
-    EXPECT_EQ(transition.get_TrailingEdge(&units, nullptr), refused_or(c.edges, E_POINTER))
-        << c.front_end;
+    EXPECT_EQ(transition.get_TrailingEdge(&units, nullptr), refused_or(c.edges, E_POINTER)) << c.front_end;
     EXPECT_EQ(transition.put_TrailingEdge(&units, 1), c.edges ? S_OK : kErrNotSupported) << c.front_end;
     EXPECT_EQ(transition.get_LeadingEdge(&units, &value), c.edges ? S_OK : kErrNotSupported) << c.front_end;
     EXPECT_EQ(transition.get_Hold(nullptr), refused_or(c.hold, E_POINTER)) << c.front_end;
     EXPECT_EQ(transition.get_Hold(&hold), c.hold ? S_OK : kErrNotSupported) << c.front_end;
-    EXPECT_EQ(transition.put_Hold(PgxPulseHoldModeEnd), refused_or(c.hold, E_INVALIDARG))
-        << c.front_end;
+    EXPECT_EQ(transition.put_Hold(PgxPulseHoldModeEnd), refused_or(c.hold, E_INVALIDARG)) << c.front_end;
     EXPECT_EQ(transition.get_AutoCoupleTrailingEdge(&coupling), c.coupling ? S_OK : kErrNotSupported)
         << c.front_end;
-    EXPECT_EQ(transition.put_AutoCoupleTrailingEdge(PgxTrailEdgeCouplingOn), c.coupling ? S_OK : kErrNotSupported)
+    EXPECT_EQ(transition.put_AutoCoupleTrailingEdge(PgxTrailEdgeCouplingOn),
+              c.coupling ? S_OK : kErrNotSupported)
         << c.front_end;
     // The default unit is no restricted member.
     EXPECT_EQ(transition.put_DefaultUnits(PgxPulseUnitPercent), S_OK) << c.front_end;
