@@ -1,89 +1,14 @@
 // Channels, levels, limits and outputs as a script uses them: late-bound by name through the registered
 // module and the real driver, against the simulated instruments of the built-in bench.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-
-#include "automation/activation.h"
-#include "automation/client.h"
-#include "automation/com_error.h"
+#include "server/testing/on_bench.h"
 
 namespace {
 
-using pgx::auto_::com_error;
 using pgx::auto_::DispatchPtr;
 using pgx::auto_::Variant;
+using namespace pgx::server::testing;
 
-constexpr WORD kGet = DISPATCH_PROPERTYGET;
-constexpr WORD kPut = DISPATCH_PROPERTYPUT;
-constexpr WORD kCall = DISPATCH_METHOD;
-constexpr HRESULT kRefused = static_cast<HRESULT>(0x80040467);
-
-// Instruments of the built-in bench, by their front-ends.
-struct BenchInstrument {
-  const char16_t* resource;
-  const char* front_ends;
-  LONG channels;
-};
-constexpr BenchInstrument kM4040Ax2 = {u"VXI0::32::INSTR", "M4040A,M4040A", 2};
-constexpr BenchInstrument kM4030A = {u"VXI0::24::INSTR", "M4030A", 1};
-constexpr BenchInstrument kQ510A = {u"GPIB0::10::INSTR", "Q510A", 1};
-constexpr BenchInstrument kQ520Ax2 = {u"GPIB0::11::INSTR", "Q520A,Q520A", 2};
-constexpr BenchInstrument kQ530Ax2 = {u"GPIB0::12::INSTR", "Q530A,Q530A", 2};
-constexpr BenchInstrument kQ540A = {u"GPIB0::13::INSTR", "Q540A", 1};
-
-DispatchPtr Object(const Variant& v) {
-  EXPECT_EQ(v.vt, VT_DISPATCH);
-  return DispatchPtr(v.vt == VT_DISPATCH ? v.pdispVal : nullptr);
-}
-
-// The HRESULT a call fails with, S_OK when it succeeds.
-HRESULT FailureOf(const std::function<void()>& call) {
-  try {
-    call();
-    return S_OK;
-  } catch (const com_error& e) {
-    return e.Error();
-  }
-}
-
-class ChannelOnBench : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_GE(CoInitialize(nullptr), 0);
-    CLSID clsid;
-    ASSERT_EQ(CLSIDFromProgID(u"Pgxsrv.PgxGen", &clsid), S_OK);
-    IDispatch* root = nullptr;
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&root)),
-              S_OK);
-    root_ = DispatchPtr(pgx::auto_::AttachComPtr(root));
-  }
-  void TearDown() override {
-    root_ = nullptr;
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-  }
-
-  // The instrument, opened with an identity query and a reset.
-  DispatchPtr Open(const BenchInstrument& which) {
-    DispatchPtr instruments = Object(root_.InvokeByName(u"Instruments", kGet));
-    DispatchPtr instrument = Object(instruments.InvokeByName(u"Item", kGet, {Variant(which.resource)}));
-    EXPECT_EQ(instrument.InvokeByName(u"Open", kGet, {Variant(true), Variant(true)}).boolVal, VARIANT_TRUE);
-    EXPECT_EQ(Object(instrument.InvokeByName(u"Channels", kGet)).InvokeByName(u"Count", kGet).lVal, which.channels);
-    return instrument;
-  }
-  static DispatchPtr ChannelOf(const DispatchPtr& instrument, LONG number) {
-    return Object(Object(instrument.InvokeByName(u"Channels", kGet)).InvokeByName(u"Item", kGet, {Variant(number)}));
-  }
-  static double Get(const DispatchPtr& object, const char16_t* member) {
-    Variant v = object.InvokeByName(member, kGet);
-    EXPECT_EQ(v.vt, VT_R8) << static_cast<int>(v.vt);
-    return v.dblVal;
-  }
-
-  DispatchPtr root_;
-};
+using ChannelOnBench = OnBench;
 
 TEST_F(ChannelOnBench, LevelsRoundTripOnEveryChannelOfSeveralModels) {
   for (const BenchInstrument& which : {kM4040Ax2, kQ530Ax2, kM4030A, kQ510A}) {
@@ -128,8 +53,10 @@ TEST_F(ChannelOnBench, LimitsAndTheirStateRoundTrip) {
     SCOPED_TRACE(which.front_ends);
     DispatchPtr instrument = Open(which);
     DispatchPtr channel = ChannelOf(instrument, which.channels);
-    DispatchPtr voltage_limit = Object(Object(channel.InvokeByName(u"Voltage", kGet)).InvokeByName(u"Limit", kGet));
-    DispatchPtr current_limit = Object(Object(channel.InvokeByName(u"Current", kGet)).InvokeByName(u"Limit", kGet));
+    DispatchPtr voltage_limit =
+        Object(Object(channel.InvokeByName(u"Voltage", kGet)).InvokeByName(u"Limit", kGet));
+    DispatchPtr current_limit =
+        Object(Object(channel.InvokeByName(u"Current", kGet)).InvokeByName(u"Limit", kGet));
     voltage_limit.InvokeByName(u"High", kPut, {Variant(2.0)});
     voltage_limit.InvokeByName(u"Low", kPut, {Variant(-1.0)});
     current_limit.InvokeByName(u"High", kPut, {Variant(0.04)});
@@ -166,17 +93,11 @@ TEST_F(ChannelOnBench, OutputsRoundTrip) {
     output.InvokeByName(u"Hold", kPut, {Variant(LONG{0})});
     EXPECT_EQ(output.InvokeByName(u"Hold", kGet).lVal, 0);
     // High/low 1.0/-0.5 as is (the held volts), read back as amplitude/offset.
-    output.InvokeByName(u"SetLevel", kCall, {Variant(LONG{1}), Variant(LONG{2}), Variant(1.0), Variant(-0.5)});
+    output.InvokeByName(u"SetLevel", kCall,
+                        {Variant(LONG{1}), Variant(LONG{2}), Variant(1.0), Variant(-0.5)});
     LONG type = 7;
     double offset = 0, amplitude = 0;
-    Variant type_ref, offset_ref, amplitude_ref;
-    type_ref.vt = VT_BYREF | VT_I4;
-    type_ref.plVal = &type;
-    offset_ref.vt = VT_BYREF | VT_R8;
-    offset_ref.pdblVal = &offset;
-    amplitude_ref.vt = VT_BYREF | VT_R8;
-    amplitude_ref.pdblVal = &amplitude;
-    output.InvokeByName(u"GetLevel", kCall, {Variant(LONG{0}), type_ref, offset_ref, amplitude_ref});
+    output.InvokeByName(u"GetLevel", kCall, {Variant(LONG{0}), Ref(&type), Ref(&offset), Ref(&amplitude)});
     EXPECT_EQ(type, 0);
     EXPECT_DOUBLE_EQ(offset, 0.25);
     EXPECT_DOUBLE_EQ(amplitude, 1.5);
@@ -192,11 +113,8 @@ TEST_F(ChannelOnBench, RestrictedMembersAreRefusedOnlyOnTheModelsThatLackThem) {
     bool complement;
   };
   const Case cases[] = {
-      {kQ520Ax2, false, false, false},
-      {kQ510A, true, false, false},
-      {kM4030A, true, true, false},
-      {kQ540A, true, false, true},
-      {kM4040Ax2, true, false, true},
+      {kQ520Ax2, false, false, false}, {kQ510A, true, false, false},   {kM4030A, true, true, false},
+      {kQ540A, true, false, true},     {kM4040Ax2, true, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.which.front_ends);
