@@ -83,7 +83,8 @@ void BM_DriverWidthPair(benchmark::State& state) {
     benchmark::DoNotOptimize(width);
   }
   pgxgen_close(vi);
-  state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["pairs/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DriverWidthPair);
 
@@ -105,7 +106,8 @@ void BM_LateBoundWidthPair(benchmark::State& state) {
   } catch (const pgx::auto_::com_error& e) {
     state.SkipWithError(e.what());
   }
-  state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["pairs/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_LateBoundWidthPair);
 
@@ -121,7 +123,8 @@ void BM_LateBoundWidthPairOnPulse(benchmark::State& state) {
   } catch (const pgx::auto_::com_error& e) {
     state.SkipWithError(e.what());
   }
-  state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["pairs/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_LateBoundWidthPairOnPulse);
 
@@ -137,7 +140,8 @@ void BM_WrapperWidthPair(benchmark::State& state) {
   } catch (const pgx::auto_::com_error& e) {
     state.SkipWithError(e.what());
   }
-  state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["pairs/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_WrapperWidthPair);
 
@@ -153,7 +157,8 @@ void BM_WrapperWidthPairOnPulse(benchmark::State& state) {
   } catch (const pgx::auto_::com_error& e) {
     state.SkipWithError(e.what());
   }
-  state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["pairs/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_WrapperWidthPairOnPulse);
 
