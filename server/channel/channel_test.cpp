@@ -185,6 +185,9 @@ TEST(ChannelLimits, ALimitFailsWithoutPublishingAnything) {
   EXPECT_EQ(limit->get_High(&high), kErrDriver);
   EXPECT_EQ(high, 3);
   EXPECT_EQ(limit->get_Low(nullptr), E_POINTER);
+  // A driver's parameter error is E_INVALIDARG, as for every other object.
+  bench.driver().Fail(driver::testing::Scpi{":VOLT1:LIM:LOW"}, PGXGEN_ERROR_NOT_SUPPORTED);
+  EXPECT_EQ(limit->put_Low(-1), E_INVALIDARG);
   EXPECT_EQ(RecordedInstrument::TakeErrorDescription(), "");
 }
 
