@@ -2,13 +2,16 @@
 // checks that stop a member before anything is sent, and the model restrictions.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "server/core/messages.h"
 #include "server/testing/recorded_instrument.h"
+#include "visa/testing/test_files.h"
 
 namespace pgx::server {
 namespace {
@@ -41,6 +44,7 @@ TEST(ChannelLevels, VoltageSettingsAreFormattedWithChannelAndUnit) {
       // No range check here: the instrument judges every value, however large or odd.
       {&IVoltage::put_Offset, 1, -1e300, "VOLT1:OFFS -1E+300V"},
       {&IVoltage::put_High, 1, std::numeric_limits<double>::infinity(), "VOLT1:HIGH INFV"},
+      {&IVoltage::put_Low, 1, std::numeric_limits<double>::quiet_NaN(), "VOLT1:LOW NANV"},
   };
   RecordedInstrument bench("M4030A,M4040A");
   for (const auto& c : cases) {
@@ -67,6 +71,24 @@ TEST(ChannelLevels, CurrentSettingsAreFormattedWithChannelAndUnit) {
     EXPECT_EQ(((*current).*c.put)(c.value), S_OK) << c.sent;
     EXPECT_EQ(bench.driver().Calls(), Lines{"pgxgen_cmd(1, \"" + std::string(c.sent) + "\")"});
   }
+}
+
+// A client's process may run in a locale with a decimal comma (a Qt program takes the user's); the
+// instrument reads only a decimal point. Without such a locale installed the test compiles one.
+TEST(ChannelLevels, ValuesAreSentWithADecimalPointWhateverTheLocale) {
+  visa::testing::TempDir compiled;
+  visa::testing::ScopedEnv locale_path("LOCPATH", compiled.path().string());
+  const std::string made =
+      "localedef -i de_DE -f ISO-8859-1 '" + compiled.file("de_DE.ISO-8859-1") + "' >/dev/null 2>&1";
+  if (std::system(made.c_str()) != 0 || !std::setlocale(LC_NUMERIC, "de_DE.ISO-8859-1")) {
+    GTEST_SKIP() << "no locale with a decimal comma can be made here";
+  }
+  RecordedInstrument bench("M4030A");
+  auto voltage = bench.Child<IVoltage>(&IChannel::get_Voltage);
+  HRESULT hr = voltage->put_High(2.5);
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(bench.driver().Calls(), Lines{"pgxgen_cmd(1, \"VOLT1:HIGH 2.5V\")"});
 }
 
 template <class I>

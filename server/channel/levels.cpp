@@ -1,5 +1,8 @@
 #include "server/channel/levels.h"
 
+#include <cctype>
+#include <charconv>
+
 #include "automation/comptr.h"
 #include "driver/pgxgen.h"
 
@@ -30,7 +33,24 @@ HRESULT QueryLevel(PgxBase& object, const char* first, const char* second, DOUBL
   return S_OK;
 }
 
-// Sends a level command that `formatted` (the result of formatting `command`) built. The text grows with
+// A level as "%lG" writes it in the "C" locale: upper-case general notation with 6 significant digits (2.5,
+// 1E-05, -1.23457E+06, INF). The client's process may run in a locale with a decimal comma, which the
+// instrument would not read.
+class LevelText {
+ public:
+  explicit LevelText(double value) noexcept {
+    auto [end, error] = std::to_chars(text_, text_ + sizeof text_ - 1, value, std::chars_format::general, 6);
+    if (error != std::errc()) end = text_;
+    *end = '\0';
+    for (char* c = text_; c != end; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+  }
+  const char* c_str() const noexcept { return text_; }
+
+ private:
+  char text_[32];
+};
+
+// Sends the level command that `formatted` (the result of formatting `command`) built. The text grows with
 // what it holds, so no value can overrun it.
 HRESULT SendLevel(PgxBase& object, HRESULT formatted, const TextBuffer& command) noexcept {
   if (FAILED(formatted)) return object.ReportError(formatted);
@@ -49,7 +69,7 @@ STDMETHODIMP Voltage::get_Amplitude(DOUBLE* value) {
 STDMETHODIMP Voltage::put_Amplitude(DOUBLE value) {
   CallFrame frame("Voltage.Amplitude");
   TextBuffer command;
-  return SendLevel(*this, command.Format("VOLT%s %lGV", ChannelSuffix(), value), command);
+  return SendLevel(*this, command.Format("VOLT%s %sV", ChannelSuffix(), LevelText(value).c_str()), command);
 }
 
 STDMETHODIMP Voltage::get_High(DOUBLE* value) {
@@ -60,7 +80,8 @@ STDMETHODIMP Voltage::get_High(DOUBLE* value) {
 STDMETHODIMP Voltage::put_High(DOUBLE value) {
   CallFrame frame("Voltage.High");
   TextBuffer command;
-  return SendLevel(*this, command.Format("VOLT%s:HIGH %lGV", ChannelSuffix(), value), command);
+  return SendLevel(*this, command.Format("VOLT%s:HIGH %sV", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
 }
 
 STDMETHODIMP Voltage::get_Limit(ILimit** value) {
@@ -79,7 +100,8 @@ STDMETHODIMP Voltage::get_Low(DOUBLE* value) {
 STDMETHODIMP Voltage::put_Low(DOUBLE value) {
   CallFrame frame("Voltage.Low");
   TextBuffer command;
-  return SendLevel(*this, command.Format("VOLT%s:LOW %lGV", ChannelSuffix(), value), command);
+  return SendLevel(*this, command.Format("VOLT%s:LOW %sV", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
 }
 
 STDMETHODIMP Voltage::get_Offset(DOUBLE* value) {
@@ -90,7 +112,8 @@ STDMETHODIMP Voltage::get_Offset(DOUBLE* value) {
 STDMETHODIMP Voltage::put_Offset(DOUBLE value) {
   CallFrame frame("Voltage.Offset");
   TextBuffer command;
-  return SendLevel(*this, command.Format("VOLT%s:OFFS %lGV", ChannelSuffix(), value), command);
+  return SendLevel(*this, command.Format("VOLT%s:OFFS %sV", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
 }
 
 // ---- Current -------------------------------------------------------------------------------------------
@@ -103,7 +126,7 @@ STDMETHODIMP Current::get_Amplitude(DOUBLE* value) {
 STDMETHODIMP Current::put_Amplitude(DOUBLE value) {
   CallFrame frame("Current.Amplitude");
   TextBuffer command;
-  return SendLevel(*this, command.Format(":CURR%s %lGA", ChannelSuffix(), value), command);
+  return SendLevel(*this, command.Format(":CURR%s %sA", ChannelSuffix(), LevelText(value).c_str()), command);
 }
 
 STDMETHODIMP Current::get_High(DOUBLE* value) {
@@ -114,7 +137,8 @@ STDMETHODIMP Current::get_High(DOUBLE* value) {
 STDMETHODIMP Current::put_High(DOUBLE value) {
   CallFrame frame("Current.High");
   TextBuffer command;
-  return SendLevel(*this, command.Format(":CURR%s:HIGH %lGA", ChannelSuffix(), value), command);
+  return SendLevel(*this, command.Format(":CURR%s:HIGH %sA", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
 }
 
 STDMETHODIMP Current::get_Limit(ILimit** value) {
@@ -133,7 +157,8 @@ STDMETHODIMP Current::get_Low(DOUBLE* value) {
 STDMETHODIMP Current::put_Low(DOUBLE value) {
   CallFrame frame("Current.Low");
   TextBuffer command;
-  return SendLevel(*this, command.Format(":CURR%s:LOW %lGA", ChannelSuffix(), value), command);
+  return SendLevel(*this, command.Format(":CURR%s:LOW %sA", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
 }
 
 STDMETHODIMP Current::get_Offset(DOUBLE* value) {
@@ -144,7 +169,8 @@ STDMETHODIMP Current::get_Offset(DOUBLE* value) {
 STDMETHODIMP Current::put_Offset(DOUBLE value) {
   CallFrame frame("Current.Offset");
   TextBuffer command;
-  return SendLevel(*this, command.Format(":CURR%s:OFFS %lGA", ChannelSuffix(), value), command);
+  return SendLevel(*this, command.Format(":CURR%s:OFFS %sA", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
 }
 
 // ---- Limit ---------------------------------------------------------------------------------------------

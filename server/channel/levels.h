@@ -2,8 +2,9 @@
 // and Limit: the protective limits of those levels, with the channel's limit state.
 //
 // Levels are read with a query built from a template by channel substitution ("VOLT#:OFFS?" becomes
-// "VOLT2:OFFS?" on channel 2) and set with a command formatted from a template ("VOLT%s:HIGH %lGV" with
-// channel 1 and 2.5 gives "VOLT1:HIGH 2.5V"). No range check is made here: the instrument judges the value.
+// "VOLT2:OFFS?" on channel 2) and set with a command formatted from a template, the channel suffix and the
+// value in "%lG" form ("VOLT1:HIGH 2.5V", "VOLT1 1E-05V"), with a decimal point whatever the locale. No range
+// check is made here: the instrument judges the value.
 #pragma once
 
 #include "server/core/pgx_object.h"
