@@ -150,14 +150,4 @@ TEST_F(ChannelOnBench, AOneChannelInstrumentHasNoSecondChannel) {
   }
 }
 
-TEST_F(ChannelOnBench, TheSignalFormatIsASettingOfEachChannel) {
-  DispatchPtr instrument = Open(kM4040Ax2);
-  DispatchPtr second = ChannelOf(instrument, 2);
-  second.InvokeByName(u"SignalFormat", kPut, {Variant(LONG{1})});
-  EXPECT_EQ(second.InvokeByName(u"SignalFormat", kGet).lVal, 1);
-  EXPECT_EQ(ChannelOf(instrument, 1).InvokeByName(u"SignalFormat", kGet).lVal, 0);
-  EXPECT_EQ(FailureOf([&] { second.InvokeByName(u"SignalFormat", kPut, {Variant(LONG{2})}); }), E_INVALIDARG);
-  instrument.InvokeByName(u"Close", kCall);
-}
-
 }  // namespace

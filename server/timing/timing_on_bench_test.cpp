@@ -149,19 +149,4 @@ TEST_F(TimingOnBench, RestrictedTransitionMembersAreRefusedOnlyOnTheModelsThatLa
   }
 }
 
-TEST_F(TimingOnBench, BadValuesAreRefusedBeforeTheInstrumentSeesThem) {
-  DispatchPtr instrument = Open(kM4030A);
-  DispatchPtr pulse = Object(ChannelOf(instrument, 1).InvokeByName(u"Pulse", kGet));
-  DispatchPtr delay = Object(pulse.InvokeByName(u"Delay", kGet));
-  EXPECT_EQ(FailureOf([&] { pulse.InvokeByName(u"Hold", kPut, {Variant(LONG{3})}); }), E_INVALIDARG);
-  EXPECT_EQ(FailureOf([&] { delay.InvokeByName(u"Hold", kPut, {Variant(LONG{0})}); }), E_INVALIDARG);
-  EXPECT_EQ(FailureOf([&] { delay.InvokeByName(u"DefaultUnits", kPut, {Variant(LONG{4})}); }), E_INVALIDARG);
-  // The instrument's error queue stayed empty.
-  DispatchPtr err = Object(instrument.InvokeByName(u"Err", kGet));
-  Variant errors = err.InvokeByName(u"InstrumentErrors", kGet);
-  ASSERT_EQ(errors.vt, VT_BSTR);
-  EXPECT_EQ(std::u16string_view(errors.bstrVal).find(u"Instr. Error"), std::u16string_view::npos);
-  instrument.InvokeByName(u"Close", kCall);
-}
-
 }  // namespace
