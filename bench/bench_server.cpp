@@ -1,13 +1,16 @@
-// The whole server stack, as a script uses it, against the driver called directly in the same run:
-// Instrument.Frequency put and get on the in-process bench, late-bound (GetIDsOfNames once, then Invoke) and
-// through the generated client wrappers (by DISPID), and the same two driver calls on a session of the same
-// instrument. The difference is what the server adds.
+// The whole server stack, as a script uses it, against the driver called directly in the same run, on the
+// in-process bench: Instrument.Frequency put and get, late-bound (GetIDsOfNames once, then Invoke) and through
+// the generated client wrappers (by DISPID); and Channels.Item(1).Pulse.Width put and get, by name through the
+// whole chain and on a kept Pulse object. Each against the same driver calls on a session of the same
+// instrument: the difference is what the server adds.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "automation/client.h"
+#include "automation/com_error.h"
 #include "automation/comptr.h"
 #include "automation/module.h"
 #include "automation/variant.h"
@@ -17,6 +20,8 @@
 namespace {
 
 using pgx::auto_::ComPtr;
+using pgx::auto_::DispatchPtr;
+using pgx::auto_::Variant;
 
 constexpr const char* kResource = "GPIB0::12::INSTR";
 
@@ -103,6 +108,87 @@ void BM_ClientWrapperFrequencyPutGet(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ClientWrapperFrequencyPutGet);
+
+
+constexpr double kWidth = 20e-9;
+
+// pgxgen_timeWidth and pgxgen_timeWidth_Q, what Pulse.Width put and get call.
+void BM_DriverWidthPutGet(benchmark::State& state) {
+  ViSession vi = TheStack().session;
+  for (auto _ : state) {
+    ViReal64 width = 0;
+    benchmark::DoNotOptimize(pgxgen_timeWidth(vi, 1, kWidth));
+    benchmark::DoNotOptimize(pgxgen_timeWidth_Q(vi, 1, &width));
+    benchmark::DoNotOptimize(width);
+  }
+}
+BENCHMARK(BM_DriverWidthPutGet);
+
+// As a script writes it: every put and get finds its way from the instrument by name,
+// Channels.Item(1).Pulse.Width, each step an IDispatch call with GetIDsOfNames.
+void BM_LateBoundWidthPutGetThroughTheChain(benchmark::State& state) {
+  DispatchPtr instrument(TheStack().instrument.Get());
+  auto pulse = [&] {
+    DispatchPtr channels(instrument.InvokeByName(u"Channels", DISPATCH_PROPERTYGET).pdispVal);
+    DispatchPtr channel(channels.InvokeByName(u"Item", DISPATCH_PROPERTYGET, {Variant(LONG{1})}).pdispVal);
+    return DispatchPtr(channel.InvokeByName(u"Pulse", DISPATCH_PROPERTYGET).pdispVal);
+  };
+  try {
+    for (auto _ : state) {
+      pulse().InvokeByName(u"Width", DISPATCH_PROPERTYPUT, {Variant(kWidth)});
+      Variant width = pulse().InvokeByName(u"Width", DISPATCH_PROPERTYGET);
+      benchmark::DoNotOptimize(width.dblVal);
+    }
+  } catch (const pgx::auto_::com_error& e) {
+    state.SkipWithError(e.what());
+  }
+}
+BENCHMARK(BM_LateBoundWidthPutGetThroughTheChain);
+
+// The Pulse object kept: only Width goes by name.
+void BM_LateBoundWidthPutGet(benchmark::State& state) {
+  pgxsrv::IInstrumentPtr instrument(TheStack().instrument.Get());
+  DispatchPtr pulse(instrument.GetChannels().GetItem(1).GetPulse().GetInterfacePtr());
+  try {
+    for (auto _ : state) {
+      pulse.InvokeByName(u"Width", DISPATCH_PROPERTYPUT, {Variant(kWidth)});
+      Variant width = pulse.InvokeByName(u"Width", DISPATCH_PROPERTYGET);
+      benchmark::DoNotOptimize(width.dblVal);
+    }
+  } catch (const pgx::auto_::com_error& e) {
+    state.SkipWithError(e.what());
+  }
+}
+BENCHMARK(BM_LateBoundWidthPutGet);
+
+// Through the generated client wrappers, by DISPID: the whole chain for each put and get.
+void BM_ClientWrapperWidthPutGetThroughTheChain(benchmark::State& state) {
+  pgxsrv::IInstrumentPtr instrument(TheStack().instrument.Get());
+  try {
+    for (auto _ : state) {
+      instrument.GetChannels().GetItem(1).GetPulse().PutWidth(kWidth);
+      benchmark::DoNotOptimize(instrument.GetChannels().GetItem(1).GetPulse().GetWidth());
+    }
+  } catch (const pgx::auto_::com_error& e) {
+    state.SkipWithError(e.what());
+  }
+}
+BENCHMARK(BM_ClientWrapperWidthPutGetThroughTheChain);
+
+// The same with the Pulse wrapper kept.
+void BM_ClientWrapperWidthPutGet(benchmark::State& state) {
+  pgxsrv::IInstrumentPtr instrument(TheStack().instrument.Get());
+  pgxsrv::IPulsePtr pulse = instrument.GetChannels().GetItem(1).GetPulse();
+  try {
+    for (auto _ : state) {
+      pulse.PutWidth(kWidth);
+      benchmark::DoNotOptimize(pulse.GetWidth());
+    }
+  } catch (const pgx::auto_::com_error& e) {
+    state.SkipWithError(e.what());
+  }
+}
+BENCHMARK(BM_ClientWrapperWidthPutGet);
 
 }  // namespace
 

@@ -1,6 +1,23 @@
 #include "server/channel/channel.h"
 
+#include "driver/pgxgen.h"
+#include "server/channel/levels.h"
+#include "server/channel/output.h"
+#include "server/timing/pulse.h"
+
 namespace pgx::server {
+
+namespace {
+
+// The restriction ids of the channel's members.
+constexpr int kRestrictLevels = 9;
+constexpr int kRestrictLimitStatePut = 13;
+constexpr int kRestrictLimitStateGet = 14;
+
+}  // namespace
+
+Channel::Channel() noexcept = default;
+Channel::~Channel() = default;
 
 HRESULT Channel::Init(int slot, const char* front_end_model) noexcept {
   if (slot < 0 || slot > 1) return E_INVALIDARG;
@@ -8,11 +25,43 @@ HRESULT Channel::Init(int slot, const char* front_end_model) noexcept {
   return SetCurrModel(front_end_model);
 }
 
+STDMETHODIMP Channel::get_Current(ICurrent** value) {
+  CallFrame frame("Channel.Current");
+  if (HRESULT hr = CheckRestriction(kRestrictLevels)) return ReportError(hr);
+  if (!value) return ReportError(E_POINTER);
+  *value = nullptr;
+  return GetChild(current_, value);
+}
+
+STDMETHODIMP Channel::get_LimitEnabled(VARIANT_BOOL* value) {
+  CallFrame frame("Channel.LimitEnabled");
+  if (HRESULT hr = CheckRestriction(kRestrictLimitStateGet)) return ReportError(hr);
+  if (!value) return ReportError(E_POINTER);
+  ViBoolean on = 0;
+  if (HRESULT hr = CheckStatus(pgxgen_limitState_Q(GetSession(), ChannelNumber(), &on)); FAILED(hr))
+    return hr;
+  *value = on ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+STDMETHODIMP Channel::put_LimitEnabled(VARIANT_BOOL value) {
+  CallFrame frame("Channel.LimitEnabled");
+  if (HRESULT hr = CheckRestriction(kRestrictLimitStatePut)) return ReportError(hr);
+  return CheckStatus(pgxgen_limitState(GetSession(), ChannelNumber(), value ? 1 : 0));
+}
+
 STDMETHODIMP Channel::get_Number(LONG* value) {
   CallFrame frame("Channel.Number");
   if (!value) return ReportError(E_POINTER);
   *value = ChannelNumber();
   return S_OK;
+}
+
+STDMETHODIMP Channel::get_Output(IOutput** value) {
+  CallFrame frame("Channel.Output");
+  if (!value) return ReportError(E_POINTER);
+  *value = nullptr;
+  return GetChild(output_, value);
 }
 
 STDMETHODIMP Channel::get_Parent(IInstrument** value) {
@@ -24,34 +73,37 @@ STDMETHODIMP Channel::get_Parent(IInstrument** value) {
       Parent()->GetDispatch()->QueryInterface(IID_IInstrument, reinterpret_cast<void**>(value)));
 }
 
-// The channel's levels, limits, outputs and timing come with the next stage of the server.
-STDMETHODIMP Channel::get_Current(ICurrent** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Channel.Current");
-}
-STDMETHODIMP Channel::get_LimitEnabled(VARIANT_BOOL*) {
-  return NotImplemented("Channel.LimitEnabled");
-}
-STDMETHODIMP Channel::put_LimitEnabled(VARIANT_BOOL) {
-  return NotImplemented("Channel.LimitEnabled");
-}
-STDMETHODIMP Channel::get_Output(IOutput** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Channel.Output");
-}
 STDMETHODIMP Channel::get_Pulse(IPulse** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Channel.Pulse");
+  CallFrame frame("Channel.Pulse");
+  if (!value) return ReportError(E_POINTER);
+  *value = nullptr;
+  return GetChild(pulse_, value);
 }
-STDMETHODIMP Channel::get_SignalFormat(PgxSignalFormat*) {
-  return NotImplemented("Channel.SignalFormat");
+
+STDMETHODIMP Channel::get_SignalFormat(PgxSignalFormat* value) {
+  CallFrame frame("Channel.SignalFormat");
+  if (!value) return ReportError(E_POINTER);
+  ViInt16 format = 0;
+  if (HRESULT hr = CheckStatus(pgxgen_modePatternDataFormat_Q(GetSession(), ChannelNumber(), &format));
+      FAILED(hr))
+    return hr;
+  *value = static_cast<PgxSignalFormat>(format);
+  return S_OK;
 }
-STDMETHODIMP Channel::put_SignalFormat(PgxSignalFormat) {
-  return NotImplemented("Channel.SignalFormat");
+
+STDMETHODIMP Channel::put_SignalFormat(PgxSignalFormat value) {
+  CallFrame frame("Channel.SignalFormat");
+  if (value < PgxSignalFormatStart || value >= PgxSignalFormatEnd) return ReportError(E_INVALIDARG);
+  return CheckStatus(
+      pgxgen_modePatternDataFormat(GetSession(), ChannelNumber(), static_cast<ViInt16>(value)));
 }
+
 STDMETHODIMP Channel::get_Voltage(IVoltage** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Channel.Voltage");
+  CallFrame frame("Channel.Voltage");
+  if (HRESULT hr = CheckRestriction(kRestrictLevels)) return ReportError(hr);
+  if (!value) return ReportError(E_POINTER);
+  *value = nullptr;
+  return GetChild(voltage_, value);
 }
 
 }  // namespace pgx::server

@@ -1,11 +1,17 @@
 // Channel: one output channel (1 or 2) of the instrument. It carries the channel number that every
-// channel-related call needs and hands out the channel's Voltage, Current, Pulse and Output.
+// channel-related call needs, sets the channel's limit state and pattern signal format, and hands out the
+// channel's Voltage, Current, Pulse and Output.
 #pragma once
 
 #include "server/core/pgx_object.h"
 #include "server/pgxsrv_idl.h"
 
 namespace pgx::server {
+
+class Current;
+class Output;
+class Pulse;
+class Voltage;
 
 class Channel final : public PgxObject<Channel, IChannel, Level::kChannel> {
  public:
@@ -29,7 +35,13 @@ class Channel final : public PgxObject<Channel, IChannel, Level::kChannel> {
 
  private:
   friend class ChildHolder<Channel>;
-  Channel() noexcept = default;
+  Channel() noexcept;
+  ~Channel() override;
+
+  ChildHolder<Voltage> voltage_;
+  ChildHolder<Current> current_;
+  ChildHolder<Pulse> pulse_;
+  ChildHolder<Output> output_;
 };
 
 }  // namespace pgx::server

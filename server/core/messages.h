@@ -35,6 +35,13 @@ constexpr int OwnMessageId(HRESULT hr) {
   return static_cast<int>(HRESULT_CODE(hr)) - kOwnCodeBase;
 }
 
+// The driver's parameter errors (0xBFFC0001 to 0xBFFC0008, 0xBFFC0D20 to 0xBFFC0D29), which reach clients as
+// E_INVALIDARG.
+constexpr bool IsDriverParameterStatus(LONG status) {
+  auto s = static_cast<ULONG>(status);
+  return (s >= 0xBFFC0001u && s <= 0xBFFC0008u) || (s >= 0xBFFC0D20u && s <= 0xBFFC0D29u);
+}
+
 // The string resource `id`, or nullptr when the server has none with that id.
 const char* LoadStringResource(int id) noexcept;
 

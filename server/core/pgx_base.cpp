@@ -101,8 +101,8 @@ HRESULT PgxBase::ReportError(HRESULT hr) noexcept {
 
 HRESULT PgxBase::CheckStatus(ViStatus status) noexcept {
   if (status >= 0) return S_OK;
-  // An object without error object (a Limit, say) still fails: it only publishes nothing.
-  if (!err_) return kErrDriver;
+  // An object without error object (a Limit, say) fails as any other: it only publishes nothing.
+  if (!err_) return IsDriverParameterStatus(status) ? E_INVALIDARG : kErrDriver;
   return err_->RecordStatus(status, *iid_);
 }
 

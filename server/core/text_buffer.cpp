@@ -86,6 +86,41 @@ HRESULT TextBuffer::Format(const char* format, ...) noexcept {
   return E_UNEXPECTED;
 }
 
+HRESULT TextBuffer::InsertChannelSuffix(const char* first, const char* second, char marker,
+                                        const char* insert) noexcept {
+  if (!first || !insert) return E_POINTER;
+  if (borrowed_) return E_ACCESSDENIED;
+  const std::string_view parts[] = {first, second ? second : ""};
+  const std::string_view with = insert;
+  // The templates and the insert may point into this buffer, which is about to be overwritten.
+  const bool inside = (parts[0].data() >= data_ && parts[0].data() <= data_ + size_) ||
+                      (parts[1].data() >= data_ && parts[1].data() <= data_ + size_) ||
+                      (with.data() >= data_ && with.data() <= data_ + size_);
+  if (inside) return E_INVALIDARG;
+  const std::size_t length = parts[0].size() + parts[1].size() + with.size();
+  if (length < parts[0].size() || length + 1 < length) return E_OUTOFMEMORY;
+  if (HRESULT hr = Reserve(length + 1); FAILED(hr)) return hr;
+  size_ = 0;
+  bool replaced = false;
+  for (std::string_view part : parts) {
+    std::size_t at = replaced ? std::string_view::npos : part.find(marker);
+    if (at == std::string_view::npos) {
+      std::memcpy(data_ + size_, part.data(), part.size());
+      size_ += part.size();
+      continue;
+    }
+    std::memcpy(data_ + size_, part.data(), at);
+    size_ += at;
+    std::memcpy(data_ + size_, with.data(), with.size());
+    size_ += with.size();
+    std::memcpy(data_ + size_, part.data() + at + 1, part.size() - at - 1);
+    size_ += part.size() - at - 1;
+    replaced = true;
+  }
+  data_[size_] = '\0';
+  return S_OK;
+}
+
 HRESULT TextBuffer::Trim() noexcept {
   if (borrowed_) return E_ACCESSDENIED;
   std::size_t first = 0;

@@ -33,6 +33,12 @@ class TextBuffer {
   HRESULT AppendLine(std::string_view text) noexcept;
   // Replaces the text by the printf-formatted one, growing as needed.
   HRESULT Format(const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
+  // Replaces the text by `first` followed by `second` (nullptr: none), with the first `marker` of the two
+  // replaced by `insert`; later markers are copied unchanged, and text without a marker is copied as it is.
+  // Builds a channel's SCPI header from a template: ("VOLT#:OFFS?", nullptr, '#', "2") gives "VOLT2:OFFS?",
+  // (":CURR", "#:LIM:LOW?", '#', "1") gives ":CURR1:LIM:LOW?". E_POINTER for a null `first` or `insert`.
+  HRESULT InsertChannelSuffix(const char* first, const char* second, char marker,
+                              const char* insert) noexcept;
   // Removes leading and trailing blanks (' ' only).
   HRESULT Trim() noexcept;
   // Points at a constant text without copying it; writing is then refused until Clear().

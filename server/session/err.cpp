@@ -16,11 +16,6 @@ namespace pgx::server {
 namespace {
 
 constexpr ViStatus kInstrumentReportedError = static_cast<ViStatus>(0xBFFC0D07);
-// The driver's parameter errors, reported to clients as E_INVALIDARG.
-constexpr bool IsParameterStatus(ViStatus status) {
-  auto s = static_cast<ULONG>(status);
-  return (s >= 0xBFFC0001u && s <= 0xBFFC0008u) || (s >= 0xBFFC0D20u && s <= 0xBFFC0D29u);
-}
 // The longest system text a description takes.
 constexpr std::size_t kSystemTextLimit = 1024;
 // An error queue is read until it is empty, but never for more entries than a queue can hold, so that an
@@ -58,7 +53,7 @@ HRESULT Err::RecordHresult(HRESULT hr, const IID& iid) noexcept {
 
 HRESULT Err::RecordStatus(ViStatus status, const IID& iid) noexcept {
   if (CallNameStack::Current().Reported()) return kErrDriver;
-  if (IsParameterStatus(status)) return RecordHresult(E_INVALIDARG, iid);
+  if (IsDriverParameterStatus(status)) return RecordHresult(E_INVALIDARG, iid);
   TextBuffer message;
   if (status == kInstrumentReportedError && GetSession() != 0) {
     AppendInstrumentErrors(message);

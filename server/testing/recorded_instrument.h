@@ -23,6 +23,18 @@ class RecordedInstrument {
 
   IInstrument* operator->() const { return instrument.Get(); }
 
+  // Channel `number` (1-based); std::runtime_error when the instrument has no such channel.
+  auto_::ComPtr<IChannel> Channel(LONG number);
+  // A child that `getter` hands out on channel `number`: Child<IPulse>(&IChannel::get_Pulse, 1).
+  template <class I>
+  auto_::ComPtr<I> Child(HRESULT (STDMETHODCALLTYPE IChannel::*getter)(I**), LONG number = 1) {
+    auto_::ComPtr<IChannel> channel = Channel(number);
+    auto_::ComPtr<I> child;
+    if (FAILED(((*channel).*getter)(child.ReleaseAndGetAddressOf())) || !child)
+      throw std::runtime_error("the channel handed out no child");
+    return child;
+  }
+
   driver::testing::RecordingDriver driver;
   auto_::ComPtr<IPgxGen> root;
   auto_::ComPtr<IInstruments> instruments;
@@ -43,5 +55,7 @@ auto_::ComPtr<Child> ChildOf(Parent* parent, HRESULT (STDMETHODCALLTYPE Parent::
 std::u16string TakeErrorDescription();
 // Same, and the GUID of the interface that reported.
 std::u16string TakeErrorDescription(GUID* guid);
+// Same, as UTF-8.
+std::string TakeErrorText();
 
 }  // namespace pgx::server::testing

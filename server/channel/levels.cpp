@@ -1,0 +1,251 @@
+#include "server/channel/levels.h"
+
+#include <cctype>
+#include <charconv>
+
+#include "automation/comptr.h"
+#include "driver/pgxgen.h"
+
+namespace pgx::server {
+
+namespace {
+
+// The restriction ids of the limits.
+constexpr int kRestrictLimitStatePut = 13;
+constexpr int kRestrictLimitStateGet = 14;
+constexpr int kRestrictLimits = 15;
+
+// The marker of a query template that the channel suffix replaces.
+constexpr char kChannelMarker = '#';
+
+// Reads a level with the query that the template `first` + `second` gives on the object's channel.
+HRESULT QueryLevel(PgxBase& object, const char* first, const char* second, DOUBLE* value) noexcept {
+  if (!value) return object.ReportError(E_POINTER);
+  TextBuffer query;
+  if (HRESULT hr = query.InsertChannelSuffix(first, second, kChannelMarker, object.ChannelSuffix());
+      FAILED(hr))
+    return object.ReportError(hr);
+  ViReal64 level = 0;
+  if (HRESULT hr = object.CheckStatus(pgxgen_cmdReal64_Q(object.GetSession(), query.c_str(), &level));
+      FAILED(hr))
+    return hr;
+  *value = level;
+  return S_OK;
+}
+
+// A level as "%lG" writes it in the "C" locale: upper-case general notation with 6 significant digits (2.5,
+// 1E-05, -1.23457E+06, INF). The client's process may run in a locale with a decimal comma, which the
+// instrument would not read.
+class LevelText {
+ public:
+  explicit LevelText(double value) noexcept {
+    auto [end, error] = std::to_chars(text_, text_ + sizeof text_ - 1, value, std::chars_format::general, 6);
+    if (error != std::errc()) end = text_;
+    *end = '\0';
+    for (char* c = text_; c != end; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+  }
+  const char* c_str() const noexcept { return text_; }
+
+ private:
+  char text_[32];
+};
+
+// Sends the level command that `formatted` (the result of formatting `command`) built. The text grows with
+// what it holds, so no value can overrun it.
+HRESULT SendLevel(PgxBase& object, HRESULT formatted, const TextBuffer& command) noexcept {
+  if (FAILED(formatted)) return object.ReportError(formatted);
+  return object.CheckStatus(pgxgen_cmd(object.GetSession(), command.c_str()));
+}
+
+}  // namespace
+
+// ---- Voltage -------------------------------------------------------------------------------------------
+
+STDMETHODIMP Voltage::get_Amplitude(DOUBLE* value) {
+  CallFrame frame("Voltage.Amplitude");
+  return QueryLevel(*this, "VOLT#?", nullptr, value);
+}
+
+STDMETHODIMP Voltage::put_Amplitude(DOUBLE value) {
+  CallFrame frame("Voltage.Amplitude");
+  TextBuffer command;
+  return SendLevel(*this, command.Format("VOLT%s %sV", ChannelSuffix(), LevelText(value).c_str()), command);
+}
+
+STDMETHODIMP Voltage::get_High(DOUBLE* value) {
+  CallFrame frame("Voltage.High");
+  return QueryLevel(*this, "VOLT#:HIGH?", nullptr, value);
+}
+
+STDMETHODIMP Voltage::put_High(DOUBLE value) {
+  CallFrame frame("Voltage.High");
+  TextBuffer command;
+  return SendLevel(*this, command.Format("VOLT%s:HIGH %sV", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
+}
+
+STDMETHODIMP Voltage::get_Limit(ILimit** value) {
+  CallFrame frame("Voltage.Limit");
+  if (HRESULT hr = CheckRestriction(kRestrictLimits)) return ReportError(hr);
+  if (!value) return ReportError(E_POINTER);
+  *value = nullptr;
+  return ReportError(Limit::Create(this, value));
+}
+
+STDMETHODIMP Voltage::get_Low(DOUBLE* value) {
+  CallFrame frame("Voltage.Low");
+  return QueryLevel(*this, "VOLT#:LOW?", nullptr, value);
+}
+
+STDMETHODIMP Voltage::put_Low(DOUBLE value) {
+  CallFrame frame("Voltage.Low");
+  TextBuffer command;
+  return SendLevel(*this, command.Format("VOLT%s:LOW %sV", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
+}
+
+STDMETHODIMP Voltage::get_Offset(DOUBLE* value) {
+  CallFrame frame("Voltage.Offset");
+  return QueryLevel(*this, "VOLT#:OFFS?", nullptr, value);
+}
+
+STDMETHODIMP Voltage::put_Offset(DOUBLE value) {
+  CallFrame frame("Voltage.Offset");
+  TextBuffer command;
+  return SendLevel(*this, command.Format("VOLT%s:OFFS %sV", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
+}
+
+// ---- Current -------------------------------------------------------------------------------------------
+
+STDMETHODIMP Current::get_Amplitude(DOUBLE* value) {
+  CallFrame frame("Current.Amplitude");
+  return QueryLevel(*this, ":CURR#?", nullptr, value);
+}
+
+STDMETHODIMP Current::put_Amplitude(DOUBLE value) {
+  CallFrame frame("Current.Amplitude");
+  TextBuffer command;
+  return SendLevel(*this, command.Format(":CURR%s %sA", ChannelSuffix(), LevelText(value).c_str()), command);
+}
+
+STDMETHODIMP Current::get_High(DOUBLE* value) {
+  CallFrame frame("Current.High");
+  return QueryLevel(*this, ":CURR#:HIGH?", nullptr, value);
+}
+
+STDMETHODIMP Current::put_High(DOUBLE value) {
+  CallFrame frame("Current.High");
+  TextBuffer command;
+  return SendLevel(*this, command.Format(":CURR%s:HIGH %sA", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
+}
+
+STDMETHODIMP Current::get_Limit(ILimit** value) {
+  CallFrame frame("Current.Limit");
+  if (HRESULT hr = CheckRestriction(kRestrictLimits)) return ReportError(hr);
+  if (!value) return ReportError(E_POINTER);
+  *value = nullptr;
+  return ReportError(Limit::Create(this, value));
+}
+
+STDMETHODIMP Current::get_Low(DOUBLE* value) {
+  CallFrame frame("Current.Low");
+  return QueryLevel(*this, ":CURR#:LOW?", nullptr, value);
+}
+
+STDMETHODIMP Current::put_Low(DOUBLE value) {
+  CallFrame frame("Current.Low");
+  TextBuffer command;
+  return SendLevel(*this, command.Format(":CURR%s:LOW %sA", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
+}
+
+STDMETHODIMP Current::get_Offset(DOUBLE* value) {
+  CallFrame frame("Current.Offset");
+  return QueryLevel(*this, ":CURR#:OFFS?", nullptr, value);
+}
+
+STDMETHODIMP Current::put_Offset(DOUBLE value) {
+  CallFrame frame("Current.Offset");
+  TextBuffer command;
+  return SendLevel(*this, command.Format(":CURR%s:OFFS %sA", ChannelSuffix(), LevelText(value).c_str()),
+                   command);
+}
+
+// ---- Limit ---------------------------------------------------------------------------------------------
+
+HRESULT Limit::Create(PgxBase* level, ILimit** out) noexcept {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  Limit* created = new (std::nothrow) Limit;
+  if (!created) return E_OUTOFMEMORY;
+  auto_::ComPtr<Limit> limit(created);
+  if (HRESULT hr = limit->AttachTo(level); FAILED(hr)) return hr;
+  return limit->QueryInterface(IID_ILimit, reinterpret_cast<void**>(out));
+}
+
+HRESULT Limit::AttachTo(PgxBase* level) noexcept {
+  // Not attached: the limit reports through no error object.
+  if (HRESULT hr = SetParent(level, IID_ILimit, false); FAILED(hr)) return hr;
+  if (!level) return S_FALSE;
+  if (level->InterfaceId() == IID_IVoltage) {
+    prefix_ = ":VOLT";
+  } else if (level->InterfaceId() == IID_ICurrent) {
+    prefix_ = ":CURR";
+  } else {
+    return S_FALSE;
+  }
+  return S_OK;
+}
+
+HRESULT Limit::QueryLimit(const char* query_suffix, DOUBLE* value) noexcept {
+  return QueryLevel(*this, prefix_, query_suffix, value);
+}
+
+HRESULT Limit::SendLimit(const char* header_suffix, DOUBLE value) noexcept {
+  TextBuffer header;
+  if (HRESULT hr = header.InsertChannelSuffix(prefix_, header_suffix, kChannelMarker, ChannelSuffix());
+      FAILED(hr))
+    return ReportError(hr);
+  return CheckStatus(pgxgen_cmdReal(GetSession(), header.c_str(), value));
+}
+
+STDMETHODIMP Limit::get_Enabled(VARIANT_BOOL* value) {
+  CallFrame frame("Limit.Enabled");
+  if (HRESULT hr = CheckRestriction(kRestrictLimitStateGet)) return ReportError(hr);
+  if (!value) return ReportError(E_POINTER);
+  ViBoolean on = 0;
+  if (HRESULT hr = CheckStatus(pgxgen_limitState_Q(GetSession(), ChannelNumber(), &on)); FAILED(hr))
+    return hr;
+  *value = on ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+STDMETHODIMP Limit::put_Enabled(VARIANT_BOOL value) {
+  CallFrame frame("Limit.Enabled");
+  if (HRESULT hr = CheckRestriction(kRestrictLimitStatePut)) return ReportError(hr);
+  return CheckStatus(pgxgen_limitState(GetSession(), ChannelNumber(), value ? 1 : 0));
+}
+
+STDMETHODIMP Limit::get_High(DOUBLE* value) {
+  CallFrame frame("Limit.High");
+  return QueryLimit("#:LIM?", value);
+}
+
+STDMETHODIMP Limit::put_High(DOUBLE value) {
+  CallFrame frame("Limit.High");
+  return SendLimit("#:LIM", value);
+}
+
+STDMETHODIMP Limit::get_Low(DOUBLE* value) {
+  CallFrame frame("Limit.Low");
+  return QueryLimit("#:LIM:LOW?", value);
+}
+
+STDMETHODIMP Limit::put_Low(DOUBLE value) {
+  CallFrame frame("Limit.Low");
+  return SendLimit("#:LIM:LOW", value);
+}
+
+}  // namespace pgx::server
