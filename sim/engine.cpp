@@ -104,36 +104,25 @@ Engine::Engine(const CommandTree& tree, Instrument& instrument) : tree_(tree), i
 
 void Engine::push_error(int code, std::string_view detail) {
   errors_.push(code, detail);
-  esr |= error_event_bit(code);
+  status_.raise_events(error_event_bit(code));
 }
 
 void Engine::push_error_text(int code, std::string_view text) {
   errors_.push_text(code, text);
-  esr |= error_event_bit(code);
+  status_.raise_events(error_event_bit(code));
 }
 
 void Engine::clear_status() {
-  esr = 0;
-  ques_event = 0;
+  status_.clear_events();
   errors_.clear();
 }
 
 void Engine::update_questionable() {
-  std::uint16_t now = instrument_.questionable_condition() & 0x7FFF;
-  std::uint16_t rising = static_cast<std::uint16_t>(now & ~ques_condition);
-  std::uint16_t falling = static_cast<std::uint16_t>(~now & ques_condition);
-  ques_event |= static_cast<std::uint16_t>((rising & ques_ptr) | (falling & ques_ntr));
-  ques_condition = now;
+  status_.update_questionable(instrument_.questionable_condition());
 }
 
 std::uint8_t Engine::status_byte() const {
-  unsigned stb = 0;
-  if (!errors_.empty()) stb |= 1u << 2;
-  if (ques_event & ques_enable) stb |= 1u << 3;
-  if (message_available_ || replying_) stb |= 1u << 4;
-  if (esr & ese) stb |= 1u << 5;
-  if (stb & sre & ~0x40u) stb |= 1u << 6;
-  return static_cast<std::uint8_t>(stb);
+  return status_.status_byte(!errors_.empty(), message_available_ || replying_);
 }
 
 bool Engine::execute(std::string_view message, std::string& out) {

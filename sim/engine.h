@@ -9,6 +9,7 @@
 
 #include "sim/command_tree.h"
 #include "sim/scpi_error.h"
+#include "sim/status_registers.h"
 
 namespace pgx::sim {
 
@@ -16,10 +17,6 @@ class Instrument;
 
 class Engine {
  public:
-  // Standard event status register bits.
-  static constexpr unsigned kOpc = 1u << 0, kQye = 1u << 2, kDde = 1u << 3, kExe = 1u << 4, kCme = 1u << 5,
-                            kPon = 1u << 7;
-
   Engine(const CommandTree& tree, Instrument& instrument);
 
   // Enters the IEEE 488.2 common commands and the :SYSTem:ERRor and :STATus subsystems into a tree.
@@ -47,21 +44,13 @@ class Engine {
   void update_questionable();
 
   Instrument& instrument() { return instrument_; }
-
-  // Register access for the standard commands.
-  unsigned esr = kPon;
-  unsigned ese = 0;
-  unsigned sre = 0;
-  std::uint16_t ques_condition = 0;
-  std::uint16_t ques_event = 0;
-  std::uint16_t ques_enable = 0;
-  std::uint16_t ques_ptr = 0x7FFF;
-  std::uint16_t ques_ntr = 0;
+  StatusRegisters& status() { return status_; }
 
  private:
   const CommandTree& tree_;
   Instrument& instrument_;
   ErrorQueue errors_;
+  StatusRegisters status_;
   const std::map<std::string, std::string>* scripted_ = nullptr;
   bool message_available_ = false;
   bool replying_ = false;  // the message being executed has produced a reply
