@@ -182,6 +182,29 @@ void PulseGenerator::store_levels(int ch, double high_v, double low_v) {
   }
 }
 
+void PulseGenerator::set_level_hold(int hold) {
+  if (hold == s_.level_hold) return;
+  for (int ch = 1; ch <= channels(); ++ch) {
+    Channel& k = chan(ch);
+    const double factor = hold == 1 ? 1 / k.load : k.load;
+    k.high *= factor;
+    k.low *= factor;
+  }
+  s_.level_hold = hold;
+}
+
+void PulseGenerator::set_secure(bool on) {
+  if (secure_ && !on) {
+    memories_.fill(defaults());
+    for (std::string& p : s_.pattern) p.clear();
+  }
+  secure_ = on;
+}
+
+bool PulseGenerator::calibration_failed() const {
+  return calibration_failed_ || (faults_ && faults_->calibration_fails);
+}
+
 template <typename F>
 void PulseGenerator::for_each_warning(F&& f) const {
   // f(text, channel, questionable bit)

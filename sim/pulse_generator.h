@@ -47,7 +47,8 @@ class PulseGenerator final : public Instrument {
   std::vector<std::string> warnings() const;
   std::size_t warning_count() const;
 
- private:
+  // ---- The model as the command handlers and the learn string see it ----
+
   // Which quantity stays when the period changes.
   enum WidthHold { kHoldWidth, kHoldDutyCycle, kHoldTrailingDelay };
   enum RatioHold { kHoldTime, kHoldRatio };
@@ -109,15 +110,18 @@ class PulseGenerator final : public Instrument {
     double reference_frequency = 10e6;
   };
 
-  static void build(CommandTree& tree);
-
-  Settings defaults() const;
+  Settings& settings() { return s_; }
+  const Settings& settings() const { return s_; }
   int channels() const { return static_cast<int>(front_ends_.size()); }
   const FrontEndModel& fe(int ch) const { return *front_ends_[static_cast<std::size_t>(ch - 1)]; }
   Channel& chan(int ch) { return s_.channel[static_cast<std::size_t>(ch - 1)]; }
   const Channel& chan(int ch) const { return s_.channel[static_cast<std::size_t>(ch - 1)]; }
   bool lacks_any(std::uint32_t bits) const;
+  // A VXI module (the front-ends of one mainframe are all VXI or all benchtop).
+  bool vxi() const { return front_ends_.front()->vxi; }
   double max_frequency() const;
+  // The frequency of the signal at CLK IN (0: no signal).
+  double clock_in_frequency() const { return clock_in_frequency_; }
 
   // Suffix checks and restrictions; each pushes its error and returns false.
   bool channel_of(Call& c, int slot, int& ch) const;
@@ -140,7 +144,17 @@ class PulseGenerator final : public Instrument {
   double max_volts_into_load(int ch, double limit_50) const;
   int check_levels(int ch, double high_v, double low_v) const;
   void store_levels(int ch, double high_v, double low_v);
+  // Whether the voltages (0) or the currents (1) stay when the load changes; the levels stay as they are.
+  void set_level_hold(int hold);
 
+  // Secure operation; leaving it sanitises the stored data.
+  bool secure() const { return secure_; }
+  void set_secure(bool on);
+  // The calibration state: true after a failed calibration, and while a failing calibration is injected.
+  bool calibration_failed() const;
+
+ private:
+  Settings defaults() const;
   template <typename F>
   void for_each_warning(F&& f) const;
 
