@@ -53,6 +53,13 @@ class PulseGenerator final : public Instrument {
   enum WidthHold { kHoldWidth, kHoldDutyCycle, kHoldTrailingDelay };
   enum RatioHold { kHoldTime, kHoldRatio };
 
+  // Level limits of a channel, in volts and in amperes into its load.
+  struct Limits {
+    double volt_high = 0, volt_low = 0, curr_high = 0, curr_low = 0;
+    // Whether levels (in volts) into `load` lie within them.
+    bool hold(double high_v, double low_v, double load) const;
+  };
+
   struct Channel {
     int width_hold = kHoldWidth;
     double width_held = 100e-9;  // s, %, or the trailing-edge delay in s, after width_hold
@@ -70,7 +77,7 @@ class PulseGenerator final : public Instrument {
     bool trailing_coupled = false;
     double high = 1.0;  // V or A, after the instrument's level hold
     double low = 0.0;
-    double volt_limit_high = 0, volt_limit_low = 0, curr_limit_high = 0, curr_limit_low = 0;
+    Limits limits;
     bool limits_on = false;
     bool output_on = false;
     bool complement_on = false;
@@ -143,6 +150,9 @@ class PulseGenerator final : public Instrument {
   double low_volts(int ch) const;
   double max_volts_into_load(int ch, double limit_50) const;
   int check_levels(int ch, double high_v, double low_v) const;
+  // Whether the channel's levels stay valid (in range, and within the limits when they are on) with another
+  // load: 0 or the error that the level commands would give.
+  int check_load(int ch, double load) const;
   void store_levels(int ch, double high_v, double low_v);
   // Whether the voltages (0) or the currents (1) stay when the load changes; the levels stay as they are.
   void set_level_hold(int hold);

@@ -50,7 +50,7 @@ void add_timing_commands(CommandTree& tree);     // width, delay, double pulses,
 void add_level_commands(CommandTree& tree);      // levels, level hold, limits
 void add_trigger_commands(CommandTree& tree);    // trigger (CLK IN) and arming (EXT INPUT)
 void add_pattern_commands(CommandTree& tree);    // pattern mode
-void add_output_commands(CommandTree& tree);     // outputs, channel math, trigger and strobe outputs, VXI lines
-void add_system_commands(CommandTree& tree);     // security, warnings, calibration state
+void add_output_commands(CommandTree& tree);  // outputs, channel math, trigger and strobe outputs, VXI lines
+void add_system_commands(CommandTree& tree);  // security, warnings, calibration state
 
 }  // namespace pgx::sim::pg

@@ -25,7 +25,8 @@ struct LevelRanges {
 LevelRanges level_ranges(const FrontEndModel& m, double volts_per_unit) {
   const double span = kOpenLoadGain * std::max(m.max_high, -m.min_low) / volts_per_unit;
   return {
-      {m.min_amplitude / volts_per_unit, kOpenLoadGain * m.max_amplitude / volts_per_unit, 1 / volts_per_unit},
+      {m.min_amplitude / volts_per_unit, kOpenLoadGain * m.max_amplitude / volts_per_unit,
+       1 / volts_per_unit},
       {-span, span, 0.5 / volts_per_unit},
       {-span, span, 1 / volts_per_unit},
       {-span, span, 0},
@@ -145,13 +146,6 @@ Range limit_range(const FrontEndModel& m, LimitField f) {
   return {-span, span, (is_high(f) ? m.max_high : m.min_low) / per};
 }
 
-bool levels_within_limits(const PulseGenerator& g, int ch) {
-  const Channel& k = g.chan(ch);
-  const double hv = g.high_volts(ch), lv = g.low_volts(ch);
-  return hv <= k.volt_limit_high + 1e-9 && lv >= k.volt_limit_low - 1e-9 &&
-         hv / k.load <= k.curr_limit_high + 1e-12 && lv / k.load >= k.curr_limit_low - 1e-12;
-}
-
 template <LimitField F>
 void set_limit(PulseGenerator& g, Call& c) {
   int ch = 0;
@@ -160,18 +154,14 @@ void set_limit(PulseGenerator& g, Call& c) {
   constexpr bool amps = is_current(F);
   double v = 0;
   if (!set_value(c, amps ? kA : kV, limit_range(g.fe(ch), F), v)) return;
-  double high = amps ? k.curr_limit_high : k.volt_limit_high;
-  double low = amps ? k.curr_limit_low : k.volt_limit_low;
+  PulseGenerator::Limits limits = k.limits;
+  double& high = amps ? limits.curr_high : limits.volt_high;
+  double& low = amps ? limits.curr_low : limits.volt_low;
   (is_high(F) ? high : low) = v;
   if (high <= low) return c.fail(err::kSettingsConflict, "limit high must exceed limit low");
-  if (k.limits_on) {
-    const double hv = g.high_volts(ch), lv = g.low_volts(ch);
-    const bool outside = amps ? (hv / k.load > high + 1e-12 || lv / k.load < low - 1e-12)
-                              : (hv > high + 1e-9 || lv < low - 1e-9);
-    if (outside) return c.fail(err::kSettingsConflict, "levels outside the limits");
-  }
-  (amps ? k.curr_limit_high : k.volt_limit_high) = high;
-  (amps ? k.curr_limit_low : k.volt_limit_low) = low;
+  if (k.limits_on && !limits.hold(g.high_volts(ch), g.low_volts(ch), k.load))
+    return c.fail(err::kSettingsConflict, "levels outside the limits");
+  k.limits = limits;
 }
 
 template <LimitField F>
@@ -179,7 +169,7 @@ void query_limit(PulseGenerator& g, Call& c) {
   int ch = 0;
   if (!g.channel_of(c, 0, ch) || !g.need(c, ch, kLackLevel | kLackLimit)) return;
   const Channel& k = g.chan(ch);
-  const double values[] = {k.volt_limit_high, k.volt_limit_low, k.curr_limit_high, k.curr_limit_low};
+  const double values[] = {k.limits.volt_high, k.limits.volt_low, k.limits.curr_high, k.limits.curr_low};
   query_value(c, limit_range(g.fe(ch), F), values[F]);
 }
 
@@ -188,7 +178,9 @@ void set_limit_state(PulseGenerator& g, Call& c) {
   int ch = 0;
   bool on = false;
   if (!g.channel_of(c, 0, ch) || !g.need(c, ch, kLackLevel | kLackLimit) || !set_bool(c, on)) return;
-  if (on && !levels_within_limits(g, ch)) return c.fail(err::kSettingsConflict, "levels outside the limits");
+  const PulseGenerator::Channel& k = g.chan(ch);
+  if (on && !k.limits.hold(g.high_volts(ch), g.low_volts(ch), k.load))
+    return c.fail(err::kSettingsConflict, "levels outside the limits");
   g.chan(ch).limits_on = on;
 }
 void query_limit_state(PulseGenerator& g, Call& c) {

@@ -60,7 +60,10 @@ void set_load(PulseGenerator& g, Call& c) {
   if (!g.channel_of(c, 0, ch) || !g.need(c, ch, kLackLoadComp)) return;
   if (!set_value(c, kOhm, kLoad, r)) return;
   // The held unit stays and the other follows the new load; levels the load cannot carry are clipped at the
-  // output and reported as a warning.
+  // output and reported as a warning. A load that would carry the held levels out of the output's range, or
+  // out of the limits while they are on, is refused like those levels themselves.
+  if (g.check_load(ch, r) != 0)
+    return c.fail(err::kSettingsConflict, "the levels would leave their range or the limits");
   g.chan(ch).load = r;
 }
 void query_load(PulseGenerator& g, Call& c) {
@@ -112,19 +115,23 @@ void query_trigger_output_auto(PulseGenerator& g, Call& c) {
 }
 
 void set_vxi_source(PulseGenerator& g, Call& c) {
-  if (g.need_vxi(c, kLackVxiTrigSource)) set_choice(c, {"TRIGger", "STRobe", "SSTRobe"}, g.settings().vxi_source);
+  if (g.need_vxi(c, kLackVxiTrigSource))
+    set_choice(c, {"TRIGger", "STRobe", "SSTRobe"}, g.settings().vxi_source);
 }
 void query_vxi_source(PulseGenerator& g, Call& c) {
-  if (g.need_vxi(c, kLackVxiTrigSource) && c.expect(0, 0)) c.reply_raw(kVxiSourceReplies[g.settings().vxi_source]);
+  if (g.need_vxi(c, kLackVxiTrigSource) && c.expect(0, 0))
+    c.reply_raw(kVxiSourceReplies[g.settings().vxi_source]);
 }
 
 void set_vxi_line(PulseGenerator& g, Call& c) {
   if (g.need_vxi(c, kLackVxiTrigEnable))
-    set_choice(c, {"ECLT0", "ECLT1", "TTLT0", "TTLT1", "TTLT2", "TTLT3", "TTLT4", "TTLT5", "TTLT6", "TTLT7", "NONE"},
-               g.settings().vxi_line);
+    set_choice(
+        c, {"ECLT0", "ECLT1", "TTLT0", "TTLT1", "TTLT2", "TTLT3", "TTLT4", "TTLT5", "TTLT6", "TTLT7", "NONE"},
+        g.settings().vxi_line);
 }
 void query_vxi_line(PulseGenerator& g, Call& c) {
-  if (g.need_vxi(c, kLackVxiTrigEnable) && c.expect(0, 0)) c.reply_raw(kVxiLineReplies[g.settings().vxi_line]);
+  if (g.need_vxi(c, kLackVxiTrigEnable) && c.expect(0, 0))
+    c.reply_raw(kVxiLineReplies[g.settings().vxi_line]);
 }
 
 }  // namespace

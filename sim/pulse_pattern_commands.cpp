@@ -67,13 +67,15 @@ bool prbs_parameters(Call& c, long long& order, long long& length) {
 }
 // Clock preset <divider>,<length>.
 bool preset_parameters(Call& c, long long& divider, long long& length) {
-  return c.expect(2, 2) && c.integer(0, 1, kLongestPattern, divider) && c.integer(1, 1, kLongestPattern, length);
+  return c.expect(2, 2) && c.integer(0, 1, kLongestPattern, divider) &&
+         c.integer(1, 1, kLongestPattern, length);
 }
 
 void set_prbs(PulseGenerator& g, Call& c) {
   std::size_t out = 0;
   long long order = 0, length = 0;
-  if (!g.need_all(c, kLackPattern) || !pattern_output(g, c, out) || !prbs_parameters(c, order, length)) return;
+  if (!g.need_all(c, kLackPattern) || !pattern_output(g, c, out) || !prbs_parameters(c, order, length))
+    return;
   g.settings().pattern[out] = prbs_pattern(static_cast<int>(order), static_cast<std::size_t>(length));
 }
 void set_all_prbs(PulseGenerator& g, Call& c) {
@@ -87,12 +89,14 @@ void set_preset(PulseGenerator& g, Call& c) {
   long long divider = 0, length = 0;
   if (!g.need_all(c, kLackPattern) || !pattern_output(g, c, out) || !preset_parameters(c, divider, length))
     return;
-  g.settings().pattern[out] = clock_pattern(static_cast<std::size_t>(divider), static_cast<std::size_t>(length));
+  g.settings().pattern[out] =
+      clock_pattern(static_cast<std::size_t>(divider), static_cast<std::size_t>(length));
 }
 void set_all_preset(PulseGenerator& g, Call& c) {
   long long divider = 0, length = 0;
   if (!g.need_all(c, kLackPattern) || !preset_parameters(c, divider, length)) return;
-  g.settings().pattern.fill(clock_pattern(static_cast<std::size_t>(divider), static_cast<std::size_t>(length)));
+  g.settings().pattern.fill(
+      clock_pattern(static_cast<std::size_t>(divider), static_cast<std::size_t>(length)));
 }
 
 void set_pattern_format(PulseGenerator& g, Call& c) {
@@ -111,7 +115,8 @@ void query_pattern_update(PulseGenerator& g, Call& c) {
 
 void set_signal_format(PulseGenerator& g, Call& c) {
   int ch = 0;
-  if (g.channel_of(c, 0, ch) && g.need_all(c, kLackPattern)) set_choice(c, {"NRZ", "RZ"}, g.chan(ch).signal_format);
+  if (g.channel_of(c, 0, ch) && g.need_all(c, kLackPattern))
+    set_choice(c, {"NRZ", "RZ"}, g.chan(ch).signal_format);
 }
 void query_signal_format(PulseGenerator& g, Call& c) {
   int ch = 0;

@@ -19,6 +19,30 @@ Range width_range(const PulseGenerator& g, int ch) {
 constexpr Range kDutyCycle{0.001, 99.999, 10};
 constexpr Range kTrailingDelay{0, 2 * kMaxTime, 100e-9};
 
+// The value that comes with a hold (":PULS:HOLD1 DCYC,25"): the held quantity as it is, without the checks
+// that its own command makes against the period, the delay or the width. The learn string restores a
+// setting that way, also one that a later change of those has carried out of its command's range.
+bool held_value(Call& c, std::size_t i, unsigned units, double& out) {
+  Numeric n;
+  if (!c.numeric(i, units, n)) return false;
+  if (n.kind != Numeric::Kind::kValue) {
+    c.fail(err::kIllegalParameterValue, "a held value is a number");
+    return false;
+  }
+  out = n.value;
+  return true;
+}
+
+// A delay or transition time as a hold's value: never negative.
+bool held_time(Call& c, std::size_t i, unsigned units, double& out) {
+  if (!held_value(c, i, units, out)) return false;
+  if (out < 0) {
+    c.fail(err::kDataOutOfRange);
+    return false;
+  }
+  return true;
+}
+
 // A width that the front-end cannot produce.
 bool below_min_width(const PulseGenerator& g, int ch, double width) {
   return width < g.fe(ch).min_width * (1 - 1e-9);
@@ -67,11 +91,21 @@ void query_trailing_delay(PulseGenerator& g, Call& c) {
   if (g.channel_of(c, 0, ch)) query_value(c, kTrailingDelay, g.delay(ch) + g.width(ch));
 }
 
+// WIDTh|DCYCle|TDELay keeps the width and holds it in the new form; with a second parameter, that form's
+// value (s, %, s) is held instead.
 void set_width_hold(PulseGenerator& g, Call& c) {
   int ch = 0, h = 0;
-  if (!g.channel_of(c, 0, ch) || !set_choice(c, {"WIDTh", "DCYCle", "TDELay"}, h)) return;
+  if (!g.channel_of(c, 0, ch) || !c.expect(1, 2) || !c.choice(0, {"WIDTh", "DCYCle", "TDELay"}, h)) return;
+  Channel& k = g.chan(ch);
+  if (c.count() == 2) {
+    double held = 0;
+    if (!held_value(c, 1, h == PulseGenerator::kHoldDutyCycle ? kPct : kS, held)) return;
+    k.width_hold = h;
+    k.width_held = held;
+    return;
+  }
   const double w = g.width(ch);
-  g.chan(ch).width_hold = h;
+  k.width_hold = h;
   g.store_width(ch, w);
 }
 void query_width_hold(PulseGenerator& g, Call& c) {
@@ -113,11 +147,20 @@ void query_delay_unit(PulseGenerator& g, Call& c) {
   if (g.channel_of(c, 0, ch) && c.expect(0, 0)) c.reply_raw(kUnitReplies[g.chan(ch).delay_unit]);
 }
 
+// TIME|PRATio keeps the delay; with a second parameter, the delay held (s, or % of the period).
 void set_delay_hold(PulseGenerator& g, Call& c) {
   int ch = 0, h = 0;
-  if (!g.channel_of(c, 0, ch) || !set_choice(c, {"TIME", "PRATio"}, h)) return;
+  if (!g.channel_of(c, 0, ch) || !c.expect(1, 2) || !c.choice(0, {"TIME", "PRATio"}, h)) return;
+  Channel& k = g.chan(ch);
+  if (c.count() == 2) {
+    double held = 0;
+    if (!held_time(c, 1, h == PulseGenerator::kHoldTime ? kS : kPct, held)) return;
+    k.delay_hold = h;
+    k.delay_held = h == PulseGenerator::kHoldTime ? held : held / 100;
+    return;
+  }
   const double d = g.delay(ch);
-  g.chan(ch).delay_hold = h;
+  k.delay_hold = h;
   g.store_delay(ch, d);
 }
 void query_delay_hold(PulseGenerator& g, Call& c) {
@@ -170,11 +213,20 @@ void query_double_delay_unit(PulseGenerator& g, Call& c) {
   if (g.channel_of(c, 0, ch) && c.expect(0, 0)) c.reply_raw(kUnitReplies[g.chan(ch).double_unit]);
 }
 
+// TIME|PRATio keeps the delay of the second pulse; with a second parameter, the delay held (s, or % of the
+// period).
 void set_double_delay_hold(PulseGenerator& g, Call& c) {
   int ch = 0, h = 0;
-  if (!g.channel_of(c, 0, ch) || !set_choice(c, {"TIME", "PRATio"}, h)) return;
-  const double d = g.double_delay(ch);
+  if (!g.channel_of(c, 0, ch) || !c.expect(1, 2) || !c.choice(0, {"TIME", "PRATio"}, h)) return;
   Channel& k = g.chan(ch);
+  if (c.count() == 2) {
+    double held = 0;
+    if (!held_time(c, 1, h == PulseGenerator::kHoldTime ? kS : kPct, held)) return;
+    k.double_hold = h;
+    k.double_held = h == PulseGenerator::kHoldTime ? held : held / 100;
+    return;
+  }
+  const double d = g.double_delay(ch);
   k.double_hold = h;
   k.double_held = h == PulseGenerator::kHoldTime ? d : d / g.settings().period;
 }
@@ -189,7 +241,8 @@ template <bool Trailing>
 void set_transition(PulseGenerator& g, Call& c) {
   int ch = 0;
   Numeric n;
-  if (!g.channel_of(c, 0, ch) || !g.need(c, ch, kLackTransTime | (Trailing ? std::uint32_t{kLackLeTeAbs} : 0u)))
+  if (!g.channel_of(c, 0, ch) ||
+      !g.need(c, ch, kLackTransTime | (Trailing ? std::uint32_t{kLackLeTeAbs} : 0u)))
     return;
   if (!c.expect(1, 1) || !c.numeric(0, kS | kPct, n)) return;
   Channel& k = g.chan(ch);
@@ -216,6 +269,8 @@ void set_transition(PulseGenerator& g, Call& c) {
   t = std::clamp(t, m.min_transition, m.max_transition);
   if (Trailing && k.trailing_coupled)
     return c.fail(err::kSettingsConflict, "trailing edge coupled to the leading edge");
+  if (k.transition_hold == PulseGenerator::kHoldRatio && w <= 0)
+    return c.fail(err::kSettingsConflict, "no width to hold a ratio to");
   const double held = k.transition_hold == PulseGenerator::kHoldTime ? t : t / w;
   (Trailing ? k.trailing_held : k.leading_held) = held;
 }
@@ -224,7 +279,11 @@ void query_transition(PulseGenerator& g, Call& c) {
   int ch = 0;
   if (!g.channel_of(c, 0, ch) || !g.need(c, ch, kLackTransTime) || !c.expect(0, 0)) return;
   const double t = Trailing ? g.trailing(ch) : g.leading(ch);
-  c.reply_real(g.chan(ch).transition_unit == 0 ? t : t / g.width(ch) * 100);
+  if (g.chan(ch).transition_unit == 0) return c.reply_real(t);
+  // A ratio to a width that the delay has pushed to zero or below is not a number.
+  const double w = g.width(ch);
+  if (w <= 0) return c.reply_raw("9.91E37");
+  c.reply_real(t / w * 100);
 }
 
 void set_trailing_coupling(PulseGenerator& g, Call& c) {
@@ -256,12 +315,26 @@ void query_transition_unit(PulseGenerator& g, Call& c) {
   if (g.channel_of(c, 0, ch) && c.expect(0, 0)) c.reply_raw(kUnitReplies[g.chan(ch).transition_unit]);
 }
 
+// TIME|WRATio keeps both transition times; with two more parameters, the leading and the trailing time held
+// (s, or % of the width).
 void set_transition_hold(PulseGenerator& g, Call& c) {
   int ch = 0, h = 0;
   if (!g.channel_of(c, 0, ch) || !g.need(c, ch, kLackTransTime | kLackTransHold)) return;
-  if (!set_choice(c, {"TIME", "WRATio"}, h)) return;
+  if (!c.expect(1, 3) || !c.choice(0, {"TIME", "WRATio"}, h)) return;
   Channel& k = g.chan(ch);
+  if (c.count() > 1) {
+    const unsigned units = h == PulseGenerator::kHoldTime ? kS : kPct;
+    const double per = h == PulseGenerator::kHoldTime ? 1 : 100;
+    double lead = 0, trail = 0;
+    if (!c.expect(3, 3) || !held_time(c, 1, units, lead) || !held_time(c, 2, units, trail)) return;
+    k.transition_hold = h;
+    k.leading_held = lead / per;
+    k.trailing_held = trail / per;
+    return;
+  }
   const double w = g.width(ch);
+  if (h == PulseGenerator::kHoldRatio && w <= 0)
+    return c.fail(err::kSettingsConflict, "no width to hold a ratio to");
   const double lead = g.leading(ch);
   const double trail = k.transition_hold == PulseGenerator::kHoldTime ? k.trailing_held : k.trailing_held * w;
   k.transition_hold = h;
