@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -157,8 +157,9 @@ std::string random_setting(Dice& d, int channels) {
              std::to_string(7 + d.below(8)) + "," + std::to_string(1 + d.below(64));
     }
     case 32: {
-      static const char* const kOthers[] = {":ARM:SOUR EXT",  ":ARM:SOUR IMM",   ":TRIG:SOUR EXT2", ":ARM:EWID ON",
-                                            ":CHAN:MATH PLUS", ":DIG:PATT:FORM BIN", ":ROSC:SOUR CLK",  ":TRIG:LEV -2"};
+      static const char* const kOthers[] = {":ARM:SOUR EXT",  ":ARM:SOUR IMM",   ":TRIG:SOUR EXT2",
+                                            ":ARM:EWID ON",   ":CHAN:MATH PLUS", ":DIG:PATT:FORM BIN",
+                                            ":ROSC:SOUR CLK", ":TRIG:LEV -2"};
       return d.pick(kOthers);
     }
     default:
