@@ -50,6 +50,10 @@ struct DeviceConfig {
   FaultConfig faults;
   // A program message longer than this is discarded with -363 "Input buffer overrun".
   std::size_t max_message_bytes = 4u << 20;
+  // Responses a controller has not read yet are kept up to this many bytes (at least 1 KiB). A message
+  // that arrives while this much is unread discards it with -410 "Query INTERRUPTED"; a message whose own
+  // response grows beyond it answers nothing and gives -430 "Query DEADLOCKED".
+  std::size_t max_output_bytes = 1u << 20;
   // Frequency of the signal at CLK IN that the clock-input measurements see (0: no signal).
   double clock_in_frequency = 10e6;
 };
@@ -62,6 +66,12 @@ class Device {
   // Bytes as they arrive from the controller, split or merged arbitrarily. Each complete program message
   // (terminated by LF, or CR LF) is executed as soon as its terminator arrives.
   virtual void write(std::string_view bytes) = 0;
+
+  // The same in turns, for a bus that serves several controllers: receive() only takes the bytes, and the
+  // complete messages wait; execute() then executes at most `max_units` of their message units and returns
+  // true while more wait. Output becomes readable as each message finishes.
+  virtual void receive(std::string_view bytes) = 0;
+  virtual bool execute(std::size_t max_units) = 0;
 
   // Moves at most `max` bytes of pending output into `out` and returns how many were moved. `end` is set
   // when the last byte moved completes a response message (its LF). Returns 0 when nothing is readable yet.

@@ -136,6 +136,71 @@ TEST(SimDeviceTest, OverlongMessageIsDiscardedAndTheDeviceStaysUsable) {
   EXPECT_EQ(s.error_codes(), "-363 -363");
 }
 
+// Reads every response that is readable now.
+std::string drain(Device& d) {
+  std::string all;
+  char buf[4096];
+  bool end = false;
+  while (std::size_t n = d.read(buf, sizeof buf, end)) all.append(buf, n);
+  return all;
+}
+
+// A controller that does not read its responses: what waits for it stays bounded, and it learns what it lost
+// from the query errors of IEEE 488.2.
+TEST(SimDeviceTest, UnreadResponsesAreBounded) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"M4030A", "M4030A"};
+  cfg.max_output_bytes = 16384;
+  testing::Session s = testing::Session::with(cfg);
+  s.send(":DIG:PATT:PRBS1:ALL 14,2000");
+  // 100 learn strings of about 8 kB each, never read: a message that finds 16 kB or more unread discards it.
+  std::string lots;
+  for (int i = 0; i < 100; ++i) lots += "*LRN?\n";
+  s.device().write(lots);
+  const std::string unread = drain(s.device());
+  EXPECT_LT(unread.size(), 3 * 16384u);
+  EXPECT_EQ(unread.back(), '\n');
+  std::string codes = s.error_codes();
+  EXPECT_EQ(codes.substr(0, 10), "-410 -410 ") << codes;
+  // One message whose own response outgrows the output queue answers nothing; its settings still apply.
+  s.send(":DIG:PATT:FORM ASC");
+  std::string big = ":TRIG:COUN 5";
+  for (int i = 0; i < 10; ++i) big += ";:DIG:PATT:DATA1?";
+  s.send(big + ";:TRIG:COUN?");
+  EXPECT_EQ(s.read(), "");
+  EXPECT_EQ(s.errors(), "-430,\"Query DEADLOCKED; response longer than the output queue\"");
+  EXPECT_EQ(s.ask(":TRIG:COUN?;:DIG:PATT:DATA1?").substr(0, 8), "5;#42000");
+}
+
+// A bus serving several controllers executes long messages in turns: received messages wait, each turn runs
+// a bounded number of message units, and a response becomes readable when its message is finished.
+TEST(SimDeviceTest, MessagesExecuteInTurns) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"Q510A"};
+  cfg.max_message_bytes = 200;
+  testing::Session s = testing::Session::with(cfg);
+  Device& d = s.device();
+  d.receive(":TRIG:COUN 2;:TRIG:COUN 3;:TRIG:COUN?;:TRIG:COUN 4;*OPC?\n:FREQ " + std::string(300, '1') +
+            "\n:BOGUS\n:TRIG:COUN?\n");
+  EXPECT_TRUE(d.execute(3));  // three units: the query has run, its message has not finished
+  EXPECT_EQ(drain(d), "");
+  EXPECT_TRUE(d.execute(1));
+  EXPECT_TRUE(d.execute(1));  // the message is finished; the next ones wait
+  EXPECT_EQ(drain(d), "3;1\n");
+  // A message written directly waits for those received before it; the overrun and the undefined header
+  // come in the order of their messages.
+  d.write(":TRIG:COUN 6;*OPC?\n");
+  EXPECT_FALSE(d.execute(100));
+  EXPECT_EQ(drain(d), "4\n1\n");
+  EXPECT_EQ(s.error_codes(), "-363 -113");
+  // A device clear drops a message half executed and those waiting.
+  d.receive(":TRIG:COUN 7;:TRIG:COUN 8;:TRIG:COUN 9\n:TRIG:COUN 10\n");
+  EXPECT_TRUE(d.execute(1));
+  d.device_clear();
+  EXPECT_FALSE(d.execute(100));
+  EXPECT_EQ(s.ask(":TRIG:COUN?"), "7");
+}
+
 TEST(SimDeviceTest, DeviceClearDiscardsInputAndOutputButKeepsSettings) {
   DeviceConfig cfg;
   cfg.front_ends = {"Q510A"};

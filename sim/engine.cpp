@@ -104,53 +104,76 @@ Engine::Engine(const CommandTree& tree, Instrument& instrument) : tree_(tree), i
 
 void Engine::push_error(int code, std::string_view detail) {
   errors_.push(code, detail);
-  esr |= error_event_bit(code);
+  status_.raise_events(error_event_bit(code));
 }
 
 void Engine::push_error_text(int code, std::string_view text) {
   errors_.push_text(code, text);
-  esr |= error_event_bit(code);
+  status_.raise_events(error_event_bit(code));
 }
 
 void Engine::clear_status() {
-  esr = 0;
-  ques_event = 0;
+  status_.clear_events();
   errors_.clear();
 }
 
 void Engine::update_questionable() {
-  std::uint16_t now = instrument_.questionable_condition() & 0x7FFF;
-  std::uint16_t rising = static_cast<std::uint16_t>(now & ~ques_condition);
-  std::uint16_t falling = static_cast<std::uint16_t>(~now & ques_condition);
-  ques_event |= static_cast<std::uint16_t>((rising & ques_ptr) | (falling & ques_ntr));
-  ques_condition = now;
+  status_.update_questionable(instrument_.questionable_condition());
 }
 
 std::uint8_t Engine::status_byte() const {
-  unsigned stb = 0;
-  if (!errors_.empty()) stb |= 1u << 2;
-  if (ques_event & ques_enable) stb |= 1u << 3;
-  if (message_available_ || replying_) stb |= 1u << 4;
-  if (esr & ese) stb |= 1u << 5;
-  if (stb & sre & ~0x40u) stb |= 1u << 6;
-  return static_cast<std::uint8_t>(stb);
+  return status_.status_byte(!errors_.empty(), message_available_ || replying_);
 }
 
 bool Engine::execute(std::string_view message, std::string& out) {
-  const std::size_t out_start = out.size();
+  start(message, out);
+  std::size_t executed = 0;
+  resume(static_cast<std::size_t>(-1), executed);
+  return replied_;
+}
+
+void Engine::start(std::string_view message, std::string& out) {
+  message_ = message;
+  position_ = 0;
+  out_ = &out;
+  out_start_ = out.size();
+  first_reply_ = true;
+  deadlocked_ = false;
+  replied_ = false;
+  running_ = true;
   replying_ = false;
-  bool first_reply = true;
-  Cursor c{message, 0};
   path_ = CommandTree::kRoot;
+}
+
+void Engine::abandon() {
+  if (!running_) return;
+  out_->resize(out_start_);
+  running_ = false;
+  replied_ = false;
+  replying_ = false;
+  path_ = CommandTree::kRoot;
+}
+
+bool Engine::resume(std::size_t max_units, std::size_t& executed) {
+  if (!running_) return true;
+  const std::string_view message = message_;
+  std::string& out = *out_;
+  Cursor c{message, position_};
   int suffix_by_depth[CommandTree::kMaxDepth];
   Call call;
   call.engine_ = this;
   call.out_ = &out;
-  call.first_reply_ = &first_reply;
+  call.first_reply_ = &first_reply_;
+  bool done = false;
 
-  while (true) {
+  for (std::size_t units = 0;; ++units) {
     c.skip_space();
-    if (c.end()) break;
+    if (c.end()) {
+      done = true;
+      break;
+    }
+    if (units == max_units) break;
+    ++executed;
     const std::size_t header_start = c.i;
     const CommandTree::Entry* entry = nullptr;
     int error = 0;
@@ -240,6 +263,7 @@ bool Engine::execute(std::string_view message, std::string& out) {
     if (error != 0) {
       // A command error ends the message: what follows cannot be parsed reliably.
       push_error(error);
+      done = true;
       break;
     }
     call.query_ = query;
@@ -266,20 +290,39 @@ bool Engine::execute(std::string_view message, std::string& out) {
       }
     }
     if (!scripted) (query ? entry->query : entry->set)(instrument_, call);
-    replying_ = !first_reply;
+    if (response_limit_ != 0 && out.size() - out_start_ > response_limit_) {
+      // The response outgrew what the output queue holds: it is dropped, and so are the responses of the
+      // rest of the message.
+      if (!deadlocked_) push_error(err::kQueryDeadlocked, "response longer than the output queue");
+      deadlocked_ = true;
+      out.resize(out_start_);
+    }
+    replying_ = !first_reply_ && !deadlocked_;
     c.skip_space();
-    if (c.end()) break;
+    if (c.end()) {
+      done = true;
+      break;
+    }
     if (c.peek() == ';') ++c.i;
   }
+  position_ = c.i;
+  if (done) finish();
+  return done;
+}
+
+void Engine::finish() {
+  running_ = false;
   path_ = CommandTree::kRoot;
   update_questionable();
   replying_ = false;
-  if (first_reply) {
-    out.resize(out_start);
-    return false;
+  std::string& out = *out_;
+  if (first_reply_ || deadlocked_) {
+    out.resize(out_start_);
+    replied_ = false;
+    return;
   }
   out += '\n';
-  return true;
+  replied_ = true;
 }
 
 }  // namespace pgx::sim

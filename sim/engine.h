@@ -9,6 +9,7 @@
 
 #include "sim/command_tree.h"
 #include "sim/scpi_error.h"
+#include "sim/status_registers.h"
 
 namespace pgx::sim {
 
@@ -16,10 +17,6 @@ class Instrument;
 
 class Engine {
  public:
-  // Standard event status register bits.
-  static constexpr unsigned kOpc = 1u << 0, kQye = 1u << 2, kDde = 1u << 3, kExe = 1u << 4, kCme = 1u << 5,
-                            kPon = 1u << 7;
-
   Engine(const CommandTree& tree, Instrument& instrument);
 
   // Enters the IEEE 488.2 common commands and the :SYSTem:ERRor and :STATus subsystems into a tree.
@@ -28,6 +25,22 @@ class Engine {
   // Executes one program message (without its terminator). When queries answered, appends the response
   // message with its LF to `out` and returns true.
   bool execute(std::string_view message, std::string& out);
+
+  // The same in turns, so that a long message does not hold the instrument for its whole length: start()
+  // takes the message (its bytes stay valid and `out` stays in place until it is finished); each resume()
+  // executes at most `max_units` more message units, adds how many it executed to `executed`, and returns
+  // true once the message is finished; replied() then tells whether a response (with its LF) went to `out`.
+  void start(std::string_view message, std::string& out);
+  bool resume(std::size_t max_units, std::size_t& executed);
+  bool running() const { return running_; }
+  bool replied() const { return replied_; }
+  // Drops a started message (device clear).
+  void abandon();
+
+  // The longest response one message may build (0: no limit). A message whose response grows beyond it
+  // answers nothing: its response is discarded, -430 "Query DEADLOCKED" is queued, and the rest of the
+  // message is executed without responses (IEEE 488.2 6.3.1.7).
+  void set_response_limit(std::size_t bytes) { response_limit_ = bytes; }
 
   // Whether the output queue holds a response (the MAV bit), told by the bus.
   void set_message_available(bool available) { message_available_ = available; }
@@ -47,24 +60,29 @@ class Engine {
   void update_questionable();
 
   Instrument& instrument() { return instrument_; }
-
-  // Register access for the standard commands.
-  unsigned esr = kPon;
-  unsigned ese = 0;
-  unsigned sre = 0;
-  std::uint16_t ques_condition = 0;
-  std::uint16_t ques_event = 0;
-  std::uint16_t ques_enable = 0;
-  std::uint16_t ques_ptr = 0x7FFF;
-  std::uint16_t ques_ntr = 0;
+  StatusRegisters& status() { return status_; }
 
  private:
   const CommandTree& tree_;
   Instrument& instrument_;
   ErrorQueue errors_;
+  StatusRegisters status_;
   const std::map<std::string, std::string>* scripted_ = nullptr;
   bool message_available_ = false;
   bool replying_ = false;  // the message being executed has produced a reply
+  std::size_t response_limit_ = 0;
+
+  // The message being executed.
+  std::string_view message_;
+  std::size_t position_ = 0;
+  std::string* out_ = nullptr;
+  std::size_t out_start_ = 0;
+  bool first_reply_ = true;
+  bool running_ = false;
+  bool deadlocked_ = false;
+  bool replied_ = false;
+
+  void finish();
   int path_ = CommandTree::kRoot;
   int path_suffix_[CommandTree::kMaxDepth] = {1, 1, 1, 1, 1, 1, 1, 1};
 };

@@ -29,10 +29,10 @@ PulseGenerator::Settings PulseGenerator::defaults() const {
     Channel& c = s.channel[static_cast<std::size_t>(ch - 1)];
     const FrontEndModel& m = fe(ch);
     c.leading_held = c.trailing_held = std::clamp(5e-9, m.min_transition, m.max_transition);
-    c.volt_limit_high = m.max_high;
-    c.volt_limit_low = m.min_low;
-    c.curr_limit_high = m.max_high / 50;
-    c.curr_limit_low = m.min_low / 50;
+    c.limits.volt_high = m.max_high;
+    c.limits.volt_low = m.min_low;
+    c.limits.curr_high = m.max_high / 50;
+    c.limits.curr_low = m.min_low / 50;
     if (m.lacks & kLackLevel) {
       c.high = 2.5;
       c.low = 0;
@@ -153,9 +153,10 @@ double PulseGenerator::max_volts_into_load(int ch, double limit_50) const {
   return limit_50 * 2 * r / (r + 50);
 }
 
-int PulseGenerator::check_levels(int ch, double high_v, double low_v) const {
-  const FrontEndModel& m = fe(ch);
-  const Channel& c = chan(ch);
+namespace {
+
+// Whether a channel with these settings may carry these levels (in volts): 0 or the error that refuses them.
+int levels_error(const FrontEndModel& m, const PulseGenerator::Channel& c, double high_v, double low_v) {
   const double tol = 1e-9;
   if (high_v > kOpenLoadGain * m.max_high + tol || low_v < kOpenLoadGain * m.min_low - tol ||
       high_v < kOpenLoadGain * m.min_low - tol || low_v > kOpenLoadGain * m.max_high + tol)
@@ -163,12 +164,28 @@ int PulseGenerator::check_levels(int ch, double high_v, double low_v) const {
   const double amplitude = high_v - low_v;
   if (amplitude < m.min_amplitude - tol) return err::kSettingsConflict;
   if (amplitude > kOpenLoadGain * m.max_amplitude + tol) return err::kDataOutOfRange;
-  if (c.limits_on) {
-    if (high_v > c.volt_limit_high + tol || low_v < c.volt_limit_low - tol) return err::kSettingsConflict;
-    if (high_v / c.load > c.curr_limit_high + tol || low_v / c.load < c.curr_limit_low - tol)
-      return err::kSettingsConflict;
-  }
+  if (c.limits_on && !c.limits.hold(high_v, low_v, c.load)) return err::kSettingsConflict;
   return 0;
+}
+
+}  // namespace
+
+bool PulseGenerator::Limits::hold(double high_v, double low_v, double load) const {
+  return high_v <= volt_high + 1e-9 && low_v >= volt_low - 1e-9 && high_v / load <= curr_high + 1e-12 &&
+         low_v / load >= curr_low - 1e-12;
+}
+
+int PulseGenerator::check_levels(int ch, double high_v, double low_v) const {
+  return levels_error(fe(ch), chan(ch), high_v, low_v);
+}
+
+int PulseGenerator::check_load(int ch, double load) const {
+  if (fe(ch).lacks & kLackLevel) return 0;
+  Channel c = chan(ch);
+  c.load = load;
+  // The held unit stays: held currents give other voltages into the new load.
+  const double per_unit = s_.level_hold == 0 ? 1 : load;
+  return levels_error(fe(ch), c, c.high * per_unit, c.low * per_unit);
 }
 
 void PulseGenerator::store_levels(int ch, double high_v, double low_v) {
@@ -180,6 +197,29 @@ void PulseGenerator::store_levels(int ch, double high_v, double low_v) {
     c.high = high_v / c.load;
     c.low = low_v / c.load;
   }
+}
+
+void PulseGenerator::set_level_hold(int hold) {
+  if (hold == s_.level_hold) return;
+  for (int ch = 1; ch <= channels(); ++ch) {
+    Channel& k = chan(ch);
+    const double factor = hold == 1 ? 1 / k.load : k.load;
+    k.high *= factor;
+    k.low *= factor;
+  }
+  s_.level_hold = hold;
+}
+
+void PulseGenerator::set_secure(bool on) {
+  if (secure_ && !on) {
+    memories_.fill(defaults());
+    for (std::string& p : s_.pattern) p.clear();
+  }
+  secure_ = on;
+}
+
+bool PulseGenerator::calibration_failed() const {
+  return calibration_failed_ || (faults_ && faults_->calibration_fails);
 }
 
 template <typename F>

@@ -47,10 +47,18 @@ class PulseGenerator final : public Instrument {
   std::vector<std::string> warnings() const;
   std::size_t warning_count() const;
 
- private:
+  // ---- The model as the command handlers and the learn string see it ----
+
   // Which quantity stays when the period changes.
   enum WidthHold { kHoldWidth, kHoldDutyCycle, kHoldTrailingDelay };
   enum RatioHold { kHoldTime, kHoldRatio };
+
+  // Level limits of a channel, in volts and in amperes into its load.
+  struct Limits {
+    double volt_high = 0, volt_low = 0, curr_high = 0, curr_low = 0;
+    // Whether levels (in volts) into `load` lie within them.
+    bool hold(double high_v, double low_v, double load) const;
+  };
 
   struct Channel {
     int width_hold = kHoldWidth;
@@ -69,7 +77,7 @@ class PulseGenerator final : public Instrument {
     bool trailing_coupled = false;
     double high = 1.0;  // V or A, after the instrument's level hold
     double low = 0.0;
-    double volt_limit_high = 0, volt_limit_low = 0, curr_limit_high = 0, curr_limit_low = 0;
+    Limits limits;
     bool limits_on = false;
     bool output_on = false;
     bool complement_on = false;
@@ -109,15 +117,18 @@ class PulseGenerator final : public Instrument {
     double reference_frequency = 10e6;
   };
 
-  static void build(CommandTree& tree);
-
-  Settings defaults() const;
+  Settings& settings() { return s_; }
+  const Settings& settings() const { return s_; }
   int channels() const { return static_cast<int>(front_ends_.size()); }
   const FrontEndModel& fe(int ch) const { return *front_ends_[static_cast<std::size_t>(ch - 1)]; }
   Channel& chan(int ch) { return s_.channel[static_cast<std::size_t>(ch - 1)]; }
   const Channel& chan(int ch) const { return s_.channel[static_cast<std::size_t>(ch - 1)]; }
   bool lacks_any(std::uint32_t bits) const;
+  // A VXI module (the front-ends of one mainframe are all VXI or all benchtop).
+  bool vxi() const { return front_ends_.front()->vxi; }
   double max_frequency() const;
+  // The frequency of the signal at CLK IN (0: no signal).
+  double clock_in_frequency() const { return clock_in_frequency_; }
 
   // Suffix checks and restrictions; each pushes its error and returns false.
   bool channel_of(Call& c, int slot, int& ch) const;
@@ -139,8 +150,21 @@ class PulseGenerator final : public Instrument {
   double low_volts(int ch) const;
   double max_volts_into_load(int ch, double limit_50) const;
   int check_levels(int ch, double high_v, double low_v) const;
+  // Whether the channel's levels stay valid (in range, and within the limits when they are on) with another
+  // load: 0 or the error that the level commands would give.
+  int check_load(int ch, double load) const;
   void store_levels(int ch, double high_v, double low_v);
+  // Whether the voltages (0) or the currents (1) stay when the load changes; the levels stay as they are.
+  void set_level_hold(int hold);
 
+  // Secure operation; leaving it sanitises the stored data.
+  bool secure() const { return secure_; }
+  void set_secure(bool on);
+  // The calibration state: true after a failed calibration, and while a failing calibration is injected.
+  bool calibration_failed() const;
+
+ private:
+  Settings defaults() const;
   template <typename F>
   void for_each_warning(F&& f) const;
 

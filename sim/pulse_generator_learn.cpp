@@ -1,5 +1,6 @@
 // The learn string: every setting as a program message that restores it when sent back.
 
+#include <cstdint>
 #include <string>
 
 #include "sim/call.h"
@@ -34,7 +35,23 @@ class Learn {
     add(header, std::string_view(buf, format_integer(v, buf)));
   }
   void add_bool(std::string_view header, bool v) { add(header, v ? "1" : "0"); }
+  // A hold with the values it holds: "<header> <hold>,<value>[,<value>]".
+  void add_held(std::string_view header, std::string_view hold, double v) {
+    add(header, hold);
+    append_value(v);
+  }
+  void add_held(std::string_view header, std::string_view hold, double v, double w) {
+    add_held(header, hold, v);
+    append_value(w);
+  }
   std::string text;
+
+ private:
+  void append_value(double v) {
+    char buf[40];
+    text += ',';
+    text.append(buf, format_real(v, buf));
+  }
 };
 
 std::string with_suffix(std::string_view head, int n, std::string_view tail = {}) {
@@ -46,67 +63,71 @@ std::string with_suffix(std::string_view head, int n, std::string_view tail = {}
 
 }  // namespace
 
+// The order matters: the limits go off and the voltages are held before any load changes, so that no load
+// is refused for the levels the instrument had before; the timing of each channel is restored through its
+// holds with their values, which no period, delay or width refuses; the levels follow their load and
+// limits, and the limits go on last.
 void PulseGenerator::learn(Call& c) {
   Learn l;
   const bool pattern = !lacks_any(kLackPattern);
+  const auto has = [this](int ch, std::uint32_t bits) { return !(fe(ch).lacks & bits); };
   if (pattern) l.add(":DIG:PATT 0");
   l.add_bool(":ARM:EWID", false);
-  l.add(":HOLD", kLevelHoldReplies[s_.level_hold]);
+  for (int ch = 1; ch <= channels(); ++ch)
+    if (has(ch, kLackLevel | kLackLimit)) l.add_bool(with_suffix(":VOLT", ch, ":LIM:STAT"), false);
+  l.add(":HOLD VOLT");
   l.add_real(":PULS:PER", s_.period);
   for (int ch = 1; ch <= channels(); ++ch) {
     const Channel& k = chan(ch);
-    const FrontEndModel& m = fe(ch);
-    l.add(with_suffix(":PULS:DEL", ch, ":HOLD"), kTimeHoldReplies[k.delay_hold]);
-    if (k.delay_hold == kHoldTime)
-      l.add_real(with_suffix(":PULS:DEL", ch), k.delay_held, "S");
-    else
-      l.add_real(with_suffix(":PULS:DEL", ch), k.delay_held * 100, "PCT");
+    const bool ratio = k.delay_hold == kHoldRatio;
+    l.add_held(with_suffix(":PULS:DEL", ch, ":HOLD"), kTimeHoldReplies[k.delay_hold],
+               ratio ? k.delay_held * 100 : k.delay_held);
     l.add(with_suffix(":PULS:DEL", ch, ":UNIT"), kUnitReplies[k.delay_unit]);
-    l.add(with_suffix(":PULS:HOLD", ch), kWidthHoldReplies[k.width_hold]);
-    static constexpr const char* kWidthHeads[] = {":PULS:WIDT", ":PULS:DCYC", ":PULS:TDEL"};
-    l.add_real(with_suffix(kWidthHeads[k.width_hold], ch), k.width_held);
-    l.add(with_suffix(":PULS:DOUB", ch, ":DEL:HOLD"), kTimeHoldReplies[k.double_hold]);
-    if (k.double_hold == kHoldTime)
-      l.add_real(with_suffix(":PULS:DOUB", ch, ":DEL"), k.double_held, "S");
-    else
-      l.add_real(with_suffix(":PULS:DOUB", ch, ":DEL"), k.double_held * 100, "PCT");
+    l.add_held(with_suffix(":PULS:HOLD", ch), kWidthHoldReplies[k.width_hold], k.width_held);
+    const bool double_ratio = k.double_hold == kHoldRatio;
+    l.add_held(with_suffix(":PULS:DOUB", ch, ":DEL:HOLD"), kTimeHoldReplies[k.double_hold],
+               double_ratio ? k.double_held * 100 : k.double_held);
     l.add(with_suffix(":PULS:DOUB", ch, ":DEL:UNIT"), kUnitReplies[k.double_unit]);
     l.add_bool(with_suffix(":PULS:DOUB", ch), k.double_pulse);
-    if (!(m.lacks & kLackTransTime)) {
-      if (!(m.lacks & kLackTransHold))
-        l.add(with_suffix(":PULS:TRAN", ch, ":HOLD"), kTransitionHoldReplies[k.transition_hold]);
-      if (!(m.lacks & kLackLeTeCouple)) l.add_bool(with_suffix(":PULS:TRAN", ch, ":TRA:AUTO"), false);
-      const bool ratio = k.transition_hold == kHoldRatio;
-      l.add_real(with_suffix(":PULS:TRAN", ch), ratio ? k.leading_held * 100 : k.leading_held,
-                 ratio ? "PCT" : "S");
-      if (!(m.lacks & kLackLeTeAbs))
-        l.add_real(with_suffix(":PULS:TRAN", ch, ":TRA"), ratio ? k.trailing_held * 100 : k.trailing_held,
-                   ratio ? "PCT" : "S");
-      if (!(m.lacks & kLackLeTeCouple))
+    if (has(ch, kLackTransTime)) {
+      if (has(ch, kLackLeTeCouple)) l.add_bool(with_suffix(":PULS:TRAN", ch, ":TRA:AUTO"), false);
+      if (has(ch, kLackTransHold)) {
+        const double per = k.transition_hold == kHoldRatio ? 100 : 1;
+        l.add_held(with_suffix(":PULS:TRAN", ch, ":HOLD"), kTransitionHoldReplies[k.transition_hold],
+                   k.leading_held * per, k.trailing_held * per);
+      } else {
+        // Without a transition hold the times are always held as times, within the front-end's range.
+        l.add_real(with_suffix(":PULS:TRAN", ch), k.leading_held, "S");
+        if (has(ch, kLackLeTeAbs)) l.add_real(with_suffix(":PULS:TRAN", ch, ":TRA"), k.trailing_held, "S");
+      }
+      if (has(ch, kLackLeTeCouple))
         l.add_bool(with_suffix(":PULS:TRAN", ch, ":TRA:AUTO"), k.trailing_coupled);
       l.add(with_suffix(":PULS:TRAN", ch, ":UNIT"), kUnitReplies[k.transition_unit]);
     }
-    if (!(m.lacks & kLackLoadComp)) l.add_real(with_suffix(":OUTP", ch, ":IMP:EXT"), k.load);
-    if (!(m.lacks & kLackOutImpedance)) l.add_real(with_suffix(":OUTP", ch, ":IMP"), k.source_impedance);
-    if (!(m.lacks & kLackLevel)) {
-      if (!(m.lacks & kLackLimit)) {
-        l.add_bool(with_suffix(":VOLT", ch, ":LIM:STAT"), false);
+    if (has(ch, kLackLoadComp)) l.add_real(with_suffix(":OUTP", ch, ":IMP:EXT"), k.load);
+    if (has(ch, kLackOutImpedance)) l.add_real(with_suffix(":OUTP", ch, ":IMP"), k.source_impedance);
+  }
+  l.add(":HOLD", kLevelHoldReplies[s_.level_hold]);
+  for (int ch = 1; ch <= channels(); ++ch) {
+    const Channel& k = chan(ch);
+    if (has(ch, kLackLevel)) {
+      if (has(ch, kLackLimit)) {
         l.add(with_suffix(":VOLT", ch, ":LIM:LOW"), "MIN");
-        l.add_real(with_suffix(":VOLT", ch, ":LIM"), k.volt_limit_high);
-        l.add_real(with_suffix(":VOLT", ch, ":LIM:LOW"), k.volt_limit_low);
+        l.add_real(with_suffix(":VOLT", ch, ":LIM"), k.limits.volt_high);
+        l.add_real(with_suffix(":VOLT", ch, ":LIM:LOW"), k.limits.volt_low);
         l.add(with_suffix(":CURR", ch, ":LIM:LOW"), "MIN");
-        l.add_real(with_suffix(":CURR", ch, ":LIM"), k.curr_limit_high);
-        l.add_real(with_suffix(":CURR", ch, ":LIM:LOW"), k.curr_limit_low);
+        l.add_real(with_suffix(":CURR", ch, ":LIM"), k.limits.curr_high);
+        l.add_real(with_suffix(":CURR", ch, ":LIM:LOW"), k.limits.curr_low);
       }
       char a[40], b[40];
       std::string pair(a, format_real(k.high, a));
       pair += ',';
       pair.append(b, format_real(k.low, b));
       l.add(with_suffix(s_.level_hold == 0 ? ":VOLT" : ":CURR", ch, ":HLOW"), pair);
-      if (!(m.lacks & kLackLimit)) l.add_bool(with_suffix(":VOLT", ch, ":LIM:STAT"), k.limits_on);
+      if (has(ch, kLackLimit)) l.add_bool(with_suffix(":VOLT", ch, ":LIM:STAT"), k.limits_on);
     }
     l.add(with_suffix(":OUTP", ch, ":POL"), kPolarityReplies[k.polarity]);
-    if (!(m.lacks & kLackOutStateCompl)) l.add_bool(with_suffix(":OUTP", ch, ":COMP"), k.complement_on);
+    if (has(ch, kLackOutStateCompl)) l.add_bool(with_suffix(":OUTP", ch, ":COMP"), k.complement_on);
     l.add_bool(with_suffix(":OUTP", ch), k.output_on);
     if (pattern) l.add(with_suffix(":DIG:SIGN", ch, ":FORM"), kSignalReplies[k.signal_format]);
   }
@@ -126,10 +147,8 @@ void PulseGenerator::learn(Call& c) {
   l.add(":PULS:STR:LEV", kLevelKindReplies[s_.output_level[2]]);
   if (!lacks_any(kLackTrgOutSrc)) l.add_int(":PULS:TRIG:SOUR", s_.trigger_output_source);
   l.add_bool(":PULS:TRIG:SOUR:AUTO", s_.trigger_output_auto);
-  if (front_ends_.front()->vxi && !lacks_any(kLackVxiTrigSource))
-    l.add(":VXI:SOUR", kVxiSourceReplies[s_.vxi_source]);
-  if (front_ends_.front()->vxi && !lacks_any(kLackVxiTrigEnable))
-    l.add(":VXI:LINE", kVxiLineReplies[s_.vxi_line]);
+  if (vxi() && !lacks_any(kLackVxiTrigSource)) l.add(":VXI:SOUR", kVxiSourceReplies[s_.vxi_source]);
+  if (vxi() && !lacks_any(kLackVxiTrigEnable)) l.add(":VXI:LINE", kVxiLineReplies[s_.vxi_line]);
   l.add(":ROSC:SOUR", kReferenceReplies[s_.reference_source]);
   l.add_real(":ROSC:FREQ", s_.reference_frequency);
   if (pattern) {

@@ -279,6 +279,82 @@ TEST(PulseGeneratorTest, LevelsVoltsCurrentsAndTheLoad) {
   EXPECT_EQ(s.ask(":VOLT1:HIGH? MAX;:VOLT1? MIN;:CURR1:LOW? MIN"), "10;0.05;-0.05");
 }
 
+// A load change keeps the held unit; it is refused when the levels that follow would be refused themselves.
+TEST(PulseGeneratorTest, LoadChangeThatWouldInvalidateTheLevelsIsRefused) {
+  struct Case {
+    const char* setup;
+    const char* load;
+    const char* errors;
+    const char* levels;  // :VOLT1:HLOW? afterwards
+  };
+  const Case cases[] = {
+      // Currents held: 20 mA into 1 kohm would be 20 V, beyond twice the 5 V the output can drive.
+      {":HOLD CURR;:CURR1:HLOW 0.02,0", ":OUTP1:IMP:EXT 1000", "-221", "1,0"},
+      {":HOLD CURR;:CURR1:HLOW 0.02,0", ":OUTP1:IMP:EXT 100", "", "2,0"},
+      // ... and into 1 ohm the amplitude would fall below the front-end's 50 mV.
+      {":HOLD CURR;:CURR1:HLOW 0.02,0", ":OUTP1:IMP:EXT 1", "-221", "1,0"},
+      // Voltages held: any load keeps them, while the limits are off.
+      {":VOLT1:HLOW 2,0", ":OUTP1:IMP:EXT 1", "", "2,0"},
+      // Limits on: the currents into a smaller load would pass the current limit.
+      {":VOLT1:HLOW 2,0;:CURR1:LIM 0.05;:VOLT1:LIM:STAT ON", ":OUTP1:IMP:EXT 25", "-221", "2,0"},
+      {":VOLT1:HLOW 2,0;:CURR1:LIM 0.05;:VOLT1:LIM:STAT ON", ":OUTP1:IMP:EXT 40", "", "2,0"},
+      // Limits on, currents held: the voltages into a larger load would pass the voltage limit.
+      {":VOLT1:LIM 3;:VOLT1:LIM:STAT ON;:HOLD CURR;:CURR1:HLOW 0.04,0", ":OUTP1:IMP:EXT 100", "-221", "2,0"},
+  };
+  for (const Case& c : cases) {
+    Session s({"M4030A"});
+    s.send(c.setup);
+    ASSERT_EQ(s.errors(), "") << c.setup;
+    s.send(c.load);
+    EXPECT_EQ(s.error_codes(), c.errors) << c.setup << " " << c.load;
+    EXPECT_EQ(s.ask(":VOLT1:HLOW?"), c.levels) << c.setup << " " << c.load;
+  }
+}
+
+// A hold with a value holds that value as it is: the form the learn string uses for settings that a period,
+// delay or width change has carried out of their command's range.
+TEST(PulseGeneratorTest, HoldsWithTheirValue) {
+  Session s({"Q530A"});
+  struct Case {
+    const char* message;
+    const char* query;
+    const char* reply;
+  };
+  const Case accepted[] = {
+      {":PULS:HOLD1 DCYC,2500", ":PULS:HOLD1?;:PULS:DCYC1?;:PULS:WIDT1?", "DCYC;2500;2.5E-05"},
+      {":PULS:HOLD1 TDEL,5E-08", ":PULS:HOLD1?;:PULS:TDEL1?", "TDEL;5E-08"},
+      {":PULS:DEL1:HOLD PRAT,250", ":PULS:DEL1:HOLD?;:PULS:DEL1?;:PULS:WIDT1?", "PRAT;2.5E-06;-2.45E-06"},
+      {":PULS:DEL1:HOLD TIME,0", ":PULS:DEL1:HOLD?;:PULS:DEL1?", "TIME;0"},
+      {":PULS:DOUB1:DEL:HOLD PRAT,40PCT", ":PULS:DOUB1:DEL?", "4E-07"},
+      {":PULS:HOLD1 WIDT,2E-08S", ":PULS:HOLD1?;:PULS:WIDT1?", "WIDT;2E-08"},
+      {":PULS:TRAN1:HOLD WRAT,300,10", ":PULS:TRAN1:HOLD?;:PULS:TRAN1?;:PULS:TRAN1:TRA?", "WRAT;6E-08;2E-09"},
+      {":PULS:TRAN1:HOLD TIME,3E-09,4E-09", ":PULS:TRAN1?;:PULS:TRAN1:TRA?", "3E-09;4E-09"},
+  };
+  for (const Case& c : accepted) {
+    s.send(c.message);
+    EXPECT_EQ(s.errors(), "") << c.message;
+    EXPECT_EQ(s.ask(c.query), c.reply) << c.message;
+  }
+  s.send(":PULS:HOLD1 DCYC,MAX;:PULS:DEL1:HOLD TIME,-1;:PULS:TRAN1:HOLD TIME,1E-09;:PULS:HOLD1 WIDT,1V");
+  EXPECT_EQ(s.error_codes(), "-224 -222 -109 -131");
+  EXPECT_EQ(s.ask(":PULS:HOLD1?;:PULS:DEL1:HOLD?;:PULS:TRAN1?"), "WIDT;TIME;3E-09");
+}
+
+// With the trailing-edge delay held, a longer period can push a ratio-held delay past it: there is no width
+// left to take a ratio of.
+TEST(PulseGeneratorTest, NoRatioToAWidthThatIsGone) {
+  Session s({"Q530A"});
+  s.send(
+      ":PULS:PER 1US;:PULS:WIDT1 600NS;:PULS:HOLD1 TDEL;:PULS:DEL1:HOLD PRAT;:PULS:DEL1 50PCT;:PULS:PER 2US");
+  EXPECT_EQ(s.ask(":PULS:WIDT1?"), "-4E-07");
+  s.send(":PULS:TRAN1:HOLD WRAT");
+  EXPECT_EQ(s.error_codes(), "-221");
+  EXPECT_EQ(s.ask(":PULS:TRAN1:UNIT PCT;:PULS:TRAN1?"), "9.91E37");
+  s.send(":PULS:PER 1US;:PULS:TRAN1:HOLD WRAT");
+  EXPECT_EQ(s.ask(":PULS:TRAN1?;:PULS:TRAN1:HOLD?"), "5;WRAT");
+  EXPECT_EQ(s.errors(), "");
+}
+
 TEST(PulseGeneratorTest, DelaysInEveryUnit) {
   Session s({"Q530A"});
   s.send(":PULS:PER 1US");

@@ -7,7 +7,7 @@
 namespace pgx::sim {
 namespace {
 
-constexpr std::array<std::pair<int, std::string_view>, 52> kTexts{{
+constexpr std::array<std::pair<int, std::string_view>, 54> kTexts{{
     {0, "No error"},
     {-100, "Command error"},
     {-101, "Invalid character"},
@@ -60,6 +60,8 @@ constexpr std::array<std::pair<int, std::string_view>, 52> kTexts{{
     {-400, "Query error"},
     {-410, "Query INTERRUPTED"},
     {-420, "Query UNTERMINATED"},
+    {-430, "Query DEADLOCKED"},
+    {-440, "Query UNTERMINATED after indefinite response"},
 }};
 
 }  // namespace

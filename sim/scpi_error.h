@@ -46,6 +46,8 @@ inline constexpr int kInputBufferOverrun = -363;
 inline constexpr int kQuery = -400;
 inline constexpr int kQueryInterrupted = -410;
 inline constexpr int kQueryUnterminated = -420;
+inline constexpr int kQueryDeadlocked = -430;
+inline constexpr int kQueryUnterminatedAfterIndefinite = -440;
 }  // namespace err
 
 // The standard text of an error number ("Undefined header" for -113); empty for an unknown number.

@@ -17,6 +17,9 @@ constexpr char upper(char c) {
 constexpr bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
+constexpr bool is_alpha(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 constexpr bool is_space(char c) {
   return (c >= 0 && c <= ' ' && c != '\n');
 }
@@ -176,7 +179,9 @@ int parse_numeric(std::string_view t, unsigned units, Numeric& out) {
   if (digits > 255) return err::kTooManyDigits;
   const std::size_t mantissa_end = i;
   long exponent = 0;
-  if (i < t.size() && upper(t[i]) == 'E') {
+  // An E directly followed by a letter begins the suffix ("1EXS": exa seconds), not an exponent.
+  const bool suffix_follows = i + 1 < t.size() && is_alpha(t[i + 1]);
+  if (i < t.size() && upper(t[i]) == 'E' && !suffix_follows) {
     std::size_t j = i + 1;
     while (j < t.size() && is_space(t[j])) ++j;
     bool exp_negative = false;
@@ -196,7 +201,7 @@ int parse_numeric(std::string_view t, unsigned units, Numeric& out) {
   Unit unit = Unit::kNone;
   if (!suffix.empty()) {
     for (char c : suffix)
-      if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return err::kInvalidCharacterInNumber;
+      if (!is_alpha(c)) return err::kInvalidCharacterInNumber;
     int e = parse_suffix(suffix, units, multiplier, unit);
     if (e != 0) return e;
   }

@@ -48,6 +48,44 @@ TEST(ScpiNumberTest, MultipliersAreExactPowersOfTen) {
   EXPECT_EQ(n.value, 3e-09);
 }
 
+// Every multiplier reads the same written against the number as after a blank; EX (exa) begins like an
+// exponent and must still be a multiplier.
+TEST(ScpiNumberTest, MultipliersWithAndWithoutABlank) {
+  struct Case {
+    const char* multiplier;
+    int exponent;
+  };
+  const Case multipliers[] = {{"EX", 18}, {"PE", 15}, {"T", 12}, {"G", 9},   {"MA", 6},  {"K", 3},
+                              {"M", -3},  {"U", -6},  {"N", -9}, {"P", -12}, {"F", -15}, {"A", -18}};
+  for (const Case& m : multipliers) {
+    for (const char* unit : {"S", "V", "A", "RAD"}) {
+      for (const char* gap : {"", " "}) {
+        const std::string text = std::string("1.5") + gap + m.multiplier + unit;
+        Numeric n;
+        ASSERT_EQ(parse_numeric(text, kAll, n), 0) << text;
+        EXPECT_EQ(n.value, std::stod("1.5e" + std::to_string(m.exponent))) << text;
+      }
+    }
+  }
+  // Lower case, with an exponent before it, and a real exponent that is no multiplier.
+  struct Written {
+    const char* text;
+    double value;
+    Unit unit;
+  };
+  const Written written[] = {{"1exs", 1e18, Unit::kSecond},
+                             {"2E3EXV", 2e21, Unit::kVolt},
+                             {"1E3S", 1e3, Unit::kSecond},
+                             {"1EXHZ", 1e18, Unit::kHertz},
+                             {"1e-3EXOHM", 1e15, Unit::kOhm}};
+  for (const Written& w : written) {
+    Numeric n;
+    ASSERT_EQ(parse_numeric(w.text, kAll, n), 0) << w.text;
+    EXPECT_EQ(n.value, w.value) << w.text;
+    EXPECT_EQ(n.unit, w.unit) << w.text;
+  }
+}
+
 TEST(ScpiNumberTest, SpecialValues) {
   struct Case {
     const char* text;
@@ -84,6 +122,10 @@ TEST(ScpiNumberTest, Errors) {
       {"#HFG", kAll, err::kInvalidCharacterInNumber},
       {"#X12", kAll, err::kNumericData},
       {"1E", kAll, err::kNumericData},
+      {"1E+", kAll, err::kNumericData},
+      {"1E S", kAll, err::kNumericData},
+      {"1ES", kAll, err::kInvalidSuffix},
+      {"1EXS", unit_bit(Unit::kVolt), err::kInvalidSuffix},
   };
   for (const Case& c : cases) {
     Numeric n;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <stdexcept>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "sim/front_end.h"
 #include "sim/instrument.h"
 #include "sim/pulse_generator.h"
+#include "sim/scpi_error.h"
 #include "sim/shared_instrument.h"
 
 namespace pgx::sim {
@@ -42,8 +44,10 @@ class SimDevice final : public Device {
       : faults_(config.faults),
         instrument_(std::move(instrument)),
         engine_(tree, *instrument_),
-        max_message_(std::max<std::size_t>(config.max_message_bytes, 64)) {
+        max_message_(std::max<std::size_t>(config.max_message_bytes, 64)),
+        max_output_(std::max<std::size_t>(config.max_output_bytes, 1024)) {
     engine_.set_scripted_replies(&faults_.scripted_replies);
+    engine_.set_response_limit(max_output_);
     take_queued_errors();
   }
 
@@ -51,83 +55,51 @@ class SimDevice final : public Device {
   void keep_alive(std::shared_ptr<SharedInstrument> shared) { shared_ = std::move(shared); }
 
   void write(std::string_view bytes) override {
-    std::size_t start = 0;  // first byte of the current message not yet moved to pending_
-    for (std::size_t i = 0; i < bytes.size() && !dropped_; ++i) {
-      const char ch = bytes[i];
-      if (overrun_) {
-        if (ch == '\n') {
-          overrun_ = false;
-          scan_ = Scan::kNormal;
-          start = i + 1;
-        }
-        continue;
+    if (!waiting_.empty() || engine_.running()) {
+      // Messages taken by receive() go first.
+      receive(bytes);
+      while (execute(static_cast<std::size_t>(-1))) {
       }
-      switch (scan_) {
-        case Scan::kNormal:
-          if (ch == '\n') {
-            terminate(bytes, start, i);
-            start = i + 1;
-            continue;
-          }
-          if (ch == '"' || ch == '\'') {
-            quote_ = ch;
-            scan_ = Scan::kQuote;
-          } else if (ch == '#') {
-            scan_ = Scan::kHash;
-          }
-          break;
-        case Scan::kQuote:
-          if (ch == '\n') {  // an unterminated string does not swallow the terminator
-            terminate(bytes, start, i);
-            start = i + 1;
-            continue;
-          }
-          if (ch == quote_) scan_ = Scan::kNormal;
-          break;
-        case Scan::kHash:
-          if (ch >= '1' && ch <= '9') {
-            digits_left_ = ch - '0';
-            block_left_ = 0;
-            scan_ = Scan::kBlockDigits;
-          } else if (ch == '\n') {
-            terminate(bytes, start, i);
-            start = i + 1;
-            continue;
-          } else {
-            scan_ = Scan::kNormal;
-          }
-          break;
-        case Scan::kBlockDigits:
-          if (ch >= '0' && ch <= '9') {
-            block_left_ = block_left_ * 10 + static_cast<std::size_t>(ch - '0');
-            if (--digits_left_ == 0) scan_ = block_left_ == 0 ? Scan::kNormal : Scan::kBlockBytes;
-          } else if (ch == '\n') {
-            terminate(bytes, start, i);
-            start = i + 1;
-            continue;
-          } else {
-            scan_ = Scan::kNormal;
-          }
-          break;
-        case Scan::kBlockBytes: {
-          // Block bytes are taken as they are, LF included, but never past the input buffer's end.
-          const std::size_t held = pending_.size() + (i - start);
-          const std::size_t room = held < max_message_ ? max_message_ - held : 0;
-          std::size_t n = std::min({block_left_, bytes.size() - i, room + 1});
-          i += n - 1;
-          block_left_ -= n;
-          if (block_left_ == 0) scan_ = Scan::kNormal;
-          break;
-        }
-      }
-      if (pending_.size() + (i + 1 - start) > max_message_) {
-        engine_.push_error(err::kInputBufferOverrun);
-        pending_.clear();
-        overrun_ = true;
-        scan_ = Scan::kNormal;
-      }
+      return;
     }
-    if (!dropped_ && !overrun_ && start < bytes.size()) pending_.append(bytes.substr(start));
+    frame(
+        bytes, [this](std::string_view message) { execute_now(message); },
+        [this] { engine_.push_error(err::kInputBufferOverrun); });
+  }
+
+  void receive(std::string_view bytes) override {
+    frame(
+        bytes,
+        [this](std::string_view message) {
+          waiting_.push_back({std::string(message), false});
+        },
+        [this] {
+          waiting_.push_back({{}, true});
+        });
+  }
+
+  bool execute(std::size_t max_units) override {
+    std::size_t left = max_units;
+    while (!dropped_) {
+      if (!engine_.running()) {
+        if (waiting_.empty()) return false;
+        if (left == 0) return true;
+        if (waiting_.front().overrun) {
+          engine_.push_error(err::kInputBufferOverrun);
+          waiting_.pop_front();
+          continue;
+        }
+        if (!begin_message()) return false;
+        engine_.start(waiting_.front().message, output_);
+      }
+      std::size_t executed = 0;
+      const bool done = engine_.resume(left, executed);
+      left -= std::min(left, executed);
+      if (!done) return true;
+      finish_message();
+      waiting_.pop_front();
+    }
+    return false;
   }
 
   std::size_t read(char* out, std::size_t max, bool& end) override {
@@ -140,7 +112,7 @@ class SimDevice final : public Device {
     read_pos_ += n;
     if (read_pos_ == b.end) {
       end = true;
-      if (++head_ == bounds_.size()) {
+      if (++head_ == bounds_.size() && !engine_.running()) {
         bounds_.clear();
         head_ = 0;
         output_.clear();
@@ -165,6 +137,8 @@ class SimDevice final : public Device {
   bool connection_dropped() const override { return dropped_; }
 
   void device_clear() override {
+    engine_.abandon();
+    waiting_.clear();
     pending_.clear();
     scan_ = Scan::kNormal;
     overrun_ = false;
@@ -191,32 +165,127 @@ class SimDevice final : public Device {
     faults_.queued_errors.clear();
   }
 
-  // The message is bytes[start, stop) preceded by whatever is pending.
-  void terminate(std::string_view bytes, std::size_t start, std::size_t stop) {
-    std::string_view part = bytes.substr(start, stop - start);
-    if (pending_.empty()) {
-      execute(part);
-    } else {
-      pending_.append(part);
-      execute(pending_);
-      pending_.clear();
+  // Splits the bytes into program messages: `on_message` gets each complete one, `on_overrun` stands for
+  // one that grew past the input buffer and was discarded.
+  template <typename OnMessage, typename OnOverrun>
+  void frame(std::string_view bytes, OnMessage on_message, OnOverrun on_overrun) {
+    std::size_t start = 0;  // first byte of the current message not yet moved to pending_
+    // The message is bytes[start, stop) preceded by whatever is pending.
+    const auto terminate = [&](std::size_t stop) {
+      std::string_view part = bytes.substr(start, stop - start);
+      if (pending_.empty()) {
+        on_message(part);
+      } else {
+        pending_.append(part);
+        on_message(std::string_view(pending_));
+        pending_.clear();
+      }
+      scan_ = Scan::kNormal;
+      start = stop + 1;
+    };
+    for (std::size_t i = 0; i < bytes.size() && !dropped_; ++i) {
+      const char ch = bytes[i];
+      if (overrun_) {
+        if (ch == '\n') {
+          overrun_ = false;
+          scan_ = Scan::kNormal;
+          start = i + 1;
+        }
+        continue;
+      }
+      switch (scan_) {
+        case Scan::kNormal:
+          if (ch == '\n') {
+            terminate(i);
+            continue;
+          }
+          if (ch == '"' || ch == '\'') {
+            quote_ = ch;
+            scan_ = Scan::kQuote;
+          } else if (ch == '#') {
+            scan_ = Scan::kHash;
+          }
+          break;
+        case Scan::kQuote:
+          if (ch == '\n') {  // an unterminated string does not swallow the terminator
+            terminate(i);
+            continue;
+          }
+          if (ch == quote_) scan_ = Scan::kNormal;
+          break;
+        case Scan::kHash:
+          if (ch >= '1' && ch <= '9') {
+            digits_left_ = ch - '0';
+            block_left_ = 0;
+            scan_ = Scan::kBlockDigits;
+          } else if (ch == '\n') {
+            terminate(i);
+            continue;
+          } else {
+            scan_ = Scan::kNormal;
+          }
+          break;
+        case Scan::kBlockDigits:
+          if (ch >= '0' && ch <= '9') {
+            block_left_ = block_left_ * 10 + static_cast<std::size_t>(ch - '0');
+            if (--digits_left_ == 0) scan_ = block_left_ == 0 ? Scan::kNormal : Scan::kBlockBytes;
+          } else if (ch == '\n') {
+            terminate(i);
+            continue;
+          } else {
+            scan_ = Scan::kNormal;
+          }
+          break;
+        case Scan::kBlockBytes: {
+          // Block bytes are taken as they are, LF included, but never past the input buffer's end.
+          const std::size_t held = pending_.size() + (i - start);
+          const std::size_t room = held < max_message_ ? max_message_ - held : 0;
+          std::size_t n = std::min({block_left_, bytes.size() - i, room + 1});
+          i += n - 1;
+          block_left_ -= n;
+          if (block_left_ == 0) scan_ = Scan::kNormal;
+          break;
+        }
+      }
+      if (pending_.size() + (i + 1 - start) > max_message_) {
+        on_overrun();
+        pending_.clear();
+        overrun_ = true;
+        scan_ = Scan::kNormal;
+      }
     }
-    scan_ = Scan::kNormal;
+    if (!dropped_ && !overrun_ && start < bytes.size()) pending_.append(bytes.substr(start));
   }
 
-  void execute(std::string_view message) {
+  std::size_t unread() const { return output_.size() - read_pos_; }
+
+  // Counts a message about to be executed (the connection may drop here), takes injected errors, and
+  // discards the responses the controller has left unread past the output limit. False: not executed.
+  bool begin_message() {
     ++messages_;
     if (faults_.drop_after_messages >= 0 && messages_ > faults_.drop_after_messages) {
       dropped_ = true;
       device_clear();
-      return;
+      return false;
     }
     if (!faults_.queued_errors.empty()) take_queued_errors();
+    if (unread() >= max_output_) {
+      output_.clear();
+      bounds_.clear();
+      head_ = 0;
+      read_pos_ = 0;
+      engine_.push_error(err::kQueryInterrupted, "responses not read");
+    }
     engine_.set_message_available(head_ < bounds_.size());
-    const std::size_t before = output_.size();
-    if (!engine_.execute(message, output_)) return;
+    message_output_ = output_.size();
+    return true;
+  }
+
+  // Makes the response of the message just executed readable, after the injected faults.
+  void finish_message() {
+    if (!engine_.replied()) return;
     if (!faults_.garbage_reply.empty()) {
-      output_.resize(before);
+      output_.resize(message_output_);
       output_ += faults_.garbage_reply;
       faults_.garbage_reply.clear();
     }
@@ -229,10 +298,24 @@ class SimDevice final : public Device {
     engine_.set_message_available(true);
   }
 
+  void execute_now(std::string_view message) {
+    if (!begin_message()) return;
+    engine_.execute(message, output_);
+    finish_message();
+  }
+
+  // A complete message waiting for its turn, or the place of one discarded for its length.
+  struct Waiting {
+    std::string message;
+    bool overrun;
+  };
+
   FaultConfig faults_;
   std::shared_ptr<Instrument> instrument_;
   Engine engine_;
   std::size_t max_message_;
+  std::size_t max_output_;
+  std::deque<Waiting> waiting_;
 
   std::string pending_;
   Scan scan_ = Scan::kNormal;
@@ -242,6 +325,7 @@ class SimDevice final : public Device {
   bool overrun_ = false;
 
   std::string output_;
+  std::size_t message_output_ = 0;  // where the response of the message being executed begins
   std::vector<Boundary> bounds_;
   std::size_t head_ = 0;
   std::size_t read_pos_ = 0;

@@ -8,29 +8,39 @@
 namespace pgx::sim {
 namespace {
 
-Engine& eng(Call& c) {
-  return c.engine();
+StatusRegisters& registers(Call& c) {
+  return c.engine().status();
 }
 
-void register_value(Call& c, std::uint16_t& reg) {
+// A register of the questionable group: the query answers it, the setter takes a 16-bit value (a negative one
+// as the controller's sign-extended 16 bits).
+template <StatusRegisters::Questionable Which>
+void questionable_register(Instrument&, Call& c) {
   if (c.is_query()) {
-    if (c.expect(0, 0)) c.reply_integer(reg);
+    if (c.expect(0, 0)) c.reply_integer(registers(c).questionable(Which));
     return;
   }
   long long v = 0;
   if (!c.expect(1, 1) || !c.integer(0, -32768, 65535, v)) return;
-  reg = static_cast<std::uint16_t>(v & 0x7FFF);
+  registers(c).set_questionable(Which, static_cast<std::uint16_t>(v & 0xFFFF));
 }
 
-void enable_byte(Call& c, unsigned& reg, unsigned mask) {
+// An 8-bit enable register (*ESE, *SRE).
+template <unsigned (StatusRegisters::*Get)() const, void (StatusRegisters::*Set)(unsigned)>
+void enable_register(Instrument&, Call& c) {
   if (c.is_query()) {
-    if (c.expect(0, 0)) c.reply_integer(reg);
+    if (c.expect(0, 0)) c.reply_integer((registers(c).*Get)());
     return;
   }
   long long v = 0;
   if (!c.expect(1, 1) || !c.integer(0, 0, 255, v)) return;
-  reg = static_cast<unsigned>(v) & mask;
+  (registers(c).*Set)(static_cast<unsigned>(v));
 }
+
+constexpr Handler kEventEnable =
+    &enable_register<&StatusRegisters::event_enable, &StatusRegisters::set_event_enable>;
+constexpr Handler kServiceRequestEnable =
+    &enable_register<&StatusRegisters::service_request_enable, &StatusRegisters::set_service_request_enable>;
 
 }  // namespace
 
@@ -50,28 +60,21 @@ void Engine::add_standard_commands(CommandTree& t) {
   t.add_common(
       "*CLS",
       [](Instrument&, Call& c) {
-        if (c.expect(0, 0)) eng(c).clear_status();
+        if (c.expect(0, 0)) c.engine().clear_status();
       },
       nullptr);
-  t.add_common(
-      "*ESE", [](Instrument&, Call& c) { enable_byte(c, eng(c).ese, 0xFF); },
-      [](Instrument&, Call& c) { enable_byte(c, eng(c).ese, 0xFF); });
+  t.add_common("*ESE", kEventEnable, kEventEnable);
   t.add_common("*ESR", nullptr, [](Instrument&, Call& c) {
-    if (!c.expect(0, 0)) return;
-    unsigned v = eng(c).esr;
-    eng(c).esr = 0;
-    c.reply_integer(v);
+    if (c.expect(0, 0)) c.reply_integer(registers(c).take_event_status());
   });
-  t.add_common(
-      "*SRE", [](Instrument&, Call& c) { enable_byte(c, eng(c).sre, 0xBF); },
-      [](Instrument&, Call& c) { enable_byte(c, eng(c).sre, 0xBF); });
+  t.add_common("*SRE", kServiceRequestEnable, kServiceRequestEnable);
   t.add_common("*STB", nullptr, [](Instrument&, Call& c) {
-    if (c.expect(0, 0)) c.reply_integer(eng(c).status_byte());
+    if (c.expect(0, 0)) c.reply_integer(c.engine().status_byte());
   });
   t.add_common(
       "*OPC",
       [](Instrument&, Call& c) {
-        if (c.expect(0, 0)) eng(c).esr |= kOpc;
+        if (c.expect(0, 0)) registers(c).raise_events(StatusRegisters::kOpc);
       },
       [](Instrument&, Call& c) {
         if (c.expect(0, 0)) c.reply_raw("1");
@@ -81,7 +84,7 @@ void Engine::add_standard_commands(CommandTree& t) {
   t.add_common("*TST", nullptr, [](Instrument& in, Call& c) {
     if (!c.expect(0, 0)) return;
     int r = in.self_test();
-    if (r != 0) eng(c).push_error(err::kSelfTestFailed);
+    if (r != 0) c.engine().push_error(err::kSelfTestFailed);
     c.reply_integer(r);
   });
   t.add_common("*CAL", nullptr, [](Instrument& in, Call& c) {
@@ -113,13 +116,13 @@ void Engine::add_standard_commands(CommandTree& t) {
 
   t.add(":SYSTem:ERRor[:NEXT]", nullptr, [](Instrument&, Call& c) {
     if (!c.expect(0, 0)) return;
-    ErrorQueue::Entry e = eng(c).errors().pop();
+    ErrorQueue::Entry e = c.engine().errors().pop();
     c.reply_integer(e.code);
     c.append_raw(",");
     c.append_string(e.text);
   });
   t.add(":SYSTem:ERRor:COUNt", nullptr, [](Instrument&, Call& c) {
-    if (c.expect(0, 0)) c.reply_integer(static_cast<long long>(eng(c).errors().size()));
+    if (c.expect(0, 0)) c.reply_integer(static_cast<long long>(c.engine().errors().size()));
   });
   t.add(":SYSTem:VERSion", nullptr, [](Instrument&, Call& c) {
     if (c.expect(0, 0)) c.reply_raw("1999.0");
@@ -127,30 +130,23 @@ void Engine::add_standard_commands(CommandTree& t) {
   t.add(
       ":STATus:PRESet",
       [](Instrument&, Call& c) {
-        if (!c.expect(0, 0)) return;
-        eng(c).ques_enable = 0;
-        eng(c).ques_ptr = 0x7FFF;
-        eng(c).ques_ntr = 0;
+        if (c.expect(0, 0)) registers(c).preset();
       },
       nullptr);
   t.add(":STATus:QUEStionable[:EVENt]", nullptr, [](Instrument&, Call& c) {
-    if (!c.expect(0, 0)) return;
-    c.reply_integer(eng(c).ques_event);
-    eng(c).ques_event = 0;
+    if (c.expect(0, 0)) c.reply_integer(registers(c).take_questionable_event());
   });
   t.add(":STATus:QUEStionable:CONDition", nullptr, [](Instrument&, Call& c) {
-    eng(c).update_questionable();
-    if (c.expect(0, 0)) c.reply_integer(eng(c).ques_condition);
+    c.engine().update_questionable();
+    if (c.expect(0, 0)) c.reply_integer(registers(c).questionable_condition());
   });
-  t.add(
-      ":STATus:QUEStionable:ENABle", [](Instrument&, Call& c) { register_value(c, eng(c).ques_enable); },
-      [](Instrument&, Call& c) { register_value(c, eng(c).ques_enable); });
-  t.add(
-      ":STATus:QUEStionable:PTRansition", [](Instrument&, Call& c) { register_value(c, eng(c).ques_ptr); },
-      [](Instrument&, Call& c) { register_value(c, eng(c).ques_ptr); });
-  t.add(
-      ":STATus:QUEStionable:NTRansition", [](Instrument&, Call& c) { register_value(c, eng(c).ques_ntr); },
-      [](Instrument&, Call& c) { register_value(c, eng(c).ques_ntr); });
+  using Q = StatusRegisters::Questionable;
+  constexpr Handler kEnable = &questionable_register<Q::kEnable>;
+  constexpr Handler kPositive = &questionable_register<Q::kPositiveTransition>;
+  constexpr Handler kNegative = &questionable_register<Q::kNegativeTransition>;
+  t.add(":STATus:QUEStionable:ENABle", kEnable, kEnable);
+  t.add(":STATus:QUEStionable:PTRansition", kPositive, kPositive);
+  t.add(":STATus:QUEStionable:NTRansition", kNegative, kNegative);
 }
 
 // ---- Instrument defaults -------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -55,7 +56,19 @@ int main(int argc, char** argv) {
   app.add_option("--max-message", options.instrument.max_message_bytes,
                  "Longest program message in bytes; longer ones give -363")
       ->capture_default_str();
+  app.add_option("--max-output", options.instrument.max_output_bytes,
+                 "Responses kept for a client that does not read them, in bytes; beyond, -410 or -430")
+      ->capture_default_str();
+  app.add_option("--max-connections", options.max_connections,
+                 "Clients served at once; one more is told so and closed")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  unsigned idle_seconds = 0;
+  app.add_option("--idle-timeout", idle_seconds,
+                 "Close a client that neither sends nor reads for this many seconds (0: never)")
+      ->capture_default_str();
   CLI11_PARSE(app, argc, argv);
+  options.idle_timeout = std::chrono::seconds(idle_seconds);
   options.instrument.front_ends = front_ends;
   options.log = [](const std::string& line) { std::cerr << timestamp() << " pgxsim: " << line << std::endl; };
 
@@ -69,7 +82,7 @@ int main(int argc, char** argv) {
     ::sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     // The first line on standard output tells scripts where to connect.
-    std::cout << "pgxsim: listening on " << server.address() << ":" << server.port() << std::endl;
+    std::cout << "pgxsim: listening on " << server.endpoint() << std::endl;
     server.run();
     std::cerr << timestamp() << " pgxsim: stopped" << std::endl;
     return 0;

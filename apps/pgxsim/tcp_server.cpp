@@ -6,16 +6,19 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <list>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -44,6 +47,11 @@ class Fd {
     fd_ = -1;
   }
   int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_ = -1;
@@ -58,8 +66,8 @@ void set_non_blocking(int fd) {
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) fail("fcntl");
 }
 
-// Sends everything or fails (the client is gone, or the server is stopping).
-bool send_all(int fd, const std::string& bytes) {
+// Sends everything or fails (the client is gone or stopped reading, or the server is stopping).
+bool send_all(int fd, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -72,11 +80,62 @@ bool send_all(int fd, const std::string& bytes) {
   return true;
 }
 
+// "127.0.0.1:5025", "[::1]:5025": an IPv6 address in brackets, so that its colons are not the port's.
+std::string endpoint_text(const std::string& host, unsigned port) {
+  if (host.find(':') != std::string::npos) return "[" + host + "]:" + std::to_string(port);
+  return host + ":" + std::to_string(port);
+}
+
+std::string peer_text(const sockaddr_storage& addr) {
+  char host[INET6_ADDRSTRLEN] = "?";
+  unsigned port = 0;
+  if (addr.ss_family == AF_INET) {
+    const auto* a = reinterpret_cast<const sockaddr_in*>(&addr);
+    ::inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
+    port = ntohs(a->sin_port);
+  } else if (addr.ss_family == AF_INET6) {
+    const auto* a = reinterpret_cast<const sockaddr_in6*>(&addr);
+    ::inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
+    port = ntohs(a->sin6_port);
+  }
+  return endpoint_text(host, port);
+}
+
+// A lock handed out in the order it was asked for: a client that gives it up between the turns of a long
+// message goes behind every client already waiting.
+class TurnLock {
+ public:
+  void lock() {
+    std::unique_lock<std::mutex> l(mutex_);
+    const unsigned long long ticket = next_++;
+    turn_.wait(l, [&] { return serving_ == ticket; });
+  }
+  void unlock() {
+    {
+      std::lock_guard<std::mutex> l(mutex_);
+      ++serving_;
+    }
+    turn_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable turn_;
+  unsigned long long next_ = 0;
+  unsigned long long serving_ = 0;
+};
+
+// Message units a client executes per turn before the clients waiting for the instrument have theirs.
+constexpr std::size_t kUnitsPerTurn = 16;
+// How long the listener rests when accepting fails for want of resources.
+constexpr std::chrono::milliseconds kAcceptBackOff{200};
+
 }  // namespace
 
 // One thread accepts; every client has a thread of its own that blocks in recv, so a reply leaves as soon
 // as its query arrives (the loopback round trip is the kernel's, not ours) and a client that stalls or
-// never reads holds up nobody but itself. Calls into the instrument are serialised by one mutex.
+// never reads holds up nobody but itself. The instrument executes one client's message units at a time,
+// a few per turn, the turns handed out in order.
 struct TcpServer::Impl {
   struct Connection {
     Fd fd;
@@ -88,13 +147,15 @@ struct TcpServer::Impl {
 
   ServerOptions options;
   std::shared_ptr<SharedInstrument> instrument;
-  std::mutex instrument_mutex;
+  TurnLock turns;
   Fd listener;
   Fd wake_read, wake_write;
+  Fd spare;  // held in reserve: closed to accept (and refuse) a client when the descriptors run out
   std::uint16_t port = 0;
   std::atomic<bool> stopping{false};
   std::mutex connections_mutex;
   std::list<std::unique_ptr<Connection>> connections;
+  std::chrono::steady_clock::time_point listen_again{};
 
   void log(const std::string& line) {
     if (options.log) options.log(line);
@@ -111,69 +172,133 @@ struct TcpServer::Impl {
   }
 
   void serve(Connection& c) {
+    if (options.idle_timeout.count() > 0) {
+      // recv and send give up after the idle time: a client that neither writes nor reads is closed.
+      timeval tv{};
+      tv.tv_sec = static_cast<time_t>(options.idle_timeout.count() / 1000);
+      tv.tv_usec = static_cast<suseconds_t>(options.idle_timeout.count() % 1000 * 1000);
+      ::setsockopt(c.fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      ::setsockopt(c.fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    }
     std::vector<char> buffer(64 * 1024);
     std::string out;
-    while (!stopping) {
+    bool open = true;
+    while (open && !stopping) {
       ssize_t n = ::recv(c.fd.get(), buffer.data(), buffer.size(), 0);
       if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        log("closed idle connection from " + c.peer);
+        break;
+      }
       if (n <= 0) break;
-      bool dropped = false;
+      c.device->receive(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+      // The received messages, a turn at a time; what each turn answered leaves before the next.
+      bool more = true;
       std::chrono::milliseconds wait{0};
-      {
-        std::lock_guard<std::mutex> lock(instrument_mutex);
-        c.device->write(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
-        dropped = c.device->connection_dropped();
+      while (more && open && !stopping) {
+        {
+          std::lock_guard<TurnLock> turn(turns);
+          more = c.device->execute(kUnitsPerTurn);
+        }
         wait = take_output(c, out);
+        open = send_all(c.fd.get(), out) && !c.device->connection_dropped();
+        out.clear();
       }
-      if (!send_all(c.fd.get(), out)) break;
-      out.clear();
       // A reply held back by an injected delay is sent when it becomes readable.
-      while (wait.count() > 0 && !stopping) {
+      while (open && wait.count() > 0 && !stopping) {
         std::this_thread::sleep_for(std::min(wait, std::chrono::milliseconds(20)));
-        std::lock_guard<std::mutex> lock(instrument_mutex);
         wait = take_output(c, out);
+        open = send_all(c.fd.get(), out);
+        out.clear();
       }
-      if (!send_all(c.fd.get(), out)) break;
-      out.clear();
-      if (dropped) break;
     }
     ::shutdown(c.fd.get(), SHUT_RDWR);
     c.done = true;
   }
 
-  void accept_clients() {
+  // Tells a client why it is not served, and closes its connection. What the client sent already is read
+  // first: closing with unread input would reset the connection, and the notice could be lost.
+  void refuse(int fd, const std::string& peer, const std::string& why) {
+    log("refused connection from " + peer + ": " + why);
+    send_all(fd, "pgxsim: connection refused: " + why + "\n");
+    ::shutdown(fd, SHUT_WR);
+    char discard[4096];
+    while (::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0) {
+    }
+    ::close(fd);
+  }
+
+  // Out of descriptors: the spare one makes room to accept each waiting client and tell it so, instead of
+  // leaving it waiting while the listener reports it again and again; then the listener rests a moment.
+  void refuse_for_lack_of_descriptors(int error) {
+    const std::string why =
+        std::string("the server is out of file descriptors (") + std::strerror(error) + ")";
+    spare.reset();
     while (true) {
       sockaddr_storage addr{};
       socklen_t len = sizeof addr;
       int fd = ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
-      if (fd < 0)
-        return;  // EAGAIN (the listener does not block), or a connection that vanished before accept
+      if (fd < 0) break;
+      refuse(fd, peer_text(addr), why);
+    }
+    spare = Fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    rest_listener(why);
+  }
+
+  void rest_listener(const std::string& why) {
+    if (std::chrono::steady_clock::now() >= listen_again) log("not accepting for a moment: " + why);
+    listen_again = std::chrono::steady_clock::now() + kAcceptBackOff;
+  }
+
+  void accept_clients() {
+    while (!stopping) {
+      sockaddr_storage addr{};
+      socklen_t len = sizeof addr;
+      int fd = ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
+      if (fd < 0) {
+        const int error = errno;
+        if (error == EINTR || error == ECONNABORTED || error == EPROTO) continue;  // a client that left
+        if (error == EAGAIN || error == EWOULDBLOCK) return;                       // none waiting
+        if (error == EMFILE || error == ENFILE)
+          refuse_for_lack_of_descriptors(error);
+        else
+          rest_listener(std::string("accept: ") + std::strerror(error));
+        return;
+      }
+      const std::string peer = peer_text(addr);
+      reap();
+      if (live_connections() >= options.max_connections) {
+        refuse(
+            fd, peer,
+            std::to_string(options.max_connections) + " clients are connected, the most it serves at once");
+        continue;
+      }
       auto c = std::make_unique<Connection>();
       c->fd = Fd(fd);
+      c->peer = peer;
       int one = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      char host[INET6_ADDRSTRLEN] = "?";
-      unsigned port_no = 0;
-      if (addr.ss_family == AF_INET) {
-        auto* a = reinterpret_cast<sockaddr_in*>(&addr);
-        ::inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
-        port_no = ntohs(a->sin_port);
-      } else if (addr.ss_family == AF_INET6) {
-        auto* a = reinterpret_cast<sockaddr_in6*>(&addr);
-        ::inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
-        port_no = ntohs(a->sin6_port);
-      }
-      c->peer = std::string(host) + ":" + std::to_string(port_no);
       {
-        std::lock_guard<std::mutex> lock(instrument_mutex);
+        std::lock_guard<TurnLock> turn(turns);
         c->device = connect(instrument);
       }
-      log("connection from " + c->peer);
+      log("connection from " + peer);
       Connection& ref = *c;
+      try {
+        ref.thread = options.start_thread([this, &ref] { serve(ref); });
+      } catch (const std::exception& e) {
+        // No thread, no service: this client is told so; the others go on.
+        refuse(c->fd.release(), peer, std::string("no thread to serve it (") + e.what() + ")");
+        continue;
+      }
       std::lock_guard<std::mutex> lock(connections_mutex);
       connections.push_back(std::move(c));
-      ref.thread = std::thread([this, &ref] { serve(ref); });
     }
+  }
+
+  std::size_t live_connections() {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    return connections.size();
   }
 
   // Joins the threads of clients that have left.
@@ -199,8 +324,14 @@ struct TcpServer::Impl {
 
   void run() {
     while (true) {
-      pollfd fds[2] = {{wake_read.get(), POLLIN, 0}, {listener.get(), POLLIN, 0}};
-      int ready = ::poll(fds, 2, 1000);
+      // While the listener rests, only the stop pipe and the clock wake the loop.
+      const auto now = std::chrono::steady_clock::now();
+      const bool resting = now < listen_again;
+      pollfd fds[2] = {{wake_read.get(), POLLIN, 0}, {resting ? -1 : listener.get(), POLLIN, 0}};
+      int timeout = 1000;
+      if (resting)
+        timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(listen_again - now).count());
+      int ready = ::poll(fds, 2, timeout);
       if (ready < 0) {
         if (errno == EINTR) continue;
         fail("poll");
@@ -220,6 +351,9 @@ TcpServer::TcpServer(ServerOptions options) : impl_(std::make_unique<Impl>()) {
   if (::pipe2(pipe_fds, O_NONBLOCK | O_CLOEXEC) < 0) fail("pipe");
   impl_->wake_read = Fd(pipe_fds[0]);
   impl_->wake_write = Fd(pipe_fds[1]);
+  impl_->spare = Fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  if (!impl_->options.start_thread)
+    impl_->options.start_thread = [](std::function<void()> serve) { return std::thread(std::move(serve)); };
 
   const std::string& address = impl_->options.address;
   sockaddr_storage addr{};
@@ -262,6 +396,9 @@ std::uint16_t TcpServer::port() const {
 }
 const std::string& TcpServer::address() const {
   return impl_->options.address;
+}
+std::string TcpServer::endpoint() const {
+  return endpoint_text(impl_->options.address, impl_->port);
 }
 void TcpServer::run() {
   impl_->run();
