@@ -181,7 +181,8 @@ TEST_F(FreshRegistry, RegistrationWritesExactlyItsKeysAndUnregistrationRemovesTh
   }
   // The 27 interfaces of the object tree and the root's event interface.
   EXPECT_EQ(interfaces, 28);
-  EXPECT_NE(std::find(added.begin(), added.end(), "[HKEY_CLASSES_ROOT\\Interface\\" + Guid(IID_IPgxGen) + "] @=\"IPgxGen\""),
+  EXPECT_NE(std::find(added.begin(), added.end(),
+                      "[HKEY_CLASSES_ROOT\\Interface\\" + Guid(IID_IPgxGen) + "] @=\"IPgxGen\""),
             added.end());
 
   ASSERT_EQ(Register(/*unregister=*/true), S_OK);
@@ -190,8 +191,6 @@ TEST_F(FreshRegistry, RegistrationWritesExactlyItsKeysAndUnregistrationRemovesTh
   ASSERT_EQ(Register(/*unregister=*/true), S_OK);
   EXPECT_EQ(read_file(registry_), before_text);
 }
-
-
 
 // The module loaded by hand, as a registration tool or the runtime loads it.
 class LoadedModule {
@@ -234,7 +233,8 @@ TEST(ServerModule, TheFactoryMakesOnlyPgxGen) {
   }
   EXPECT_EQ(module.GetClassObject(CLSID_PgxGen, IID_IClassFactory, nullptr), E_POINTER);
   pgx::auto_::ComPtr<IClassFactory> factory;
-  ASSERT_EQ(module.GetClassObject(CLSID_PgxGen, IID_IClassFactory, factory.ReleaseAndGetAddressOfVoid()), S_OK);
+  ASSERT_EQ(module.GetClassObject(CLSID_PgxGen, IID_IClassFactory, factory.ReleaseAndGetAddressOfVoid()),
+            S_OK);
   pgx::auto_::ComPtr<IPgxGen> root;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPgxGen, root.ReleaseAndGetAddressOfVoid()), S_OK);
   VARIANT_BOOL enabled = VARIANT_FALSE;
