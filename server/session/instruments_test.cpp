@@ -153,7 +153,8 @@ TEST_F(InstrumentsTest, OnlyResourcesThatPassTheIdentityCheckBecomeInstruments) 
   EXPECT_EQ(Name(Item(instruments.Get(), Variant(LONG{1})).Get()), accepted[0]);
   EXPECT_EQ(Name(Item(instruments.Get(), Variant(LONG{2})).Get()), accepted[1]);
   // The identity check's sessions are closed at once; the failed one never opened.
-  EXPECT_EQ(driver_.CallsTo("pgxgen_close"), (std::vector<std::string>{"pgxgen_close(1)", "pgxgen_close(2)"}));
+  EXPECT_EQ(driver_.CallsTo("pgxgen_close"),
+            (std::vector<std::string>{"pgxgen_close(1)", "pgxgen_close(2)"}));
 }
 
 TEST_F(InstrumentsTest, AWarningFromTheIdentityCheckSkipsTheResourceButClosesItsSession) {
@@ -223,9 +224,15 @@ TEST_F(InstrumentsTest, ItemFindsByNumberOrExactNameAndGivesNothingForAnythingEl
 
   std::string lower = name;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const Variant nothing[] = {Variant(LONG{0}),        Variant(LONG{3}),        Variant(SHORT{-1}),
-                             Variant("GPIB0::22::INSTR"), Variant(lower.c_str()), Variant(""),
-                             Variant(1.0),            Variant(true),           Variant()};
+  const Variant nothing[] = {Variant(LONG{0}),
+                             Variant(LONG{3}),
+                             Variant(SHORT{-1}),
+                             Variant("GPIB0::22::INSTR"),
+                             Variant(lower.c_str()),
+                             Variant(""),
+                             Variant(1.0),
+                             Variant(true),
+                             Variant()};
   for (const Variant& index : nothing) {
     EXPECT_EQ(Item(instruments.Get(), index).Get(), nullptr) << "vt " << index.vt;
   }
@@ -286,7 +293,8 @@ TEST_F(InstrumentsTest, ABusWithoutResourcesIsAFailureOfTheDriverOrVisa) {
 TEST_F(InstrumentsTest, MoreThanAHundredResourcesAreAllSearched) {
   std::ostringstream yaml;
   yaml << "resources:\n";
-  for (int board = 1; board <= 120; ++board) yaml << "  - name: ASRL" << board << "::INSTR\n    kind: serial-device\n";
+  for (int board = 1; board <= 120; ++board)
+    yaml << "  - name: ASRL" << board << "::INSTR\n    kind: serial-device\n";
   yaml << "  - name: GPIB0::5::INSTR\n    front-ends: [Q510A]\n";
   yaml << "  - name: VXI0::8::INSTR\n    front-ends: [M4010A]\n";
   yaml << "  - name: GPIB0::6::INSTR\n    front-ends: [Q530A]\n";
