@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
+#include <sys/stat.h>
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <fstream>
-#include <sys/stat.h>
 
 #include "apps/pgx/commands.h"
 #include "apps/pgx/connection.h"
@@ -41,7 +41,8 @@ bool IsFile(const std::string& path) {
 
 // "1" or a resource name ("GPIB0::10::INSTR") rather than a script file.
 bool LooksLikeTarget(const std::string& text) {
-  if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+  if (!text.empty() && std::all_of(text.begin(), text.end(),
+                                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
     return true;
   return text.find("::") != std::string::npos;
 }
@@ -49,9 +50,10 @@ bool LooksLikeTarget(const std::string& text) {
 }  // namespace
 
 int Main(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
-  CLI::App app{"pgx - drive the pulse generators through the automation server pgxsrv, late-bound by name,\n"
-               "as a script does.",
-               "pgx"};
+  CLI::App app{
+      "pgx - drive the pulse generators through the automation server pgxsrv, late-bound by name,\n"
+      "as a script does.",
+      "pgx"};
   app.footer(kFooter);
   app.require_subcommand(1);
   app.fallthrough();
@@ -61,10 +63,13 @@ int Main(const std::vector<std::string>& args, std::istream& in, std::ostream& o
   app.add_flag("--json", json, "Print one JSON object per statement (or instrument) instead of text");
   app.add_option("--registry", settings.registry, "The registry file that has the server registered")
       ->type_name("FILE");
-  app.add_option("--bench", settings.bench, "A simulated bench file instead of the built-in bench (docs/bench.md)")
+  app.add_option("--bench", settings.bench,
+                 "A simulated bench file instead of the built-in bench (docs/bench.md)")
       ->type_name("FILE");
-  app.add_option("--trace", settings.trace, "Write the VISA I/O trace to FILE (docs/io-trace.md)")->type_name("FILE");
-  app.add_flag("--verbose-errors", settings.verbose_errors, "Name the failing call in error texts (Err.Verbose)");
+  app.add_option("--trace", settings.trace, "Write the VISA I/O trace to FILE (docs/io-trace.md)")
+      ->type_name("FILE");
+  app.add_flag("--verbose-errors", settings.verbose_errors,
+               "Name the failing call in error texts (Err.Verbose)");
   bool no_id_query = false, no_auto_detect = false;
   app.add_flag("--no-id-query", no_id_query, "Open the instrument without the identity query");
   app.add_flag("--reset", settings.reset, "Reset the instrument when opening it");
@@ -94,7 +99,8 @@ int Main(const std::vector<std::string>& args, std::istream& in, std::ostream& o
   shell->add_option("TARGET", target, "Instrument number or resource name (none: the root PgxGen)");
   CLI::App* errors = app.add_subcommand("errors", "Show an instrument's error queue and warnings");
   errors->add_option("TARGET", target, "Instrument number or resource name")->required();
-  CLI::App* members = app.add_subcommand("members", "List the members of an interface (or the library's types)");
+  CLI::App* members =
+      app.add_subcommand("members", "List the members of an interface (or the library's types)");
   members->add_option("INTERFACE", name, "IInstrument, Instrument, PgxArmSource, _ViAttributeInfo, ...");
   CLI::App* idl = app.add_subcommand("idl", "Print the server's type library as IDL");
   for (CLI::App* sub : {list, info, get, set, call, shell, errors, members, idl}) sub->footer(kFooter);
@@ -108,7 +114,8 @@ Blank lines and lines starting with # are skipped. Every line runs in this one p
 instrument, so settings carry from line to line. With TARGET, paths start at the opened instrument; without,
 at the root PgxGen: get Instruments.Item("GPIB0::10::INSTR").Open(True). The script is FILE, or standard
 input when FILE is - or missing. A failing line prints its error and the script goes on; the exit status
-is 1 when any line failed.)") + kFooter);
+is 1 when any line failed.)") +
+              kFooter);
 
   try {
     // CLI11 takes the arguments last one first.
@@ -160,7 +167,9 @@ is 1 when any line failed.)") + kFooter);
     if (errors->parsed()) {
       statement.kind = Statement::Kind::kErrors;
     } else {
-      statement.kind = get->parsed() ? Statement::Kind::kGet : set->parsed() ? Statement::Kind::kSet : Statement::Kind::kCall;
+      statement.kind = get->parsed()   ? Statement::Kind::kGet
+                       : set->parsed() ? Statement::Kind::kSet
+                                       : Statement::Kind::kCall;
       statement.path = ParsePath(path);
       for (const std::string& word : words) statement.value += (statement.value.empty() ? "" : " ") + word;
     }

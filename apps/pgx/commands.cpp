@@ -153,7 +153,8 @@ int ListInstruments(Connection& connection, Reporter& reporter) {
       current = "Instruments.Item(" + std::to_string(i) + ").AttributeInfo";
       Outcome info = evaluator.Run(instrument, ParsePath("AttributeInfo([" + zeros + "])"), Action::kCall);
       std::vector<std::uint8_t> bytes;
-      if (!info.out.empty()) bytes = JsonValue(info.out.front().second.value).get<std::vector<std::uint8_t>>();
+      if (!info.out.empty())
+        bytes = JsonValue(info.out.front().second.value).get<std::vector<std::uint8_t>>();
       const long long type = field(bytes, "IntfType").value_or(0);
       const bool vxi = type == 2 || type == 3;
       const bool gpib = type == 1;
@@ -163,9 +164,12 @@ int ListInstruments(Connection& connection, Reporter& reporter) {
         object["name"] = name;
         object["interface"] = InterfaceName(type);
         object["slot"] = vxi ? nlohmann::json(field(bytes, "Slot").value_or(0)) : nlohmann::json(nullptr);
-        object["logical_address"] = vxi ? nlohmann::json(field(bytes, "VxiLa").value_or(0)) : nlohmann::json(nullptr);
-        object["model_code"] = vxi ? nlohmann::json(Hex4(field(bytes, "ModelCode").value_or(0))) : nlohmann::json(nullptr);
-        object["gpib_address"] = gpib ? nlohmann::json(field(bytes, "GpibPriAddr").value_or(0)) : nlohmann::json(nullptr);
+        object["logical_address"] =
+            vxi ? nlohmann::json(field(bytes, "VxiLa").value_or(0)) : nlohmann::json(nullptr);
+        object["model_code"] =
+            vxi ? nlohmann::json(Hex4(field(bytes, "ModelCode").value_or(0))) : nlohmann::json(nullptr);
+        object["gpib_address"] =
+            gpib ? nlohmann::json(field(bytes, "GpibPriAddr").value_or(0)) : nlohmann::json(nullptr);
         nlohmann::json attributes = nlohmann::json::object();
         for (const Field& f : fields) {
           if (auto v = ReadField(bytes, f)) attributes[f.name] = *v;
@@ -217,7 +221,8 @@ int ShowInfo(Connection& connection, Reporter& reporter) {
   const auto version = read("Version(PgxVersionAll)");
   const auto mask = read("Restrictions.BitMask");
 
-  const std::vector<std::string> front_ends = options ? FrontEnds(TextOf(*options)) : std::vector<std::string>{};
+  const std::vector<std::string> front_ends =
+      options ? FrontEnds(TextOf(*options)) : std::vector<std::string>{};
   const LONG channel_count = channels ? channels->result.value.lVal : 0;
   std::vector<std::string> missing;
   const LONG bits = mask ? mask->result.value.lVal : 0;
@@ -235,7 +240,8 @@ int ShowInfo(Connection& connection, Reporter& reporter) {
       object["Channels"] = nlohmann::json::array();
       for (LONG k = 1; k <= channel_count; ++k) {
         object["Channels"].push_back(
-            {{"number", k}, {"front_end", k <= static_cast<LONG>(front_ends.size()) ? front_ends[k - 1] : ""}});
+            {{"number", k},
+             {"front_end", k <= static_cast<LONG>(front_ends.size()) ? front_ends[k - 1] : ""}});
       }
     }
     if (version) object["Version"] = TextOf(*version);
@@ -311,7 +317,8 @@ int ListMembers(const Library& library, const std::string& name, Reporter& repor
   if (type->kind == TKIND_ENUM) {
     out << type->name << ": enumeration" << (type->help.empty() ? "" : " - " + type->help) << '\n';
     Table table({"", ""}, {false, true});
-    for (const Constant* c : library.ConstantsOf(type->name)) table.Add({"  " + c->name, std::to_string(c->value)});
+    for (const Constant* c : library.ConstantsOf(type->name))
+      table.Add({"  " + c->name, std::to_string(c->value)});
     table.Print(out);
     return 0;
   }
@@ -332,8 +339,13 @@ int ListMembers(const Library& library, const std::string& name, Reporter& repor
     if (by_name[m.name].empty()) order.push_back(m.name);
     by_name[m.name].push_back(&m);
   }
-  out << type->name << ": " << (info.Dual() ? "dual interface" : type->kind == TKIND_DISPATCH ? "dispinterface" : type->kind == TKIND_COCLASS ? "class" : "interface")
-      << ", " << order.size() << " members" << (type->help.empty() ? "" : " - " + type->help) << '\n';
+  out << type->name << ": "
+      << (info.Dual()                    ? "dual interface"
+          : type->kind == TKIND_DISPATCH ? "dispinterface"
+          : type->kind == TKIND_COCLASS  ? "class"
+                                         : "interface")
+      << ", " << order.size() << (order.size() == 1 ? " member" : " members")
+      << (type->help.empty() ? "" : " - " + type->help) << '\n';
   Table table({"", ""}, {false, false});
   for (const std::string& member : order) {
     const std::vector<const MemberForm*>& forms = by_name[member];
@@ -341,9 +353,12 @@ int ListMembers(const Library& library, const std::string& name, Reporter& repor
     const MemberForm* put = nullptr;
     const MemberForm* method = nullptr;
     for (const MemberForm* f : forms) {
-      if (f->invkind == INVOKE_PROPERTYGET) get = f;
-      else if (f->IsPut()) put = f;
-      else method = f;
+      if (f->invkind == INVOKE_PROPERTYGET)
+        get = f;
+      else if (f->IsPut())
+        put = f;
+      else
+        method = f;
     }
     const MemberForm* main = method ? method : get ? get : put;
     std::string kind = method ? "method" : get && put ? "get/put" : get ? "get" : "put";

@@ -55,7 +55,8 @@ std::string Describe(HRESULT hr) {
 }
 
 bool IsNumber(const std::string& text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+  return !text.empty() && std::all_of(text.begin(), text.end(),
+                                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 }  // namespace
@@ -68,7 +69,8 @@ std::string ChooseRegistry(const std::string& explicit_file) {
     return HasServer();
   };
   if (!explicit_file.empty()) {
-    if (!FileExists(explicit_file)) throw InputError("the registry file " + explicit_file + " does not exist");
+    if (!FileExists(explicit_file))
+      throw InputError("the registry file " + explicit_file + " does not exist");
     if (use(explicit_file)) return explicit_file;
   } else if (const char* named = std::getenv("PGX_REGISTRY"); named && *named) {
     if (use(named)) return named;
@@ -85,8 +87,8 @@ std::string ChooseRegistry(const std::string& explicit_file) {
   std::string files;
   for (const std::string& file : looked_at) files += (files.empty() ? "" : ", ") + file;
   std::string problem = auto_::RegistryErrorText();
-  throw InputError("Pgxsrv.PgxGen is not registered in " + files + (problem.empty() ? "" : " (" + problem + ")") +
-                   ": " + RegisterHint());
+  throw InputError("Pgxsrv.PgxGen is not registered in " + files +
+                   (problem.empty() ? "" : " (" + problem + ")") + ": " + RegisterHint());
 }
 
 Connection::Apartment::Apartment() {
@@ -99,7 +101,8 @@ Connection::Apartment::~Apartment() {
 Connection::Connection(const Settings& settings)
     : settings_(settings), registry_(ChooseRegistry(settings.registry)) {
   if (!settings_.bench.empty()) {
-    if (!FileExists(settings_.bench)) throw InputError("the bench file " + settings_.bench + " does not exist");
+    if (!FileExists(settings_.bench))
+      throw InputError("the bench file " + settings_.bench + " does not exist");
     ::setenv("PGX_VISA_BENCH", settings_.bench.c_str(), 1);
   }
   if (!settings_.trace.empty()) ::setenv("PGX_VISA_TRACE", settings_.trace.c_str(), 1);
@@ -131,15 +134,16 @@ void Connection::Open(const std::string& target) {
   Outcome found = evaluator_.Run(root_.Get(), ParsePath("Instruments.Item(" + key + ")"), Action::kGet);
   IDispatch* instrument = found.result.value.vt == VT_DISPATCH ? found.result.value.pdispVal : nullptr;
   if (!instrument) {
-    const LONG count = evaluator_.Run(root_.Get(), ParsePath("Instruments.Count"), Action::kGet).result.value.lVal;
+    const LONG count =
+        evaluator_.Run(root_.Get(), ParsePath("Instruments.Count"), Action::kGet).result.value.lVal;
     if (by_number) {
       throw InputError("there is no instrument " + target + ": the server found " + std::to_string(count) +
                        " (pgx list shows them)");
     }
     // Resource names are case-insensitive for VISA; Item compares them exactly.
     for (LONG i = 1; i <= count && !instrument; ++i) {
-      Outcome item = evaluator_.Run(root_.Get(), ParsePath("Instruments.Item(" + std::to_string(i) + ")"),
-                                    Action::kGet);
+      Outcome item =
+          evaluator_.Run(root_.Get(), ParsePath("Instruments.Item(" + std::to_string(i) + ")"), Action::kGet);
       if (item.result.value.vt != VT_DISPATCH || !item.result.value.pdispVal) continue;
       Outcome name = evaluator_.Run(item.result.value.pdispVal, ParsePath("Name"), Action::kGet);
       if (name.result.value.vt == VT_BSTR && SameName(Utf8(name.result.value.bstrVal), target))
@@ -152,15 +156,17 @@ void Connection::Open(const std::string& target) {
   }
   instrument_ = auto_::ComPtr<IDispatch>(instrument);
   auto flag = [](bool on) { return on ? std::string("True") : std::string("False"); };
-  Outcome opened = evaluator_.Run(instrument_.Get(),
-                                  ParsePath("Open(IdQuery:=" + flag(settings_.id_query) +
-                                            ", ResetInstrument:=" + flag(settings_.reset) +
-                                            ", AutoDetectErrors:=" + flag(settings_.auto_detect) + ")"),
-                                  Action::kGet);
+  Outcome opened = evaluator_.Run(
+      instrument_.Get(),
+      ParsePath("Open(IdQuery:=" + flag(settings_.id_query) + ", ResetInstrument:=" + flag(settings_.reset) +
+                ", AutoDetectErrors:=" + flag(settings_.auto_detect) + ")"),
+      Action::kGet);
   if (opened.result.value.vt == VT_BOOL && opened.result.value.boolVal == VARIANT_FALSE)
     throw InputError(target + " could not be opened: Instrument.Open answered False");
-  if (settings_.verbose_errors) evaluator_.Run(instrument_.Get(), ParsePath("Err.Verbose"), Action::kSet, "True");
-  instrument_name_ = Utf8(evaluator_.Run(instrument_.Get(), ParsePath("Name"), Action::kGet).result.value.bstrVal);
+  if (settings_.verbose_errors)
+    evaluator_.Run(instrument_.Get(), ParsePath("Err.Verbose"), Action::kSet, "True");
+  instrument_name_ =
+      Utf8(evaluator_.Run(instrument_.Get(), ParsePath("Name"), Action::kGet).result.value.bstrVal);
 }
 
 }  // namespace pgx::cli

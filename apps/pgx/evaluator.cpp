@@ -119,13 +119,9 @@ Variant Integer(std::int64_t value, VARTYPE vt) {
 
 // The names a user may give for an enumeration, without its Start/End sentinels.
 std::string Choices(const Library& library, const std::string& enumeration) {
-  std::vector<const Constant*> all = library.ConstantsOf(enumeration);
   std::string out;
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    const bool sentinel = (i == 0 || i + 1 == all.size()) && all.size() > 2 &&
-                          (all[i]->name.ends_with("Start") || all[i]->name.ends_with("End"));
-    if (sentinel) continue;
-    out += (out.empty() ? "" : ", ") + all[i]->name;
+  for (const Constant* c : library.ConstantsOf(enumeration)) {
+    if (!library.IsSentinel(*c)) out += (out.empty() ? "" : ", ") + c->name;
   }
   return out;
 }
@@ -219,8 +215,8 @@ Variant Evaluator::Untyped(const Literal& literal, const std::string& what) cons
     case K::kName:
       if (const Constant* c = library_.FindConstant(literal.text)) return Integer(c->value, VT_I4);
       throw InputError(what + ": " + literal.text +
-                       " is no constant of the type library (a text goes in double quotes: \"" + literal.text +
-                       "\")");
+                       " is no constant of the type library (a text goes in double quotes: \"" +
+                       literal.text + "\")");
     case K::kBytes:
       return Bytes(literal.bytes);
   }
@@ -235,8 +231,8 @@ Variant Evaluator::Convert(const Literal& literal, const TypeDesc& type, const s
     if (literal.kind == K::kName) {
       const Constant* c = library_.FindConstant(literal.text);
       if (!c || c->enumeration != type.name)
-        throw InputError(what + " is a " + type.name + ", one of: " + Choices(library_, type.name) + " (not " +
-                         as_written + ")");
+        throw InputError(what + " is a " + type.name + ", one of: " + Choices(library_, type.name) +
+                         " (not " + as_written + ")");
       return Integer(c->value, VT_I4);
     }
     if (literal.kind != K::kInteger)
@@ -249,7 +245,8 @@ Variant Evaluator::Convert(const Literal& literal, const TypeDesc& type, const s
     if (literal.kind == K::kBoolean || literal.kind == K::kInteger) {
       Variant v;
       v.vt = VT_BOOL;
-      v.boolVal = (literal.kind == K::kBoolean ? literal.boolean : literal.integer != 0) ? VARIANT_TRUE : VARIANT_FALSE;
+      v.boolVal = (literal.kind == K::kBoolean ? literal.boolean : literal.integer != 0) ? VARIANT_TRUE
+                                                                                         : VARIANT_FALSE;
       return v;
     }
     throw InputError(what + " is True or False, not " + as_written);
@@ -281,8 +278,8 @@ Variant Evaluator::Convert(const Literal& literal, const TypeDesc& type, const s
         throw InputError(what + " is a number (" + type.Idl() + "), not " + as_written);
     }
     if (value < range.min || value > range.max)
-      throw InputError(what + " is out of range: a " + type.Idl() + " is " + std::to_string(range.min) + " to " +
-                       std::to_string(range.max) + ", not " + as_written);
+      throw InputError(what + " is out of range: a " + type.Idl() + " is " + std::to_string(range.min) +
+                       " to " + std::to_string(range.max) + ", not " + as_written);
     return Integer(value, vt);
   }
   if (vt == VT_R4 || vt == VT_R8) {
@@ -346,14 +343,16 @@ Outcome Evaluator::Run(IDispatch* base, const Path& path, Action action, const s
       if (FAILED(v.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&next)))) next = nullptr;
       if (next) next->Release();  // still held by the variant
     } else {
-      throw InputError(path.Prefix(i) + " is not an object, so it has no member " + path.segments[i + 1].name);
+      throw InputError(path.Prefix(i) + " is not an object, so it has no member " +
+                       path.segments[i + 1].name);
     }
     if (!next)
       throw InputError(path.Prefix(i) + " is Nothing" +
                        (path.segments[i].arguments.empty() ? std::string() : " (no such item)"));
     object = auto_::ComPtr<IDispatch>(next);
   }
-  return Invoke(object.Get(), path, path.segments.size() - 1, action, action == Action::kSet ? &value : nullptr);
+  return Invoke(object.Get(), path, path.segments.size() - 1, action,
+                action == Action::kSet ? &value : nullptr);
 }
 
 Outcome Evaluator::Invoke(IDispatch* object, const Path& path, std::size_t index, Action action,
@@ -421,8 +420,8 @@ Outcome Evaluator::Invoke(IDispatch* object, const Path& path, std::size_t index
       std::size_t k = 0;
       while (k < params.size() && !SameName(params[k].name, argument.name)) ++k;
       if (k == params.size())
-        throw InputError(member_name + " has no parameter " + argument.name + " (its parameters: " +
-                         ParameterList(params) + ")");
+        throw InputError(member_name + " has no parameter " + argument.name +
+                         " (its parameters: " + ParameterList(params) + ")");
       if (given[k]) throw InputError(member_name + ": " + params[k].name + " is given twice");
       given[k] = &argument.value;
       continue;

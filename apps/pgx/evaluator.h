@@ -39,10 +39,10 @@ struct Value {
 };
 
 struct Outcome {
-  Value result;                                      // VT_EMPTY when the member returns nothing
-  std::vector<std::pair<std::string, Value>> out;    // [out] and [in, out] arguments after the call
-  Value written;                                     // a set: the value as it was passed
-  std::string member;                                // "IInstrument.Frequency", for messages
+  Value result;                                    // VT_EMPTY when the member returns nothing
+  std::vector<std::pair<std::string, Value>> out;  // [out] and [in, out] arguments after the call
+  Value written;                                   // a set: the value as it was passed
+  std::string member;                              // "IInstrument.Frequency", for messages
 };
 
 enum class Action { kGet, kSet, kCall };

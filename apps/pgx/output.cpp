@@ -70,12 +70,18 @@ std::string HexCode(HRESULT hr) {
 
 std::string VarTypeName(VARTYPE vt) {
   static const std::pair<VARTYPE, const char*> names[] = {
-      {VT_EMPTY, "VT_EMPTY"},     {VT_NULL, "VT_NULL"},     {VT_I2, "VT_I2"},           {VT_I4, "VT_I4"},
-      {VT_R4, "VT_R4"},           {VT_R8, "VT_R8"},         {VT_CY, "VT_CY"},           {VT_DATE, "VT_DATE"},
-      {VT_BSTR, "VT_BSTR"},       {VT_DISPATCH, "VT_DISPATCH"}, {VT_ERROR, "VT_ERROR"}, {VT_BOOL, "VT_BOOL"},
-      {VT_VARIANT, "VT_VARIANT"}, {VT_UNKNOWN, "VT_UNKNOWN"}, {VT_I1, "VT_I1"},         {VT_UI1, "VT_UI1"},
-      {VT_UI2, "VT_UI2"},         {VT_UI4, "VT_UI4"},       {VT_I8, "VT_I8"},           {VT_UI8, "VT_UI8"},
-      {VT_INT, "VT_INT"},         {VT_UINT, "VT_UINT"},     {VT_RECORD, "VT_RECORD"}};
+      {VT_EMPTY, "VT_EMPTY"},     {VT_NULL, "VT_NULL"},
+      {VT_I2, "VT_I2"},           {VT_I4, "VT_I4"},
+      {VT_R4, "VT_R4"},           {VT_R8, "VT_R8"},
+      {VT_CY, "VT_CY"},           {VT_DATE, "VT_DATE"},
+      {VT_BSTR, "VT_BSTR"},       {VT_DISPATCH, "VT_DISPATCH"},
+      {VT_ERROR, "VT_ERROR"},     {VT_BOOL, "VT_BOOL"},
+      {VT_VARIANT, "VT_VARIANT"}, {VT_UNKNOWN, "VT_UNKNOWN"},
+      {VT_I1, "VT_I1"},           {VT_UI1, "VT_UI1"},
+      {VT_UI2, "VT_UI2"},         {VT_UI4, "VT_UI4"},
+      {VT_I8, "VT_I8"},           {VT_UI8, "VT_UI8"},
+      {VT_INT, "VT_INT"},         {VT_UINT, "VT_UINT"},
+      {VT_RECORD, "VT_RECORD"}};
   std::string prefix;
   if (vt & VT_BYREF) prefix += "VT_BYREF|";
   if (vt & VT_ARRAY) prefix += "VT_ARRAY|";

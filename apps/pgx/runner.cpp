@@ -21,7 +21,8 @@ bool Runner::Execute(const Statement& statement, int line) {
                         : statement.kind == Statement::Kind::kCall ? Action::kCall
                                                                    : Action::kGet;
   try {
-    Outcome outcome = connection_.evaluator().Run(connection_.Base(), statement.path, action, statement.value);
+    Outcome outcome =
+        connection_.evaluator().Run(connection_.Base(), statement.path, action, statement.value);
     Show(statement, outcome);
     return true;
   } catch (const MemberFailure& e) {

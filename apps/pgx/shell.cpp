@@ -74,7 +74,8 @@ char* NextMatch(const char*, int state) {
 char** Complete(const char* text, int, int end) {
   rl_attempted_completion_over = 1;  // no file names
   if (!g_completing) return nullptr;
-  g_matches = Completions(*g_completing, std::string(rl_line_buffer, static_cast<std::size_t>(std::max(end, 0))));
+  g_matches =
+      Completions(*g_completing, std::string(rl_line_buffer, static_cast<std::size_t>(std::max(end, 0))));
   return rl_completion_matches(text, NextMatch);
 }
 
@@ -82,7 +83,8 @@ void PrintHelp(std::ostream& out) {
   out << "Statements:\n"
          "  get PATH           read a property (or call a method): Channels.Item(1).Voltage.High\n"
          "  PATH               the same as get PATH\n"
-         "  set PATH VALUE     set a property: set Frequency 2e6, set Trigger.Arm.Source PgxArmSourceExternal\n"
+         "  set PATH VALUE     set a property: set Frequency 2e6, set Trigger.Arm.Source "
+         "PgxArmSourceExternal\n"
          "  call PATH          call a method: call Reset, call Open(True)\n"
          "  errors             the instrument's error queue and warnings\n"
          "  members [NAME]     the members of an interface, enumeration or record\n"
@@ -95,7 +97,8 @@ void PrintHelp(std::ostream& out) {
 }  // namespace
 
 std::vector<std::string> Completions(const Connection& connection, const std::string& line) {
-  const std::size_t word_start = line.find_last_of(" \t.(,[=") == std::string::npos ? 0 : line.find_last_of(" \t.(,[=") + 1;
+  const std::size_t word_start =
+      line.find_last_of(" \t.(,[=") == std::string::npos ? 0 : line.find_last_of(" \t.(,[=") + 1;
   const std::string word = line.substr(word_start);
   const std::size_t first_end = line.find_first_of(" \t");
   std::set<std::string, bool (*)(const std::string&, const std::string&)> found(
@@ -107,7 +110,9 @@ std::vector<std::string> Completions(const Connection& connection, const std::st
   };
   auto constants = [&](const std::string& enumeration) {
     for (const Constant& c : connection.library().Constants()) {
-      if ((enumeration.empty() || c.enumeration == enumeration) && StartsWith(c.name, word)) found.insert(c.name);
+      if ((enumeration.empty() || c.enumeration == enumeration) && StartsWith(c.name, word) &&
+          !connection.library().IsSentinel(c))
+        found.insert(c.name);
     }
     for (const char* b : {"True", "False"}) {
       if (enumeration.empty() && StartsWith(b, word)) found.insert(b);
@@ -139,7 +144,8 @@ std::vector<std::string> Completions(const Connection& connection, const std::st
     return {found.begin(), found.end()};
   }
   // Inside parentheses: an argument, usually a constant.
-  if (std::count(before_word.begin(), before_word.end(), '(') > std::count(before_word.begin(), before_word.end(), ')')) {
+  if (std::count(before_word.begin(), before_word.end(), '(') >
+      std::count(before_word.begin(), before_word.end(), ')')) {
     constants("");
     return {found.begin(), found.end()};
   }
@@ -149,7 +155,8 @@ std::vector<std::string> Completions(const Connection& connection, const std::st
     if (blank != std::string::npos) {
       std::string path = before_word.substr(0, blank);
       const std::size_t dot = path.find_last_of('.');
-      std::optional<InterfaceInfo> owner = StaticType(connection, dot == std::string::npos ? "" : path.substr(0, dot));
+      std::optional<InterfaceInfo> owner =
+          StaticType(connection, dot == std::string::npos ? "" : path.substr(0, dot));
       std::string enumeration;
       if (owner) {
         const std::string name = dot == std::string::npos ? path : path.substr(dot + 1);
@@ -210,8 +217,11 @@ int RunShell(Connection& connection, Reporter& reporter, std::istream& in, bool 
   stifle_history(1000);
   if (!history.empty()) read_history(history.c_str());
   const std::string prompt =
-      "pgx" + (connection.InstrumentName().empty() ? std::string() : " " + connection.InstrumentName()) + "> ";
-  reporter.out() << "pgx shell on " << (connection.InstrumentName().empty() ? "the root object PgxGen" : connection.InstrumentName())
+      "pgx" + (connection.InstrumentName().empty() ? std::string() : " " + connection.InstrumentName()) +
+      "> ";
+  reporter.out() << "pgx shell on "
+                 << (connection.InstrumentName().empty() ? "the root object PgxGen"
+                                                         : connection.InstrumentName())
                  << ". Type help for the statements, Tab to complete, quit to leave.\n"
                  << std::flush;
   std::string last;

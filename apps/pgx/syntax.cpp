@@ -147,8 +147,9 @@ class Reader {
       while (std::isxdigit(static_cast<unsigned char>(Peek()))) ++pos_;
       std::uint64_t value = 0;
       auto [end, ec] = std::from_chars(text_.data() + digits, text_.data() + pos_, value, 16);
-      if (pos_ == digits || ec != std::errc() || end != text_.data() + pos_) FailAt(start, "expected hex digits");
-      if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+      if (pos_ == digits) FailAt(start, "expected hex digits");
+      if (ec != std::errc() || end != text_.data() + pos_ ||
+          value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
         FailAt(start, "this number is too large");
       literal.kind = Literal::Kind::kInteger;
       literal.hex = true;
@@ -182,7 +183,8 @@ class Reader {
     }
     // A leading dot (".5") is a number for people, not for from_chars.
     std::string copy(number);
-    if (copy.front() == '.' || (copy.size() > 1 && copy[0] == '-' && copy[1] == '.')) copy.insert(copy.find('.'), "0");
+    if (copy.front() == '.' || (copy.size() > 1 && copy[0] == '-' && copy[1] == '.'))
+      copy.insert(copy.find('.'), "0");
     auto [end, ec] = std::from_chars(copy.data(), copy.data() + copy.size(), literal.real);
     if (ec != std::errc() || end != copy.data() + copy.size()) FailAt(start, "this number is out of range");
     literal.kind = Literal::Kind::kReal;

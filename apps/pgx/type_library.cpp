@@ -284,12 +284,14 @@ std::vector<std::string> InterfaceInfo::Closest(std::string_view name) const {
     if (m.Hidden()) continue;
     const std::string candidate = Lower(m.name);
     std::size_t distance = EditDistance(wanted, candidate);
-    if (candidate.rfind(wanted, 0) == 0 || wanted.rfind(candidate, 0) == 0) distance = std::min<std::size_t>(distance, 1);
+    if (candidate.rfind(wanted, 0) == 0 || wanted.rfind(candidate, 0) == 0)
+      distance = std::min<std::size_t>(distance, 1);
     if (distance <= std::max<std::size_t>(2, wanted.size() / 3) &&
         std::none_of(scored.begin(), scored.end(), [&](const auto& s) { return s.second == m.name; }))
       scored.emplace_back(distance, m.name);
   }
-  std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(scored.begin(), scored.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<std::string> out;
   for (std::size_t i = 0; i < scored.size() && i < 3; ++i) out.push_back(scored[i].second);
   return out;
@@ -371,16 +373,23 @@ std::vector<const Constant*> Library::ConstantsOf(std::string_view enumeration) 
   return out;
 }
 
+bool Library::IsSentinel(const Constant& constant) const {
+  const std::vector<const Constant*> all = ConstantsOf(constant.enumeration);
+  if (all.empty()) return false;
+  if (all.back() == &constant) return constant.name.ends_with("End");
+  if (all.front() != &constant || !constant.name.ends_with("Start")) return false;
+  return std::any_of(all.begin() + 1, all.end(),
+                     [&](const Constant* c) { return c->value == constant.value; });
+}
+
 std::string Library::NameOf(std::string_view enumeration, LONG value) const {
-  const std::vector<const Constant*> all = ConstantsOf(enumeration);
-  const Constant* any = nullptr;
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    if (all[i]->value != value) continue;
-    const bool sentinel = i == 0 || i + 1 == all.size();
-    if (!sentinel) return all[i]->name;
-    if (!any) any = all[i];
+  const Constant* sentinel = nullptr;
+  for (const Constant* c : ConstantsOf(enumeration)) {
+    if (c->value != value) continue;
+    if (!IsSentinel(*c)) return c->name;
+    if (!sentinel) sentinel = c;
   }
-  return any ? any->name : std::string();
+  return sentinel ? sentinel->name : std::string();
 }
 
 std::vector<Field> Library::Fields(std::string_view record, ULONG* size) const {

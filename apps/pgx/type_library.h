@@ -17,9 +17,9 @@ namespace pgx::cli {
 
 // The type of a parameter or result as the library describes it.
 struct TypeDesc {
-  VARTYPE vt = VT_EMPTY;  // VT_I4 for an enumeration, VT_DISPATCH for an interface, VT_ARRAY | VT_UI1
-                          // for SAFEARRAY(unsigned char), VT_RECORD for a record; VT_EMPTY when unknown
-  bool byref = false;     // passed through a pointer: [out] and [in, out] parameters
+  VARTYPE vt = VT_EMPTY;      // VT_I4 for an enumeration, VT_DISPATCH for an interface, VT_ARRAY | VT_UI1
+                              // for SAFEARRAY(unsigned char), VT_RECORD for a record; VT_EMPTY when unknown
+  bool byref = false;         // passed through a pointer: [out] and [in, out] parameters
   TYPEKIND kind = TKIND_MAX;  // the kind of a type of the library (TKIND_MAX for a base type)
   std::string name;           // "PgxPulseMode", "IChannel", "_ViAttributeInfo"; empty for base types
 
@@ -134,6 +134,9 @@ class Library {
   // The name of `value` in `enumeration`: a constant that is not one of the enumeration's Start/End
   // sentinels when there is one; empty when none has the value.
   std::string NameOf(std::string_view enumeration, LONG value) const;
+  // Whether a constant only bounds its enumeration: the last one named ...End, or the first one named
+  // ...Start when another constant has its value (PgxTransactionStart is an action of its own).
+  bool IsSentinel(const Constant& constant) const;
 
   // The fields of a record, in order; its size in bytes.
   std::vector<Field> Fields(std::string_view record, ULONG* size = nullptr) const;
