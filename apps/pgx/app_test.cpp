@@ -63,12 +63,15 @@ TEST(PgxList, ShowsTheEightPulseGeneratorsOfTheDefaultBenchAsATable) {
   ASSERT_EQ(r.code, 0) << r.err;
   const std::vector<std::string> lines = r.Lines();
   ASSERT_EQ(lines.size(), 10u) << r.out;
-  EXPECT_EQ(Words(lines[0]), (std::vector<std::string>{"#", "Resource", "Interface", "Slot", "Logical", "address",
-                                                       "Model", "code", "GPIB", "address"}));
+  EXPECT_EQ(Words(lines[0]), (std::vector<std::string>{"#", "Resource", "Interface", "Slot", "Logical",
+                                                       "address", "Model", "code", "GPIB", "address"}));
   EXPECT_EQ(Words(lines[1]), (std::vector<std::string>{"1", "VXI0::8::INSTR", "VXI", "2", "8", "0401", "-"}));
-  EXPECT_EQ(Words(lines[4]), (std::vector<std::string>{"4", "VXI0::32::INSTR", "VXI", "5", "32", "0404", "-"}));
-  EXPECT_EQ(Words(lines[5]), (std::vector<std::string>{"5", "GPIB0::10::INSTR", "GPIB", "-", "-", "-", "10"}));
-  EXPECT_EQ(Words(lines[8]), (std::vector<std::string>{"8", "GPIB0::13::INSTR", "GPIB", "-", "-", "-", "13"}));
+  EXPECT_EQ(Words(lines[4]),
+            (std::vector<std::string>{"4", "VXI0::32::INSTR", "VXI", "5", "32", "0404", "-"}));
+  EXPECT_EQ(Words(lines[5]),
+            (std::vector<std::string>{"5", "GPIB0::10::INSTR", "GPIB", "-", "-", "-", "10"}));
+  EXPECT_EQ(Words(lines[8]),
+            (std::vector<std::string>{"8", "GPIB0::13::INSTR", "GPIB", "-", "-", "-", "13"}));
   EXPECT_EQ(r.out.find("GPIB0::22::INSTR"), std::string::npos) << "the multimeter is no pulse generator";
   EXPECT_EQ(lines[9], "8 pulse generators found.");
   // Columns line up under their headers.
@@ -111,12 +114,14 @@ TEST(PgxList, ABenchFileOfTheUsersOwn) {
   const std::vector<std::string> lines = r.Lines();
   ASSERT_EQ(lines.size(), 4u) << r.out;
   EXPECT_EQ(Words(lines[1])[1], "GPIB2::5::INSTR");
-  EXPECT_EQ(Words(lines[2]), (std::vector<std::string>{"2", "VXI1::40::INSTR", "VXI", "7", "40", "0403", "-"}));
+  EXPECT_EQ(Words(lines[2]),
+            (std::vector<std::string>{"2", "VXI1::40::INSTR", "VXI", "7", "40", "0403", "-"}));
   EXPECT_EQ(lines[3], "2 pulse generators found.");
 
   const Result missing = Pgx({"--bench", dir.file("none.yaml"), "list"});
   EXPECT_EQ(missing.code, 1);
-  EXPECT_NE(missing.err.find("the bench file " + dir.file("none.yaml") + " does not exist"), std::string::npos);
+  EXPECT_NE(missing.err.find("the bench file " + dir.file("none.yaml") + " does not exist"),
+            std::string::npos);
 }
 
 TEST(PgxInfo, ShowsIdentityChannelsVersionsAndWhatTheModelLacks) {
@@ -218,7 +223,9 @@ TEST(PgxStatements, AFailingMemberPrintsItsCodeDescriptionAndPathAndExitsNonZero
   // The driver's message comes with the server's, on lines of their own; --verbose-errors names the call.
   r = Pgx({"--verbose-errors", "set", "1", "Frequency", "-5"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err.rfind("pgx: Frequency failed: 0x8004046C The PNP driver or Visa library returned an error", 0), 0u)
+  EXPECT_EQ(
+      r.err.rfind("pgx: Frequency failed: 0x8004046C The PNP driver or Visa library returned an error", 0),
+      0u)
       << r.err;
   EXPECT_NE(r.err.find("\n    Instr. Error [-222]: Data out of range"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("[in the call to"), std::string::npos) << r.err;
@@ -234,7 +241,8 @@ TEST(PgxStatements, BadInputGetsAClearMessageAndNeverACrash) {
       {{"get", "1", "Frequncy"}, "Frequncy is not a member of IInstrument (did you mean Frequency?)"},
       {{"get", "1", "Channels.Cont"}, "Cont is not a member of IChannels (did you mean Count?)"},
       {{"get", "1", "Channels.Item(1"}, "expected ',' or ')'"},
-      {{"get", "1", "Open(True, False, True, 1)"}, "Open takes 3 arguments (IdQuery, ResetInstrument, AutoDetectErrors), 4 given"},
+      {{"get", "1", "Open(True, False, True, 1)"},
+       "Open takes 3 arguments (IdQuery, ResetInstrument, AutoDetectErrors), 4 given"},
       {{"get", "1", "Open(Reset:=True)"}, "Open has no parameter Reset"},
       {{"get", "1", "Open(IdQuery:=True, IdQuery:=False)"}, "IdQuery is given twice"},
       {{"get", "1", "Open(IdQuery:=True, False)"}, "arguments by position come before those by name"},
@@ -242,10 +250,12 @@ TEST(PgxStatements, BadInputGetsAClearMessageAndNeverACrash) {
       {{"get", "1", "Err.Text(\"five\")"}, "ErrNumber of Text is a number (long), not \"five\""},
       {{"get", "1", "Err.Text(1.5)"}, "is a whole number (long), not 1.5"},
       {{"get", "1", "Err.Text(3000000000)"}, "out of range: a long is -2147483648 to 2147483647"},
-      {{"get", "1", "Version(PgxArmSourceExternal)"}, "OfWhat of Version is a PgxVersionData, one of: PgxVersionScpi"},
+      {{"get", "1", "Version(PgxArmSourceExternal)"},
+       "OfWhat of Version is a PgxVersionData, one of: PgxVersionScpi"},
       {{"get", "1", "Version(Nonsense)"}, "OfWhat of Version is a PgxVersionData"},
       {{"get", "1", "Version([1, 2])"}, "OfWhat of Version is a PgxVersionData"},
-      {{"call", "1", "AttributeInfo(5)"}, "Array of AttributeInfo is an array of bytes, written [1, 2, 255], not 5"},
+      {{"call", "1", "AttributeInfo(5)"},
+       "Array of AttributeInfo is an array of bytes, written [1, 2, 255], not 5"},
       {{"set", "1", "Frequency", "abc"}, "the value of Frequency is a number (double), not abc"},
       {{"set", "1", "Frequency", "[1"}, "the value of Frequency: at column 3"},
       {{"set", "1", "TimeOut", "1.5"}, "whole number"},
@@ -275,8 +285,11 @@ TEST(PgxStatements, BadInputGetsAClearMessageAndNeverACrash) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
   // Command lines CLI11 cannot read.
-  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"get", "1"}, {"frobnicate"},
-                                               {"run", "1", "a", "b"}, {"--bogus", "list"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"get", "1"},
+                                               {"frobnicate"},
+                                               {"run", "1", "a", "b"},
+                                               {"--bogus", "list"}}) {
     EXPECT_EQ(Pgx(args).code, 2);
   }
 }
@@ -284,9 +297,9 @@ TEST(PgxStatements, BadInputGetsAClearMessageAndNeverACrash) {
 TEST(PgxHelp, CoversEveryCommandAndExitsZero) {
   Result r = Pgx({"--help"});
   EXPECT_EQ(r.code, 0);
-  for (const char* command : {"list", "info", "get", "set", "call", "run", "shell", "errors", "members", "idl",
-                              "--json", "--trace", "--bench", "--registry", "--verbose-errors", "--no-id-query",
-                              "--reset", "--no-auto-detect"}) {
+  for (const char* command :
+       {"list", "info", "get", "set", "call", "run", "shell", "errors", "members", "idl", "--json", "--trace",
+        "--bench", "--registry", "--verbose-errors", "--no-id-query", "--reset", "--no-auto-detect"}) {
     EXPECT_NE(r.out.find(command), std::string::npos) << command;
   }
   r = Pgx({"run", "--help"});
@@ -376,7 +389,8 @@ TEST(PgxShell, ReadsStatementsAndBarePathsUntilQuit) {
                        "get Frequency\n");
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out, "1000000\n4000000\nIRestrictions: dual interface, 1 member\n  get  BitMask: long\n");
-  EXPECT_EQ(r.err, "pgx: line 4: nonsense is not a member of IInstrument; pgx members IInstrument lists them\n");
+  EXPECT_EQ(r.err,
+            "pgx: line 4: nonsense is not a member of IInstrument; pgx members IInstrument lists them\n");
 }
 
 TEST(PgxShell, CompletesMembersAlongThePathAndConstantsInValues) {
@@ -410,9 +424,10 @@ TEST(PgxTypeLibrary, MembersAndIdlComeFromTheServersLibrary) {
   EXPECT_TRUE(has("  get/put  Frequency: double"));
   EXPECT_TRUE(has("  method   Reset()"));
   EXPECT_TRUE(has("  get/put  PulseMode([in, out, optional] long* Length): PgxPulseMode"));
-  EXPECT_TRUE(has("  get      Open([in, optional, defaultvalue(0)] VARIANT_BOOL IdQuery, [in, optional, "
-                  "defaultvalue(0)] VARIANT_BOOL ResetInstrument, [in, optional, defaultvalue(0)] VARIANT_BOOL "
-                  "AutoDetectErrors): VARIANT_BOOL"))
+  EXPECT_TRUE(
+      has("  get      Open([in, optional, defaultvalue(0)] VARIANT_BOOL IdQuery, [in, optional, "
+          "defaultvalue(0)] VARIANT_BOOL ResetInstrument, [in, optional, defaultvalue(0)] VARIANT_BOOL "
+          "AutoDetectErrors): VARIANT_BOOL"))
       << r.out;
   EXPECT_TRUE(has("  get      _Cmd: I_Cmd*  (hidden)"));
 
@@ -424,7 +439,8 @@ TEST(PgxTypeLibrary, MembersAndIdlComeFromTheServersLibrary) {
 
   r = Pgx({"idl"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("[uuid(08ACD48B-64AD-4782-BBEB-E36F0F560001), version(1.0)", 0), 0u) << r.out.substr(0, 200);
+  EXPECT_EQ(r.out.rfind("[uuid(08ACD48B-64AD-4782-BBEB-E36F0F560001), version(1.0)", 0), 0u)
+      << r.out.substr(0, 200);
   EXPECT_NE(r.out.find("interface IInstrument : IDispatch {"), std::string::npos);
   EXPECT_NE(r.out.find("coclass PgxGen {"), std::string::npos);
 }

@@ -277,8 +277,22 @@ int ShowInfo(Connection& connection, Reporter& reporter) {
     if (missing.empty()) {
       text += ": nothing missing";
     } else {
+      // The names, as many to a line as fit in 100 columns.
       text += ": lacks";
-      for (const std::string& name : missing) text += "\n" + name;
+      std::size_t column = 16 + text.size();
+      for (std::size_t i = 0; i < missing.size(); ++i) {
+        std::string item = missing[i];
+        if (i + 1 < missing.size()) item += ',';
+        if (column + 1 + item.size() > 100) {
+          text += '\n';
+          column = 16;
+        } else {
+          text += ' ';
+          ++column;
+        }
+        text += item;
+        column += item.size();
+      }
     }
     row("Restrictions", text);
   }
@@ -296,7 +310,7 @@ int ListMembers(const Library& library, const std::string& name, Reporter& repor
     auto group = [&](const char* title, std::initializer_list<TYPEKIND> kinds) {
       Table table({title, ""}, {false, false});
       for (const Library::Type& t : library.Types()) {
-        if (std::find(kinds.begin(), kinds.end(), t.kind) != kinds.end()) table.Add({t.name, t.help});
+        if (std::find(kinds.begin(), kinds.end(), t.kind) != kinds.end()) table.Add({"  " + t.name, t.help});
       }
       table.Print(out);
       out << '\n';

@@ -130,7 +130,8 @@ std::string PlainText(const Value& value, const Library& library) {
       break;
   }
   auto_::Variant text;
-  if (FAILED(VariantChangeType(&text, &v, 0, VT_BSTR))) return "<" + VarTypeName(v.vt) + ">";
+  if (FAILED(VariantChangeType(&text, &v, 0, VT_BSTR)))
+    return std::string("<").append(VarTypeName(v.vt)).append(">");
   std::string shown = Utf8(text.bstrVal);
   if (const std::string name = ConstantName(value, library); !name.empty()) return name + " (" + shown + ")";
   return shown;

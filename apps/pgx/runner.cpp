@@ -55,6 +55,9 @@ void Runner::Show(const Statement& statement, const Outcome& outcome) {
   if (statement.kind != Statement::Kind::kSet && outcome.result.value.vt != VT_EMPTY) {
     if (labelled_) out << statement.path.source << " = ";
     out << PlainText(outcome.result, library) << '\n';
+  } else if (statement.kind == Statement::Kind::kSet && labelled_ && !outcome.out.empty()) {
+    // A set is silent unless it hands arguments back: then say what they belong to.
+    out << statement.path.source << " <- " << PlainText(outcome.written, library) << '\n';
   }
   for (const auto& [name, value] : outcome.out) {
     out << (labelled_ ? "  " : "") << name << " = " << PlainText(value, library) << '\n';

@@ -182,9 +182,14 @@ class Reader {
       }
     }
     // A leading dot (".5") is a number for people, not for from_chars.
-    std::string copy(number);
-    if (copy.front() == '.' || (copy.size() > 1 && copy[0] == '-' && copy[1] == '.'))
-      copy.insert(copy.find('.'), "0");
+    std::string copy;
+    const std::size_t dot = number.find('.');
+    if (dot == 0 || (dot == 1 && number[0] == '-')) {
+      copy.append(number.substr(0, dot)).push_back('0');
+      copy.append(number.substr(dot));
+    } else {
+      copy.assign(number);
+    }
     auto [end, ec] = std::from_chars(copy.data(), copy.data() + copy.size(), literal.real);
     if (ec != std::errc() || end != copy.data() + copy.size()) FailAt(start, "this number is out of range");
     literal.kind = Literal::Kind::kReal;

@@ -149,7 +149,7 @@ bool SameName(std::string_view a, std::string_view b) {
 
 std::string Utf8(BSTR text) {
   std::string out;
-  if (text && FAILED(auto_::BstrToUtf8(text, &out))) out = "?";
+  if (text && FAILED(auto_::BstrToUtf8(text, &out))) out.assign(1, '?');
   return out;
 }
 
