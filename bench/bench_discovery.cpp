@@ -51,7 +51,8 @@ std::string BenchFile(int pulse_generators) {
     out << "  - name: GPIB" << i / 25 << "::" << 1 + i % 25 << "::INSTR\n"
         << "    front-ends: [" << (i % 2 ? "Q530A, Q530A" : "Q510A") << "]\n";
   }
-  for (int i = pulse_generators; i < 100; ++i) out << "  - name: ASRL" << i + 1 << "::INSTR\n    kind: serial-port\n";
+  for (int i = pulse_generators; i < 100; ++i)
+    out << "  - name: ASRL" << i + 1 << "::INSTR\n    kind: serial-port\n";
   return file.string();
 }
 
@@ -64,8 +65,8 @@ DispatchPtr CreateRoot() {
   CLSID clsid;
   IDispatch* root = nullptr;
   if (CLSIDFromProgID(u"Pgxsrv.PgxGen", &clsid) != S_OK ||
-      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&root)) !=
-          S_OK) {
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                       reinterpret_cast<void**>(&root)) != S_OK) {
     std::fprintf(stderr, "bench_discovery: Pgxsrv.PgxGen cannot be created from %s\n", PGX_BENCH_REGISTRY);
     std::abort();
   }
@@ -142,8 +143,9 @@ void BM_InstrumentsRefresh(benchmark::State& state) {
     if (count != pulse_generators) state.SkipWithError("the bench's pulse generators were not all found");
     state.counters["instruments"] = count;
     // Seconds per resource searched.
-    state.counters["per_resource"] = benchmark::Counter(
-        100.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_resource"] =
+        benchmark::Counter(100.0 * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   }
   CoFreeUnusedLibraries();
   CoUninitialize();
@@ -181,8 +183,8 @@ void BM_RegistryLookup(benchmark::State& state) {
   for (auto _ : state) {
     CLSID clsid;
     if (CLSIDFromProgID(u"Pgxsrv.PgxGen", &clsid) != S_OK) state.SkipWithError("not registered");
-    auto module = pgx::auto_::RegReadString(HKEY_CLASSES_ROOT,
-                                            u"CLSID\\" + pgx::auto_::GuidToU16String(clsid) + u"\\InprocServer32");
+    auto module = pgx::auto_::RegReadString(
+        HKEY_CLASSES_ROOT, u"CLSID\\" + pgx::auto_::GuidToU16String(clsid) + u"\\InprocServer32");
     benchmark::DoNotOptimize(module);
   }
 }
@@ -237,7 +239,8 @@ void BM_PgxProcess(benchmark::State& state) {
       {PGX_PATH, "--registry", PGX_BENCH_REGISTRY, "list"},
   };
   static const char* labels[] = {"/bin/true: a process of this machine", "pgx --help: pgx's start",
-                                 "pgx members: + registry, module, root", "pgx list: + discovery and the table"};
+                                 "pgx members: + registry, module, root",
+                                 "pgx list: + discovery and the table"};
   ::unsetenv("PGX_VISA_BENCH");
   ::setenv("PGX_VISA_TRACE", "", 1);
   const auto& command = commands[static_cast<std::size_t>(state.range(0))];

@@ -99,7 +99,7 @@ Connection::Apartment::~Apartment() {
 }
 
 Connection::Connection(const Settings& settings)
-    : settings_(settings), registry_(ChooseRegistry(settings.registry)) {
+    : settings_(settings), registry_(ChooseRegistry(settings_.registry)) {
   if (!settings_.bench.empty()) {
     if (!FileExists(settings_.bench))
       throw InputError("the bench file " + settings_.bench + " does not exist");

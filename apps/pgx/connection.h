@@ -57,8 +57,8 @@ class Connection {
   };
 
   Settings settings_;
+  Apartment apartment_;  // first: the thread is initialised before the runtime is used at all
   std::string registry_;
-  Apartment apartment_;
   auto_::ComPtr<IDispatch> root_;
   Library library_;
   Evaluator evaluator_{library_};
