@@ -147,7 +147,7 @@ void BM_InstrumentsRefresh(benchmark::State& state) {
         benchmark::Counter(100.0 * static_cast<double>(state.iterations()),
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   }
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   CoUninitialize();
   ::unsetenv("PGX_VISA_BENCH");
 
@@ -201,10 +201,10 @@ void BM_CreateRoot(benchmark::State& state) {
     DispatchPtr root = CreateRoot();
     benchmark::DoNotOptimize(root.GetInterfacePtr());
     root = nullptr;
-    if (reload) CoFreeUnusedLibraries();
+    if (reload) CoFreeUnusedLibrariesEx(0, 0);
   }
   keep = nullptr;
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   CoUninitialize();
   state.SetLabel(reload ? "module loaded and unloaded each time" : "module stays loaded");
 }
@@ -223,7 +223,7 @@ void BM_DefaultBenchDiscovery(benchmark::State& state) {
       benchmark::DoNotOptimize(instruments.InvokeByName(u"Count", DISPATCH_PROPERTYGET).lVal);
     }
   }
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   CoUninitialize();
 }
 BENCHMARK(BM_DefaultBenchDiscovery)->Unit(benchmark::kMillisecond);

@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "automation/activation.h"
+#include "automation/apartment.h"
 #include "automation/client.h"
 #include "automation/module.h"
+#include "automation/registration.h"
 #include "automation/registry.h"
 #include "server/pgxsrv_idl.h"
 #include "visa/testing/test_files.h"
@@ -42,8 +44,8 @@ std::string Guid(REFGUID guid) {
   return text;
 }
 
-// The registry file as a set of entries: "[KEY]" for every key and "[KEY] NAME=VALUE" for every value, in
-// the file's own spelling.
+// The registry file as a set of entries: "[KEY]" for every key the file lists (a key with values or without
+// subkeys) and "[KEY] NAME=VALUE" for every value, in the file's own spelling.
 std::set<std::string> Entries(const std::string& file) {
   std::set<std::string> entries;
   std::istringstream in(read_file(file));
@@ -80,7 +82,7 @@ class FreshRegistry : public ::testing::Test {
   }
   void SetUp() override { ASSERT_GE(CoInitialize(nullptr), 0); }
   void TearDown() override {
-    CoFreeUnusedLibraries();
+    CoFreeUnusedLibrariesEx(0, 0);
     CoUninitialize();
   }
 
@@ -142,10 +144,8 @@ TEST_F(FreshRegistry, RegistrationWritesExactlyItsKeysAndUnregistrationRemovesTh
       cls + "\\TypeLib] @=\"" + libid + "\"",
       cls + "\\Version]",
       cls + "\\Version] @=\"1.0\"",
-      lib + "]",
       lib + "\\1.0]",
       lib + "\\1.0] @=\"pgxsrv 1.0 Type Library\"",
-      lib + "\\1.0\\0]",
       lib + "\\1.0\\0\\win64]",
       lib + "\\1.0\\0\\win64] @=\"" + module + "\"",
       lib + "\\1.0\\FLAGS]",
@@ -223,6 +223,7 @@ bool ModuleInProcess() {
 }
 
 TEST(ServerModule, TheFactoryMakesOnlyPgxGen) {
+  pgx::auto_::ApartmentScope apartment;
   LoadedModule module;
   ASSERT_TRUE(module.ok());
   constexpr CLSID kErrClass = {0x08ACD48B, 0x64AD, 0x4782, {0xBB, 0xEB, 0xE3, 0x6F, 0x0F, 0x56, 0x05, 0x04}};
@@ -243,6 +244,7 @@ TEST(ServerModule, TheFactoryMakesOnlyPgxGen) {
 }
 
 TEST(ServerModule, CanUnloadOnlyWhenNoObjectAndNoLockRemain) {
+  pgx::auto_::ApartmentScope apartment;
   ASSERT_FALSE(ModuleInProcess());
   {
     LoadedModule module;
@@ -299,7 +301,7 @@ TEST_F(FreshRegistry, EitherProgIdCreatesTheRootAndTheModuleGoesAfterAFullSessio
     DispatchPtr root_ptr(pgx::auto_::AttachComPtr(root));
     EXPECT_EQ(root_ptr.InvokeByName(u"Enabled", kGet).boolVal, VARIANT_TRUE);
   }
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);  // at once: nothing of the module runs any more
   ASSERT_FALSE(ModuleInProcess());
   {
     IDispatch* root = nullptr;
@@ -313,10 +315,10 @@ TEST_F(FreshRegistry, EitherProgIdCreatesTheRootAndTheModuleGoesAfterAFullSessio
     DispatchPtr err(second.InvokeByName(u"Err", kGet).pdispVal);
     err.InvokeByName(u"LastError", kGet);
     second.InvokeByName(u"Close", DISPATCH_METHOD);
-    CoFreeUnusedLibraries();
+    CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_TRUE(ModuleInProcess()) << "unloaded while objects live";
   }
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_FALSE(pgx::auto_::IsServerModuleLoaded(ModulePath()));
   EXPECT_FALSE(ModuleInProcess());
 }
