@@ -175,11 +175,20 @@ struct SendCase {
 TEST_F(PatternTest, DataSendToInstrumentInEachFormat) {
   const SendCase cases[] = {
       {PgxPatternArrayFormatBits, {0xA0}, 3, S_OK, "pgxgen_patternDataDownloadBuffer(1, 1, [01 00 01], 3)"},
-      {PgxPatternArrayFormatBits, {0xFF, 0x80}, 9, S_OK,
+      {PgxPatternArrayFormatBits,
+       {0xFF, 0x80},
+       9,
+       S_OK,
        "pgxgen_patternDataDownloadBuffer(1, 1, [01 01 01 01 01 01 01 01 01], 9)"},
-      {PgxPatternArrayFormatBits, {0x0F, 0x5A, 0xFF}, 12, S_OK,
+      {PgxPatternArrayFormatBits,
+       {0x0F, 0x5A, 0xFF},
+       12,
+       S_OK,
        "pgxgen_patternDataDownloadBuffer(1, 1, [00 00 00 00 01 01 01 01 00 01 00 01], 12)"},
-      {PgxPatternArrayFormatBits, {0x81}, 8, S_OK,
+      {PgxPatternArrayFormatBits,
+       {0x81},
+       8,
+       S_OK,
        "pgxgen_patternDataDownloadBuffer(1, 1, [01 00 00 00 00 00 00 01], 8)"},
       // Zero positions go to the driver, which judges the length.
       {PgxPatternArrayFormatBits, {0xFF}, 0, S_OK, "pgxgen_patternDataDownloadBuffer(1, 1, [], 0)"},
@@ -187,9 +196,15 @@ TEST_F(PatternTest, DataSendToInstrumentInEachFormat) {
       {PgxPatternArrayFormatBits, {0xFF}, 9, kErrArrayTooSmall, nullptr},
       {PgxPatternArrayFormatBits, {0xFF}, -1, E_INVALIDARG, nullptr},
       // Ascii and Binary go as they are, whatever PatternLength says.
-      {PgxPatternArrayFormatAscii, {'1', '0', '1'}, 99, S_OK,
+      {PgxPatternArrayFormatAscii,
+       {'1', '0', '1'},
+       99,
+       S_OK,
        "pgxgen_patternDataDownloadBuffer(1, 1, [31 30 31], 3)"},
-      {PgxPatternArrayFormatBinary, {1, 0, 0, 1}, -5, S_OK,
+      {PgxPatternArrayFormatBinary,
+       {1, 0, 0, 1},
+       -5,
+       S_OK,
        "pgxgen_patternDataDownloadBuffer(1, 1, [01 00 00 01], 4)"},
   };
   for (const SendCase& c : cases) {
@@ -215,14 +230,31 @@ struct GetCase {
 TEST_F(PatternTest, DataGetFromInstrumentInEachFormat) {
   const GetCase cases[] = {
       {PgxPatternArrayFormatBits, 1, "101", "pgxgen_patternDataDownloadBuffer_Q(1, 2, 8, 0)", {0xA0}, 3},
-      {PgxPatternArrayFormatBits, 3, "111111111", "pgxgen_patternDataDownloadBuffer_Q(1, 2, 24, 0)",
-       {0xFF, 0x80, 0xEE}, 9},
-      {PgxPatternArrayFormatBits, 2, "0000111101011", "pgxgen_patternDataDownloadBuffer_Q(1, 2, 16, 0)",
-       {0x0F, 0x58}, 13},
+      {PgxPatternArrayFormatBits,
+       3,
+       "111111111",
+       "pgxgen_patternDataDownloadBuffer_Q(1, 2, 24, 0)",
+       {0xFF, 0x80, 0xEE},
+       9},
+      {PgxPatternArrayFormatBits,
+       2,
+       "0000111101011",
+       "pgxgen_patternDataDownloadBuffer_Q(1, 2, 16, 0)",
+       {0x0F, 0x58},
+       13},
       // More positions than the array holds: the array is filled, the rest is not read.
-      {PgxPatternArrayFormatBits, 1, "1000000110", "pgxgen_patternDataDownloadBuffer_Q(1, 2, 8, 0)", {0x81}, 8},
-      {PgxPatternArrayFormatAscii, 4, "101", "pgxgen_patternDataDownloadBuffer_Q(1, 2, 4, 1)",
-       {'1', '0', '1', 0xEE}, 3},
+      {PgxPatternArrayFormatBits,
+       1,
+       "1000000110",
+       "pgxgen_patternDataDownloadBuffer_Q(1, 2, 8, 0)",
+       {0x81},
+       8},
+      {PgxPatternArrayFormatAscii,
+       4,
+       "101",
+       "pgxgen_patternDataDownloadBuffer_Q(1, 2, 4, 1)",
+       {'1', '0', '1', 0xEE},
+       3},
       {PgxPatternArrayFormatBinary, 2, "101", "pgxgen_patternDataDownloadBuffer_Q(1, 2, 2, 0)", {1, 0}, 2},
   };
   for (const GetCase& c : cases) {
@@ -275,13 +307,16 @@ TEST_F(PatternTest, ChecksStopTheTransferWithNothingSent) {
   const Case cases[] = {
       {"send to channel 4", pattern_->DataSendToInstrument(PgxDataChannel(4), bits, &psa, 8), E_INVALIDARG},
       {"send to channel -1", pattern_->DataSendToInstrument(PgxDataChannel(-1), bits, &psa, 8), E_INVALIDARG},
-      {"send format 3", pattern_->DataSendToInstrument(channel, PgxPatternArrayFormat(3), &psa, 8), E_INVALIDARG},
+      {"send format 3", pattern_->DataSendToInstrument(channel, PgxPatternArrayFormat(3), &psa, 8),
+       E_INVALIDARG},
       {"send without array", pattern_->DataSendToInstrument(channel, bits, &none, 8), E_POINTER},
       {"send no pointer", pattern_->DataSendToInstrument(channel, bits, nullptr, 8), E_POINTER},
       {"send empty", pattern_->DataSendToInstrument(channel, bits, &no_elements, 0), kErrArrayTooSmall},
-      {"send 2-D", pattern_->DataSendToInstrument(channel, bits, &two_dimensions, 1), kErrSingleDimensionOnly},
+      {"send 2-D", pattern_->DataSendToInstrument(channel, bits, &two_dimensions, 1),
+       kErrSingleDimensionOnly},
       {"send words", pattern_->DataSendToInstrument(channel, bits, &not_bytes, 1), E_INVALIDARG},
-      {"get channel 4", pattern_->DataGetFromInstrument(PgxDataChannel(4), bits, &psa, &length), E_INVALIDARG},
+      {"get channel 4", pattern_->DataGetFromInstrument(PgxDataChannel(4), bits, &psa, &length),
+       E_INVALIDARG},
       {"get format -1", pattern_->DataGetFromInstrument(channel, PgxPatternArrayFormat(-1), &psa, &length),
        E_INVALIDARG},
       {"get no length", pattern_->DataGetFromInstrument(channel, bits, &psa, nullptr), E_POINTER},
@@ -311,11 +346,12 @@ TEST_F(PatternTest, FileNamesReachTheDriverAsGiven) {
   EXPECT_EQ(pattern_->DataSendToInstrumentFromFile(PgxDataChannelAll, relative.get()), S_OK);
   EXPECT_EQ(pattern_->DataGetFromInstrumentToFile(PgxDataStrobe, VARIANT_TRUE, absolute.get()), S_OK);
   EXPECT_EQ(pattern_->DataGetFromInstrumentToFile(PgxDataChannel2, VARIANT_FALSE, relative.get()), S_OK);
-  EXPECT_EQ(driver().Calls(), (Lines{
-                                  "pgxgen_patternDataDownloadFile(1, 0, \"patterns/ch1 data.txt\")",
-                                  "pgxgen_patternDataDownloadFile_Q(1, 3, 1, \"/tmp/\\xC3\\xA9t\\xC3\\xA9.pat\")",
-                                  "pgxgen_patternDataDownloadFile_Q(1, 2, 0, \"patterns/ch1 data.txt\")",
-                              }));
+  EXPECT_EQ(driver().Calls(),
+            (Lines{
+                "pgxgen_patternDataDownloadFile(1, 0, \"patterns/ch1 data.txt\")",
+                "pgxgen_patternDataDownloadFile_Q(1, 3, 1, \"/tmp/\\xC3\\xA9t\\xC3\\xA9.pat\")",
+                "pgxgen_patternDataDownloadFile_Q(1, 2, 0, \"patterns/ch1 data.txt\")",
+            }));
   // A name the driver would read only in part, or that has no narrow form, is refused.
   driver().ClearCalls();
   auto_::Bstr cut = auto_::Bstr::Attach(SysAllocStringLen(u"keep.txt\0/etc/passwd", 20));

@@ -10,6 +10,9 @@
 #include "server/core/lookup.h"
 #include "server/core/messages.h"
 #include "server/pattern/pattern.h"
+#include "server/pattern/pll_reference.h"
+#include "server/pattern/setting.h"
+#include "server/pattern/status.h"
 #include "server/session/err.h"
 #include "server/session/restrictions.h"
 #include "server/trigger/mode.h"
@@ -338,8 +341,9 @@ STDMETHODIMP Instrument::put_Period(DOUBLE value) {
 }
 
 STDMETHODIMP Instrument::get_PllReference(IPllReference** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Instrument.PllReference");
+  CallFrame frame("Instrument.PllReference");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(pll_reference_, value);
 }
 
 STDMETHODIMP Instrument::get_PulseMode(LONG* length, PgxPulseMode* value) {
@@ -452,13 +456,15 @@ STDMETHODIMP Instrument::get_SelfTest(SHORT* result_as_number, BSTR* value) {
 }
 
 STDMETHODIMP Instrument::get_Setting(ISetting** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Instrument.Setting");
+  CallFrame frame("Instrument.Setting");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(setting_, value);
 }
 
 STDMETHODIMP Instrument::get_Status(IStatus** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Instrument.Status");
+  CallFrame frame("Instrument.Status");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(status_, value);
 }
 
 STDMETHODIMP Instrument::get_TimeOut(LONG* value) {
