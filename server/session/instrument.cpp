@@ -14,6 +14,7 @@
 #include "server/pattern/setting.h"
 #include "server/pattern/status.h"
 #include "server/session/err.h"
+#include "server/session/raw_command.h"
 #include "server/session/restrictions.h"
 #include "server/trigger/mode.h"
 #include "server/trigger/trigger.h"
@@ -140,8 +141,9 @@ STDMETHODIMP Instrument::put_AutoDetect(VARIANT_BOOL value) {
 }
 
 STDMETHODIMP Instrument::get__Cmd(I_Cmd** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Instrument._Cmd");
+  CallFrame frame("Instrument._Cmd");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(raw_command_, value);
 }
 
 STDMETHODIMP Instrument::get_Caption(BSTR* value) {

@@ -16,6 +16,7 @@ class Err;
 class Mode;
 class Pattern;
 class PllReference;
+class RawCommand;
 class Restrictions;
 class Setting;
 class Status;
@@ -116,6 +117,7 @@ class Instrument final : public PgxObject<Instrument, IInstrument, Level::kInstr
   ChildHolder<Trigger> trigger_;
   ChildHolder<Mode> mode_;
   ChildHolder<Pattern> pattern_;
+  ChildHolder<RawCommand> raw_command_;
   ChildHolder<PllReference> pll_reference_;
   ChildHolder<Setting> setting_;
   ChildHolder<Status> status_;
