@@ -15,18 +15,12 @@ struct RegisterScpi {
 
 // By register: condition, enable, event, negative and positive transition filter.
 constexpr RegisterScpi kQuestionable[] = {
-    {":STAT:QUES:COND?", nullptr},
-    {":STAT:QUES:ENAB?", ":STAT:QUES:ENAB"},
-    {":STAT:QUES:EVEN?", nullptr},
-    {":STAT:QUES:NTR?", ":STAT:QUES:NTR"},
+    {":STAT:QUES:COND?", nullptr},         {":STAT:QUES:ENAB?", ":STAT:QUES:ENAB"},
+    {":STAT:QUES:EVEN?", nullptr},         {":STAT:QUES:NTR?", ":STAT:QUES:NTR"},
     {":STAT:QUES:PTR?", ":STAT:QUES:PTR"},
 };
 constexpr RegisterScpi kStandardEvent[] = {
-    {nullptr, nullptr},
-    {"*ESE?", "*ESE"},
-    {"*ESR?", nullptr},
-    {nullptr, nullptr},
-    {nullptr, nullptr},
+    {nullptr, nullptr}, {"*ESE?", "*ESE"}, {"*ESR?", nullptr}, {nullptr, nullptr}, {nullptr, nullptr},
 };
 
 }  // namespace

@@ -21,7 +21,8 @@ STDMETHODIMP PllReference::put_Source(DOUBLE* external_frequency, PgxPllRefSourc
   CallFrame frame("PllReference.Source");
   if (!external_frequency) return ReportError(E_POINTER);
   if (value < PgxPllRefSourceStart || value >= PgxPllRefSourceEnd) return ReportError(E_INVALIDARG);
-  return CheckStatus(pgxgen_configPllReference(GetSession(), static_cast<ViInt16>(value), *external_frequency));
+  return CheckStatus(
+      pgxgen_configPllReference(GetSession(), static_cast<ViInt16>(value), *external_frequency));
 }
 
 }  // namespace pgx::server

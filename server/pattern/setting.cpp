@@ -22,7 +22,8 @@ HRESULT Setting::GetValue(BSTR* value) noexcept {
   for (std::size_t size = TextBuffer::kAnswerSize;; size *= 4) {
     if (HRESULT hr = answer.Reserve(size); FAILED(hr)) return ReportError(hr);
     const auto capacity = static_cast<ViInt32>(answer.capacity());
-    if (HRESULT hr = CheckStatus(pgxgen_cmdString_Q(GetSession(), "*LRN?", capacity, answer.Data())); FAILED(hr))
+    if (HRESULT hr = CheckStatus(pgxgen_cmdString_Q(GetSession(), "*LRN?", capacity, answer.Data()));
+        FAILED(hr))
       return hr;
     answer.TakeWrittenText();
     if (answer.size() + 1 < answer.capacity() || answer.capacity() >= kMaxLearnString) break;

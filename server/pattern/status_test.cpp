@@ -111,7 +111,7 @@ TEST_F(StatusTest, EachGroupWritesItsOwnRegistersSignExtended) {
       EXPECT_EQ((group->*c.write)(4), S_OK);
       const std::string header = c.header;
       EXPECT_EQ(driver().CallsTo("pgxgen_cmdInt"), (Lines{"pgxgen_cmdInt(1, \"" + header + "\", -1)",
-                                                         "pgxgen_cmdInt(1, \"" + header + "\", 4)"}));
+                                                          "pgxgen_cmdInt(1, \"" + header + "\", 4)"}));
     } else {
       EXPECT_EQ((group->*c.write)(all_bits), kErrNotSupported);
       EXPECT_EQ(driver().CallCount(), 0u);
@@ -187,8 +187,8 @@ TEST_F(StatusTest, ARefusedServiceRequestEnableFailsWithTheInstrumentsMessage) {
 TEST_F(StatusTest, ACheckedWriteRestoresAutoDetectOnEveryPath) {
   driver().FailOnce(Scpi{":STAT:QUES:ENAB"}, VI_ERROR_TMO);
   EXPECT_EQ(questionable_->put_EnableRegister(4), kErrDriver);
-  EXPECT_EQ(driver().CallsTo("pgxgen_errorQueryDetect"), (Lines{"pgxgen_errorQueryDetect(1, 1)",
-                                                                 "pgxgen_errorQueryDetect(1, 0)"}));
+  EXPECT_EQ(driver().CallsTo("pgxgen_errorQueryDetect"),
+            (Lines{"pgxgen_errorQueryDetect(1, 1)", "pgxgen_errorQueryDetect(1, 0)"}));
   driver().ClearCalls();
   driver().FailOnce("pgxgen_errorQueryDetect", VI_ERROR_INV_OBJECT);
   EXPECT_EQ(standard_event_->put_EnableRegister(4), kErrDriver);

@@ -90,8 +90,8 @@ STDMETHODIMP RawCommand::Int8ArrPut(BSTR command, SAFEARRAY** array) {
   if (FAILED(bytes.status())) return ReportError(bytes.status());
   TextBuffer header;
   if (HRESULT hr = Narrow(command, header); FAILED(hr)) return hr;
-  return CheckStatus(pgxgen_cmdInt8Arr(GetSession(), header.c_str(), reinterpret_cast<const ViInt8*>(bytes.data()),
-                                       bytes.count()));
+  return CheckStatus(pgxgen_cmdInt8Arr(GetSession(), header.c_str(),
+                                       reinterpret_cast<const ViInt8*>(bytes.data()), bytes.count()));
 }
 
 STDMETHODIMP RawCommand::get_Real32(BSTR command, FLOAT* value) {
@@ -128,7 +128,8 @@ STDMETHODIMP RawCommand::get_String(BSTR command, BSTR* value) {
   TextBuffer answer;
   if (HRESULT hr = answer.Reserve(TextBuffer::kAnswerSize); FAILED(hr)) return ReportError(hr);
   const auto size = static_cast<ViInt32>(TextBuffer::kAnswerSize);
-  if (HRESULT hr = CheckStatus(pgxgen_cmdString_Q(GetSession(), query.c_str(), size, answer.Data())); FAILED(hr))
+  if (HRESULT hr = CheckStatus(pgxgen_cmdString_Q(GetSession(), query.c_str(), size, answer.Data()));
+      FAILED(hr))
     return hr;
   answer.TakeWrittenText();
   if (answer.size() + 1 >= TextBuffer::kAnswerSize) answer.DropSplitCharacter();
@@ -153,7 +154,8 @@ STDMETHODIMP RawCommand::get_UInt16(BSTR command, LONG* value) {
   TextBuffer query;
   if (HRESULT hr = Narrow(command, query); FAILED(hr)) return hr;
   ViUInt16 answer = 0;
-  if (HRESULT hr = CheckStatus(pgxgen_cmdUInt16_Q(GetSession(), query.c_str(), &answer)); FAILED(hr)) return hr;
+  if (HRESULT hr = CheckStatus(pgxgen_cmdUInt16_Q(GetSession(), query.c_str(), &answer)); FAILED(hr))
+    return hr;
   *value = answer;
   return S_OK;
 }
@@ -170,7 +172,8 @@ STDMETHODIMP RawCommand::get_UInt32(BSTR command, LONG* value) {
   TextBuffer query;
   if (HRESULT hr = Narrow(command, query); FAILED(hr)) return hr;
   ViUInt32 answer = 0;
-  if (HRESULT hr = CheckStatus(pgxgen_cmdUInt32_Q(GetSession(), query.c_str(), &answer)); FAILED(hr)) return hr;
+  if (HRESULT hr = CheckStatus(pgxgen_cmdUInt32_Q(GetSession(), query.c_str(), &answer)); FAILED(hr))
+    return hr;
   *value = static_cast<LONG>(answer);
   return S_OK;
 }

@@ -129,7 +129,8 @@ TEST_F(RawCommandTest, StringAnswersAreCutToTheBuffer) {
       {"exactly 255", long_text.substr(0, 255), cut},
       {"longer", long_text, cut},
       {"split character", split, std::u16string(254, u'x')},
-      {"whole character at the end", std::string(253, 'x') + "\xC3\xA9", std::u16string(253, u'x') + u"\u00e9"},
+      {"whole character at the end", std::string(253, 'x') + "\xC3\xA9",
+       std::u16string(253, u'x') + u"\u00e9"},
       {"Latin-1", "\xE9t\xE9", u"\u00e9t\u00e9"},
   };
   Bstr query(u"*IDN?");
