@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "automation/client.h"
 #include "automation/com_error.h"
@@ -15,6 +16,7 @@
 #include "automation/module.h"
 #include "automation/variant.h"
 #include "driver/pgxgen.h"
+#include "server/pattern/pattern_bits.h"
 #include "server/pgxsrv_client.h"
 
 namespace {
@@ -198,6 +200,126 @@ void BM_ClientWrapperWidthPutGet(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ClientWrapperWidthPutGet);
+
+constexpr LONG kPatternPositions = 16384;
+constexpr LONG kPatternBytes = kPatternPositions / 8;
+
+// The pattern of the benchmarks: a PRBS of order 14, packed, and the same positions one per byte.
+struct PatternData {
+  PatternData()
+      : packed(VT_UI1, 0, kPatternBytes), back(VT_UI1, 0, kPatternBytes), positions(kPatternPositions) {
+    if (FAILED(TheStack().instrument->get_Pattern(pattern.ReleaseAndGetAddressOf())) || !pattern)
+      Fail("no Pattern");
+    SAFEARRAY* psa = packed.get();
+    if (FAILED(pattern->CalcPRBS(1, kPatternPositions, 14, &psa))) Fail("CalcPRBS failed");
+    pgx::auto_::SafeArrayData<BYTE> data(packed.get());
+    pgx::server::ExpandBits(data.data(), kPatternPositions, positions.data());
+  }
+  ComPtr<IPattern> pattern;
+  pgx::auto_::SafeArray packed;
+  pgx::auto_::SafeArray back;
+  std::vector<BYTE> positions;
+};
+
+PatternData& ThePattern() {
+  static PatternData data;
+  return data;
+}
+
+void BM_CalcPrbs16384Bits(benchmark::State& state) {
+  PatternData& p = ThePattern();
+  SAFEARRAY* psa = p.back.get();
+  for (auto _ : state) benchmark::DoNotOptimize(p.pattern->CalcPRBS(1, kPatternPositions, 14, &psa));
+  state.SetBytesProcessed(state.iterations() * kPatternBytes);
+}
+BENCHMARK(BM_CalcPrbs16384Bits);
+
+// pgxgen_patternDataDownloadBuffer and _Q with 16,384 positions, one per byte: what the Bits round trip
+// calls.
+void BM_DriverPatternRoundTrip16384(benchmark::State& state) {
+  PatternData& p = ThePattern();
+  ViSession vi = TheStack().session;
+  std::vector<BYTE> back(kPatternPositions);
+  for (auto _ : state) {
+    ViInt32 count = 0;
+    if (pgxgen_patternDataDownloadBuffer(vi, 1, p.positions.data(), kPatternPositions) < VI_SUCCESS ||
+        pgxgen_patternDataDownloadBuffer_Q(vi, 1, back.data(), &count, kPatternPositions, VI_FALSE) <
+            VI_SUCCESS ||
+        count != kPatternPositions) {
+      state.SkipWithError("the driver's round trip failed");
+      break;
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * kPatternBytes);
+}
+BENCHMARK(BM_DriverPatternRoundTrip16384);
+
+// Pattern.DataSendToInstrument and DataGetFromInstrument in the Bits format, on the IPattern interface.
+void BM_BitsRoundTrip16384(benchmark::State& state) {
+  PatternData& p = ThePattern();
+  SAFEARRAY* out = p.packed.get();
+  SAFEARRAY* in = p.back.get();
+  for (auto _ : state) {
+    LONG length = 0;
+    if (FAILED(p.pattern->DataSendToInstrument(PgxDataChannel1, PgxPatternArrayFormatBits, &out,
+                                               kPatternPositions)) ||
+        FAILED(p.pattern->DataGetFromInstrument(PgxDataChannel1, PgxPatternArrayFormatBits, &in, &length)) ||
+        length != kPatternPositions) {
+      state.SkipWithError("the server's round trip failed");
+      break;
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * kPatternBytes);
+}
+BENCHMARK(BM_BitsRoundTrip16384);
+
+// The same late-bound, as a script calls it (the DISPIDs looked up once).
+void BM_LateBoundBitsRoundTrip16384(benchmark::State& state) {
+  PatternData& p = ThePattern();
+  DispatchPtr pattern(static_cast<IDispatch*>(p.pattern.Get()));
+  const DISPID send = pattern.GetIDOfName(u"DataSendToInstrument");
+  const DISPID get = pattern.GetIDOfName(u"DataGetFromInstrument");
+  SAFEARRAY* out = p.packed.get();
+  SAFEARRAY* in = p.back.get();
+  auto array_ref = [](SAFEARRAY** psa) {
+    Variant v;
+    v.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+    v.pparray = psa;
+    return v;
+  };
+  try {
+    for (auto _ : state) {
+      LONG length = 0;
+      Variant length_ref;
+      length_ref.vt = VT_BYREF | VT_I4;
+      length_ref.plVal = &length;
+      pattern.InvokeById(send, DISPATCH_METHOD,
+                         {Variant(LONG{1}), Variant(LONG{2}), array_ref(&out), Variant(kPatternPositions)});
+      pattern.InvokeById(get, DISPATCH_METHOD,
+                         {Variant(LONG{1}), Variant(LONG{2}), array_ref(&in), length_ref});
+      benchmark::DoNotOptimize(length);
+    }
+  } catch (const pgx::auto_::com_error& e) {
+    state.SkipWithError(e.what());
+  }
+  state.SetBytesProcessed(state.iterations() * kPatternBytes);
+}
+BENCHMARK(BM_LateBoundBitsRoundTrip16384);
+
+// The server's own share of the Bits round trip: expanding the array into positions and packing them back.
+void BM_BitsConversions16384(benchmark::State& state) {
+  PatternData& p = ThePattern();
+  pgx::auto_::SafeArrayData<BYTE> packed(p.packed.get());
+  std::vector<BYTE> positions(kPatternPositions);
+  std::vector<BYTE> back(kPatternBytes);
+  for (auto _ : state) {
+    pgx::server::ExpandBits(packed.data(), kPatternPositions, positions.data());
+    pgx::server::PackPositions(positions.data(), kPatternPositions, back.data());
+    benchmark::DoNotOptimize(back.data());
+  }
+  state.SetBytesProcessed(state.iterations() * kPatternBytes);
+}
+BENCHMARK(BM_BitsConversions16384);
 
 }  // namespace
 

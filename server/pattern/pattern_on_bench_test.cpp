@@ -93,10 +93,12 @@ TEST_F(PatternOnBench, SixteenThousandPositionsRoundTripInEveryFormat) {
       } else {
         out.psa = bits.psa;
       }
-      pattern.InvokeByName(u"DataSendToInstrument", kCall, {L(f.channel), L(f.format), out.Ref(), L(kPositions)});
+      pattern.InvokeByName(u"DataSendToInstrument", kCall,
+                           {L(f.channel), L(f.format), out.Ref(), L(kPositions)});
       ByteArray back(f.sent ? kPositions : kPositions / 8, 0xEE);
       LONG length = 0;
-      pattern.InvokeByName(u"DataGetFromInstrument", kCall, {L(f.channel), L(f.format), back.Ref(), Ref(&length)});
+      pattern.InvokeByName(u"DataGetFromInstrument", kCall,
+                           {L(f.channel), L(f.format), back.Ref(), Ref(&length)});
       EXPECT_EQ(length, kPositions);
       EXPECT_EQ(back.bytes(), f.sent ? *f.sent : bits.bytes());
     }
@@ -117,10 +119,11 @@ TEST_F(PatternOnBench, BitsOfAPatternThatEndsInsideAByte) {
   EXPECT_EQ(length, 11);
   EXPECT_EQ(back.bytes(), (Bytes{0xFF, 0xE0, 0xEE}));
 
-  EXPECT_EQ(FailureOf([&] {
-              pattern.InvokeByName(u"DataSendToInstrument", kCall, {L(kChannel1), L(kBits), bits.Ref(), L(17)});
-            }),
-            static_cast<HRESULT>(0x80040469));
+  EXPECT_EQ(
+      FailureOf([&] {
+        pattern.InvokeByName(u"DataSendToInstrument", kCall, {L(kChannel1), L(kBits), bits.Ref(), L(17)});
+      }),
+      static_cast<HRESULT>(0x80040469));
   pattern.InvokeByName(u"DataGetFromInstrument", kCall, {L(kChannel1), L(kBits), back.Ref(), Ref(&length)});
   EXPECT_EQ(length, 11);  // the pattern stayed as it was
 }
@@ -143,7 +146,9 @@ TEST_F(PatternOnBench, PresetPrbsUpdateModeAndState) {
   EXPECT_EQ(length, 127);
   const Bytes sequence = prbs.bytes();
   EXPECT_EQ(std::count(sequence.begin(), sequence.end(), BYTE{1}), 64);
-  EXPECT_EQ(FailureOf([&] { pattern.InvokeByName(u"DataPRBS", kCall, {L(kChannel1), Variant(SHORT{15}), L(9)}); }),
+  EXPECT_EQ(FailureOf([&] {
+              pattern.InvokeByName(u"DataPRBS", kCall, {L(kChannel1), Variant(SHORT{15}), L(9)});
+            }),
             E_INVALIDARG);
 
   for (LONG mode : {0, 1, 2}) {
@@ -195,7 +200,10 @@ TEST_F(PatternOnBench, PllReferenceSourceAndFrequency) {
   reference.InvokeByName(u"Source", kPut, {Ref(&frequency), L(kInternal2)});
   EXPECT_EQ(reference.InvokeByName(u"Source", kGet, {Ref(&frequency)}).lVal, kInternal2);
   EXPECT_EQ(frequency, 5e6);
-  EXPECT_EQ(FailureOf([&] { reference.InvokeByName(u"Source", kPut, {Ref(&frequency), L(3)}); }), E_INVALIDARG);
+  EXPECT_EQ(FailureOf([&] {
+              reference.InvokeByName(u"Source", kPut, {Ref(&frequency), L(3)});
+            }),
+            E_INVALIDARG);
 }
 
 // Settings stored in a memory and in a file restore what changed since; a relative file name lands in the
@@ -219,7 +227,8 @@ TEST_F(PatternOnBench, SettingsRestoreFromMemoryAndFromFile) {
   setting.InvokeByName(u"LoadFromFile", kCall, {Variant((folder.path / "bench.lrn").u16string().c_str())});
   EXPECT_EQ(Get(instrument, u"Frequency"), 2e6);
 
-  EXPECT_EQ(FailureOf([&] { setting.InvokeByName(u"LoadFromMem", kCall, {Variant(SHORT{10})}); }), E_INVALIDARG);
+  EXPECT_EQ(FailureOf([&] { setting.InvokeByName(u"LoadFromMem", kCall, {Variant(SHORT{10})}); }),
+            E_INVALIDARG);
   const std::u16string missing = (folder.path / "missing.lrn").u16string();
   EXPECT_EQ(FailureOf([&] { setting.InvokeByName(u"LoadFromFile", kCall, {Variant(missing.c_str())}); }),
             static_cast<HRESULT>(0x8004046C));

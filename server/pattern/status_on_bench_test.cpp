@@ -122,7 +122,8 @@ TEST_F(StatusOnBench, AnEnableMaskTheInstrumentRefusesFailsWithItsMessage) {
       }
     }
     EXPECT_EQ(Read(status_, u"ServiceRequestEnable"), 32);
-    EXPECT_EQ(instrument_.InvokeByName(u"AutoDetect", kGet).boolVal, auto_detect ? VARIANT_TRUE : VARIANT_FALSE);
+    EXPECT_EQ(instrument_.InvokeByName(u"AutoDetect", kGet).boolVal,
+              auto_detect ? VARIANT_TRUE : VARIANT_FALSE);
     EXPECT_EQ(Read(status_, u"Byte") & kErrorQueued, 0);  // the report read the instrument's queue
   }
 }

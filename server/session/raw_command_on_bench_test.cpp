@@ -76,11 +76,13 @@ TEST_F(RawCommandOnBench, NumbersRoundTripInEachType) {
 TEST_F(RawCommandOnBench, TextsAndBlocksRoundTripAndLongAnswersAreCutToTheBuffer) {
   DispatchPtr instrument = Open(kQ530Ax2);
   DispatchPtr cmd = Object(instrument.InvokeByName(u"_Cmd", kGet));
-  EXPECT_EQ(Text(cmd.InvokeByName(u"String", kGet, {Variant(u"*IDN?")})).rfind("PGX Instruments,Q500A,", 0), 0u);
+  EXPECT_EQ(Text(cmd.InvokeByName(u"String", kGet, {Variant(u"*IDN?")})).rfind("PGX Instruments,Q500A,", 0),
+            0u);
   cmd.InvokeByName(u"String", kPut, {Variant(u":PULS:TRIG:LEV"), Variant(u"ECL")});
   EXPECT_EQ(Text(cmd.InvokeByName(u"String", kGet, {Variant(u":PULS:TRIG:LEV?")})), "ECL");
   cmd.InvokeByName(u"Cmd", kCall, {Variant(u":DIG:PATT ON")});
-  EXPECT_EQ(Object(instrument.InvokeByName(u"Pattern", kGet)).InvokeByName(u"State", kGet).boolVal, VARIANT_TRUE);
+  EXPECT_EQ(Object(instrument.InvokeByName(u"Pattern", kGet)).InvokeByName(u"State", kGet).boolVal,
+            VARIANT_TRUE);
 
   // The learn string is far longer than 255 characters: String gives its first 255.
   char folder[] = "/tmp/pgx-cmd-XXXXXX";
