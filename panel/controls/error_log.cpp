@@ -47,7 +47,9 @@ QByteArray FormatErrorLogRecord(const QDateTime& when, const QString& module, co
   return record;
 }
 
-void SetVerboseErrorMsgSource(std::function<bool()> source) { VerboseSource() = std::move(source); }
+void SetVerboseErrorMsgSource(std::function<bool()> source) {
+  VerboseSource() = std::move(source);
+}
 
 bool LogError(const QString& module, const QString& proc, std::int32_t number, const QString& description) {
   QString prefix;
@@ -56,7 +58,8 @@ bool LogError(const QString& module, const QString& proc, std::int32_t number, c
   Ui().MsgBox(prefix + description, MsgIcon::kCritical);
 
   const QString path = ErrorLogPath();
-  const QByteArray record = FormatErrorLogRecord(QDateTime::currentDateTime(), module, proc, number, description);
+  const QByteArray record =
+      FormatErrorLogRecord(QDateTime::currentDateTime(), module, proc, number, description);
   QFile file(path);
   QString reason;
   const QString folder = QFileInfo(path).absolutePath();
@@ -67,8 +70,9 @@ bool LogError(const QString& module, const QString& proc, std::int32_t number, c
     reason = file.errorString();
   }
   if (reason.isEmpty()) return true;
-  Ui().MsgBox(QStringLiteral("The error log %1 cannot be written: %2").arg(QDir::toNativeSeparators(path), reason),
-              MsgIcon::kCritical);
+  Ui().MsgBox(
+      QStringLiteral("The error log %1 cannot be written: %2").arg(QDir::toNativeSeparators(path), reason),
+      MsgIcon::kCritical);
   return false;
 }
 

@@ -67,7 +67,8 @@ TEST_F(ErrorLogTest, LogErrorShowsACriticalBoxAndAppendsOneRecordPerCall) {
   const QString format = QStringLiteral("MM/dd/yy HH:mm");
   for (qsizetype at : {qsizetype{0}, first.size()}) {
     const QByteArray stamp = log.mid(at, 14);
-    EXPECT_TRUE(stamp == before.toString(format).toUtf8() || stamp == after.toString(format).toUtf8()) << stamp.toStdString();
+    EXPECT_TRUE(stamp == before.toString(format).toUtf8() || stamp == after.toString(format).toUtf8())
+        << stamp.toStdString();
     log.replace(at, 14, before.toString(format).toUtf8());
   }
   EXPECT_EQ(log, first + second);

@@ -12,7 +12,9 @@ namespace {
 
 UiServices* g_installed = nullptr;
 
-QString ForDisplay(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+QString ForDisplay(QString text) {
+  return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
 
 QMessageBox::Icon QtIcon(MsgIcon icon) {
   switch (icon) {

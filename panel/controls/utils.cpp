@@ -17,15 +17,21 @@ constexpr std::int32_t kErrObjectNotSet = 91;
 
 }  // namespace
 
-QString Tag(const QObject* control) { return control ? control->property(kTagProperty).toString() : QString(); }
+QString Tag(const QObject* control) {
+  return control ? control->property(kTagProperty).toString() : QString();
+}
 
 void SetTag(QObject* control, const QString& tag) {
   if (control) control->setProperty(kTagProperty, tag);
 }
 
-void ShowErrorMessage(const QString& message) { Ui().MsgBox(message, MsgIcon::kCritical); }
+void ShowErrorMessage(const QString& message) {
+  Ui().MsgBox(message, MsgIcon::kCritical);
+}
 
-void ReportIllegalCase() { ShowErrorMessage(QStringLiteral("Illegal case")); }
+void ReportIllegalCase() {
+  ShowErrorMessage(QStringLiteral("Illegal case"));
+}
 
 void SetBusyCursor(bool busy) {
   UiServices& ui = Ui();

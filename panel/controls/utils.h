@@ -53,6 +53,8 @@ void SetCtlVisible(QObject* control, bool visible);
 QString FmtHex(std::int32_t value, std::int16_t digits);
 
 // b when a <= b, else a.
-inline double MaxDbl(double a, double b) { return a <= b ? b : a; }
+inline double MaxDbl(double a, double b) {
+  return a <= b ? b : a;
+}
 
 }  // namespace pgx::panel
