@@ -24,7 +24,9 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // A number in the invariant form ("1.5E-9", "+2", ".5"); nothing for anything else or out of range.
 std::optional<double> ParseInvariant(std::string_view s) {
@@ -53,7 +55,9 @@ double Clean(double v) {
 
 }  // namespace
 
-EngrSpinModel::EngrSpinModel() { ConvertValue2Engr(); }
+EngrSpinModel::EngrSpinModel() {
+  ConvertValue2Engr();
+}
 
 // ---- Persisted properties ----
 
@@ -150,7 +154,9 @@ void EngrSpinModel::SetValueArray(std::string_view text) {
 
 // ---- Value ----
 
-void EngrSpinModel::SetValue(double v) { ApplyValue(v, true); }
+void EngrSpinModel::SetValue(double v) {
+  ApplyValue(v, true);
+}
 
 void EngrSpinModel::ApplyValue(double v, bool from_user) {
   if (reading_) {
@@ -188,7 +194,9 @@ double EngrSpinModel::NearestAllowed(double v) const {
   return (above - v) <= (v - below) ? above : below;
 }
 
-void EngrSpinModel::SetMinMagnitude(double v) { min_magnitude_ = std::fabs(v); }
+void EngrSpinModel::SetMinMagnitude(double v) {
+  min_magnitude_ = std::fabs(v);
+}
 
 bool EngrSpinModel::SetDataParameters(double min, double max, double default_value, double min_magnitude) {
   if (ArrayMode()) return false;
@@ -389,8 +397,10 @@ EngrSpinModel::CommitResult EngrSpinModel::CommitText(std::string_view text) {
   busy_ = true;
   const std::optional<double> v = TextToValue(text);
   if (v) {
-    ApplyValue(*v, true);
+    // The edit is over when AfterUpdate is raised: its handlers see the new display.
     dirty_ = false;
+    ApplyValue(*v, false);
+    if (hooks_.after_update) hooks_.after_update();
   }
   busy_ = false;
   return v ? CommitResult::kCommitted : CommitResult::kRejected;
@@ -428,7 +438,8 @@ int EngrSpinModel::CaretDigit(std::string_view text, int cursor) const {
 int EngrSpinModel::CursorForDigit(std::string_view text, int caret_digit) const {
   size_t sep_start = text.find(decimal_sep_);
   size_t sep_end = sep_start + decimal_sep_.size();
-  if (sep_start == std::string_view::npos) sep_start = sep_end = std::min(text.size(), text.find_first_of("Ee"));
+  if (sep_start == std::string_view::npos)
+    sep_start = sep_end = std::min(text.size(), text.find_first_of("Ee"));
   const int cursor = caret_digit >= 0 ? static_cast<int>(sep_start) - 1 - caret_digit
                                       : static_cast<int>(sep_end) - caret_digit - 1;
   return std::clamp(cursor, 0, static_cast<int>(text.size()));

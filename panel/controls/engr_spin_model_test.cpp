@@ -12,7 +12,9 @@
 namespace pgx::panel {
 namespace {
 
-std::string Utf8(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+std::string Utf8(const std::u16string& s) {
+  return std::string(s.begin(), s.end());
+}
 
 struct DisplayCase {
   double value;
@@ -27,7 +29,7 @@ TEST(EngrSpinModelTest, ValueToTextRoundsToTenDigitsThenCuts) {
       {1234.5678, 4, "1.234", 3, "ks"},
       {0.00012345, 4, "123.4", -6, "us"},
       {-0.5, 4, "-500.0", -3, "ms"},
-      {999.96, 4, "999.9", 0, "s"},  // cut, not rounded up to 1.000 k
+      {999.96, 4, "999.9", 0, "s"},            // cut, not rounded up to 1.000 k
       {999.99999999995, 4, "1.000", 3, "ks"},  // ...but the ten-digit rounding comes first
       {1, 4, "1.000", 0, "s"},
       {12, 4, "12.00", 0, "s"},
@@ -124,7 +126,7 @@ TEST(EngrSpinModelTest, TypedTextWithPrefixesUnitsAndExponents) {
       {"1.5n", 1.5e-9},
       {"5E3", 5000},  // an exponent replaces the displayed prefix
       {"5e-3", 0.005},
-      {"", 42},  // DefaultValue
+      {"", 42},              // DefaultValue
       {"5p", std::nullopt},  // below MinExponent
       {"5xyz", std::nullopt},
       {"5 mhz", std::nullopt},  // case-sensitive
@@ -206,15 +208,14 @@ struct SpinCase {
 
 TEST(EngrSpinModelTest, SpinStepsTheDigitRightOfTheCursor) {
   const SpinCase cases[] = {
-      {1234, 0, 1, 2234, "2.234", 0},   // "|1.234": units digit of the mantissa, in kHz
-      {1234, 1, 1, 2234, "2.234", 0},   // "1|.234": just before the separator, still the units digit
-      {1234, 2, 1, 1334, "1.334", 2},   // "1.|234": tenths
-      {1234, 4, -1, 1233, "1.233", 4},  // "1.23|4": thousandths go down
+      {1234, 0, 1, 2234, "2.234", 0},    // "|1.234": units digit of the mantissa, in kHz
+      {1234, 1, 1, 2234, "2.234", 0},    // "1|.234": just before the separator, still the units digit
+      {1234, 2, 1, 1334, "1.334", 2},    // "1.|234": tenths
+      {1234, 4, -1, 1233, "1.233", 4},   // "1.23|4": thousandths go down
       {1234, 5, 1, 1234.1, "1.234", 5},  // past the last shown digit
       {123.4, 0, 1, 223.4, "223.4", 0},  // hundreds
       {999.9, 4, 1, 1000, "1.000", 2},   // the prefix changes; the cursor stays on the tenths
-      {-500, 1, 1, -400, "-400.0", 1},
-      {1.234, 3, 1, 1.244, "1.244", 3},
+      {-500, 1, 1, -400, "-400.0", 1},  {1.234, 3, 1, 1.244, "1.244", 3},
   };
   for (const SpinCase& c : cases) {
     EngrSpinModel m;
@@ -256,8 +257,14 @@ TEST(EngrSpinModelTest, CaretDigitWithoutSeparator) {
   EXPECT_EQ(m.CursorForDigit("123", 5), 0);
   // A separator of more than one byte counts as one place.
   m.SetDecimalSep("\xd9\xab");
-  EXPECT_EQ(m.CaretDigit("1\xd9\xab" "23", 3), -1);
-  EXPECT_EQ(m.CursorForDigit("1\xd9\xab" "23", -2), 4);
+  EXPECT_EQ(m.CaretDigit("1\xd9\xab"
+                         "23",
+                         3),
+            -1);
+  EXPECT_EQ(m.CursorForDigit("1\xd9\xab"
+                             "23",
+                             -2),
+            4);
 }
 
 TEST(EngrSpinModelTest, ValueArrayIsSteppedThroughAndSnappedTo) {
@@ -413,12 +420,11 @@ TEST(EngrSpinModelTest, CommitAndSpinAreNotReentered) {
   ASSERT_TRUE(m.BeginEdit());
   EXPECT_EQ(m.CommitText("3"), EngrSpinModel::CommitResult::kCommitted);
   EXPECT_EQ(inner, EngrSpinModel::CommitResult::kNotRun);
-  EXPECT_EQ(inner_spin, std::nullopt);  // the edit was not over yet
-  EXPECT_EQ(m.Value(), 3);
-  inner_spin = 0;
+  EXPECT_TRUE(inner_spin);  // a spin is another operation: it runs (and its own handler's spin does not)
+  EXPECT_EQ(m.Value(), 4);
   m.Spin(1, 0);
   EXPECT_EQ(inner_spin, std::nullopt);
-  EXPECT_EQ(m.Value(), 4);
+  EXPECT_EQ(m.Value(), 5);
 }
 
 TEST(EngrSpinModelTest, AuxValueIsTheReciprocalWhenAsked) {

@@ -63,7 +63,8 @@ NumberFormat::NumberFormat(std::string_view format) : text_(format) {
   for (size_t i = 0; i < format.size(); ++i) {
     const char c = format[i];
     const bool exponent_start = (c == 'E' || c == 'e') && i + 1 < format.size() &&
-                                (format[i + 1] == '+' || format[i + 1] == '-') && seen_placeholder && !has_exp_;
+                                (format[i + 1] == '+' || format[i + 1] == '-') && seen_placeholder &&
+                                !has_exp_;
     if (exponent_start) {
       has_exp_ = true;
       exp_char_ = c;

@@ -34,10 +34,10 @@ class NumberFormat {
   std::string text_;
   std::string prefix_, suffix_;
   bool general_ = false;
-  int int_zeros_ = 0;   // 0 placeholders before the point
+  int int_zeros_ = 0;  // 0 placeholders before the point
   bool has_point_ = false;
-  int frac_max_ = 0;    // placeholders after the point
-  int frac_min_ = 0;    // through the last 0 after the point
+  int frac_max_ = 0;  // placeholders after the point
+  int frac_min_ = 0;  // through the last 0 after the point
   bool has_exp_ = false;
   char exp_char_ = 'E';
   bool exp_plus_ = true;  // E+ (always a sign) or E- (only '-')

@@ -21,7 +21,7 @@ TEST(NumberFormatTest, PlaceholdersPointExponentAndLiterals) {
       {"##0.0##", 1234.56789, "1234.568"},
       {"##0.0##", -0.25, "-0.25"},
       {"##0.0##", 1e-5, "0.0"},
-      {"0.00", 0.125, "0.13"},   // half away from zero on the decimal form
+      {"0.00", 0.125, "0.13"},  // half away from zero on the decimal form
       {"0.00", -0.125, "-0.13"},
       {"0.00", 1.005, "1.01"},   // the double nearest 1.005 is a little less; its decimal form is not
       {"0.00", 9.995, "10.00"},  // the carry adds an integer digit
@@ -45,7 +45,8 @@ TEST(NumberFormatTest, PlaceholdersPointExponentAndLiterals) {
       {"", 1e21, "1e+21"},
   };
   for (const FormatCase& c : cases) {
-    EXPECT_EQ(NumberFormat(c.format).Format(c.value).value_or("<none>"), c.text) << c.format << " " << c.value;
+    EXPECT_EQ(NumberFormat(c.format).Format(c.value).value_or("<none>"), c.text)
+        << c.format << " " << c.value;
   }
 }
 
