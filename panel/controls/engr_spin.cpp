@@ -17,8 +17,12 @@ namespace pgx::panel {
 
 namespace {
 
-std::string Std(const QString& s) { return s.toStdString(); }
-QString ToQ(const std::string& s) { return QString::fromStdString(s); }
+std::string Std(const QString& s) {
+  return s.toStdString();
+}
+QString ToQ(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 // Text cursors: the model counts UTF-8 bytes, the line edit UTF-16 code units.
 int ByteOffset(const QString& text, int cursor) {
@@ -62,7 +66,8 @@ EngrSpin::EngrSpin(QWidget* parent)
           },
       .conversion_failed =
           [](std::int32_t number, const std::string& description) {
-            LogError(QStringLiteral("EngrSpin"), QStringLiteral("ConvertValue2Engr"), number, ToQ(description));
+            LogError(QStringLiteral("EngrSpin"), QStringLiteral("ConvertValue2Engr"), number,
+                     ToQ(description));
           },
       .property_changed = [this](std::string_view name) { emit PropertyChanged(ToQ(std::string(name))); },
   });
@@ -79,14 +84,18 @@ EngrSpin::~EngrSpin() = default;
 
 // ---- Properties ----
 
-QString EngrSpin::BaseUnit() const { return ToQ(model_.BaseUnit()); }
+QString EngrSpin::BaseUnit() const {
+  return ToQ(model_.BaseUnit());
+}
 
 void EngrSpin::SetBaseUnit(const QString& unit) {
   model_.SetBaseUnit(Std(unit));
   RefreshDisplay();
 }
 
-QString EngrSpin::Caption() const { return lbl_caption_->text(); }
+QString EngrSpin::Caption() const {
+  return lbl_caption_->text();
+}
 
 void EngrSpin::SetCaption(const QString& caption) {
   lbl_caption_->setText(caption);
@@ -116,7 +125,9 @@ void EngrSpin::SetMinExponent(int v) {
   RefreshDisplay();
 }
 
-QString EngrSpin::NumberFormat() const { return ToQ(model_.NumberFormatText()); }
+QString EngrSpin::NumberFormat() const {
+  return ToQ(model_.NumberFormatText());
+}
 
 void EngrSpin::SetNumberFormat(const QString& format) {
   model_.SetNumberFormat(Std(format));
@@ -134,7 +145,9 @@ void EngrSpin::SetSpinCtlVisible(bool visible) {
   UpdateLayout();
 }
 
-QString EngrSpin::ValueArray() const { return ToQ(model_.ValueArray()); }
+QString EngrSpin::ValueArray() const {
+  return ToQ(model_.ValueArray());
+}
 
 void EngrSpin::SetValueArray(const QString& values) {
   model_.SetValueArray(Std(values));
@@ -161,7 +174,9 @@ void EngrSpin::SetReciprocal(bool f) {
   UpdateAuxToolTip();
 }
 
-QString EngrSpin::Text() const { return txt_number_->text(); }
+QString EngrSpin::Text() const {
+  return txt_number_->text();
+}
 
 void EngrSpin::SetText(const QString& text) {
   model_.EnterText(Std(text));
@@ -212,7 +227,8 @@ void EngrSpin::SaveProperties(PropertyBag& bag) const {
   bag.WriteProperty("MinExponent", QVariant::fromValue<qint32>(MinExponent()),
                     QVariant::fromValue<qint32>(EngrSpinModel::kDefaultMinExponent));
   bag.WriteProperty("NumberFormat", NumberFormat(), QString::fromLatin1(EngrSpinModel::kDefaultNumberFormat));
-  bag.WriteProperty("SignificantDigits", QVariant::fromValue<qint16>(static_cast<qint16>(SignificantDigits())),
+  bag.WriteProperty("SignificantDigits",
+                    QVariant::fromValue<qint16>(static_cast<qint16>(SignificantDigits())),
                     QVariant::fromValue<qint16>(EngrSpinModel::kDefaultSignificantDigits));
   bag.WriteProperty("SpinCtlVisible", SpinCtlVisible(), true);
   bag.WriteProperty("ValueArray", ValueArray(), QString());
@@ -229,15 +245,17 @@ void EngrSpin::LoadProperties(PropertyBag& bag) {
   SetLocked(bag.ReadProperty("Locked", false).toBool());
   SetMax(bag.ReadProperty("Max", EngrSpinModel::kDefaultMax).toDouble());
   SetMaxExponent(
-      bag.ReadProperty("MaxExponent", QVariant::fromValue<qint32>(EngrSpinModel::kDefaultMaxExponent)).toInt());
+      bag.ReadProperty("MaxExponent", QVariant::fromValue<qint32>(EngrSpinModel::kDefaultMaxExponent))
+          .toInt());
   SetMin(bag.ReadProperty("Min", EngrSpinModel::kDefaultMin).toDouble());
   SetMinExponent(
-      bag.ReadProperty("MinExponent", QVariant::fromValue<qint32>(EngrSpinModel::kDefaultMinExponent)).toInt());
+      bag.ReadProperty("MinExponent", QVariant::fromValue<qint32>(EngrSpinModel::kDefaultMinExponent))
+          .toInt());
   SetNumberFormat(
       bag.ReadProperty("NumberFormat", QString::fromLatin1(EngrSpinModel::kDefaultNumberFormat)).toString());
-  SetSignificantDigits(
-      bag.ReadProperty("SignificantDigits", QVariant::fromValue<qint16>(EngrSpinModel::kDefaultSignificantDigits))
-          .toInt());
+  SetSignificantDigits(bag.ReadProperty("SignificantDigits",
+                                        QVariant::fromValue<qint16>(EngrSpinModel::kDefaultSignificantDigits))
+                           .toInt());
   SetSpinCtlVisible(bag.ReadProperty("SpinCtlVisible", true).toBool());
   SetValueArray(bag.ReadProperty("ValueArray", QString()).toString());
   model_.EndReading();
@@ -360,7 +378,8 @@ void EngrSpin::UpdateLayout() {
   if (text_box_width_ > 0) {
     txt_number_->setFixedWidth(text_box_width_);
   } else {
-    txt_number_->setMinimumWidth(txt_number_->fontMetrics().horizontalAdvance(QStringLiteral("-888.8888")) + 12);
+    txt_number_->setMinimumWidth(txt_number_->fontMetrics().horizontalAdvance(QStringLiteral("-888.8888")) +
+                                 12);
     txt_number_->setMaximumWidth(QWIDGETSIZE_MAX);
   }
   lbl_units_->setVisible(model_.UnitsVisible());

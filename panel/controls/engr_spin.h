@@ -10,7 +10,8 @@
 // Members beyond the persisted properties:
 //   AuxUnits, AuxValue, Reciprocal  an auxiliary quantity in other units: AuxValue is Value, or 1/Value when
 //                                   Reciprocal is set (a period field with its frequency); AuxUnits names its
-//                                   unit. With AuxUnits set, the text box's tool tip shows it ("= 1.000 MHz").
+//                                   unit. With AuxUnits set, the text box's tool tip shows it ("= 1.000
+//                                   MHz").
 //   LockControl(f)                  Locked, and the spin button greyed while locked.
 //   SetDataParameters(min, max, default, min_magnitude)
 //                                   the range, DefaultValue and MinMagnitude at once, then the value let

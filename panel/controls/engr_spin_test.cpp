@@ -286,7 +286,8 @@ TEST(EngrSpinPersistenceTest, SavesKeysTypesAndDefaultsInOrder) {
   ASSERT_EQ(bag.Entries().size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(bag.Entries()[i].first, expected[i].first) << i;
-    EXPECT_EQ(bag.Entries()[i].second.metaType(), expected[i].second.metaType()) << expected[i].first.toStdString();
+    EXPECT_EQ(bag.Entries()[i].second.metaType(), expected[i].second.metaType())
+        << expected[i].first.toStdString();
     EXPECT_EQ(bag.Entries()[i].second, expected[i].second) << expected[i].first.toStdString();
   }
 }

@@ -34,6 +34,8 @@ SpinButton::SpinButton(QWidget* parent)
   connect(down_, &QToolButton::clicked, this, [this] { emit Clicked(-1); });
 }
 
-QSize SpinButton::sizeHint() const { return QSize(16, 22); }
+QSize SpinButton::sizeHint() const {
+  return QSize(16, 22);
+}
 
 }  // namespace pgx::panel
