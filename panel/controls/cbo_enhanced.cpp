@@ -8,7 +8,9 @@ void CboEnhanced::AddItemData(std::int32_t data, const QString& text) {
   addItem(text, QVariant::fromValue<qint32>(data));
 }
 
-void CboEnhanced::Clear() { clear(); }
+void CboEnhanced::Clear() {
+  clear();
+}
 
 bool CboEnhanced::SetListIndexByItemData(std::int32_t data) {
   for (int i = 0; i < count(); ++i) {
@@ -26,7 +28,9 @@ std::int32_t CboEnhanced::GetCurrItemData(std::int32_t none) const {
   return itemData(index).toInt();
 }
 
-void CboEnhanced::SaveListIndex(int slot) { slots_[slot] = currentIndex(); }
+void CboEnhanced::SaveListIndex(int slot) {
+  slots_[slot] = currentIndex();
+}
 
 bool CboEnhanced::RecallListIndex(int slot) {
   const auto it = slots_.find(slot);
