@@ -6,7 +6,9 @@ namespace pgx::panel {
 
 namespace {
 
-size_t ByteCount(int length) { return static_cast<size_t>((length + 7) / 8); }
+size_t ByteCount(int length) {
+  return static_cast<size_t>((length + 7) / 8);
+}
 
 }  // namespace
 

@@ -36,8 +36,8 @@ class BitPatternModel {
 
   // Fills bit positions start ... last (1-based) of `bytes` with a PRBS 2^base - 1, leaving the others: the
   // owner's (the adapter's CalcPRBS). False when it failed (it has told the user).
-  using CalcPrbs =
-      std::function<bool(std::int32_t start, std::int32_t last, std::int32_t base, std::vector<std::uint8_t>& bytes)>;
+  using CalcPrbs = std::function<bool(std::int32_t start, std::int32_t last, std::int32_t base,
+                                      std::vector<std::uint8_t>& bytes)>;
 
   enum class Result { kDone, kChannel2Disabled, kInvalidArgument, kNoPrbs, kPrbsFailed };
 

@@ -65,12 +65,16 @@ Bits Expected(PatternOp op, Bits v, int f, int l, int n) {
 }
 
 TEST(BitPatternModelTest, EveryOperationOnOddLengthsAndAtTheEndsOfTheRange) {
-  const PatternOp ops[] = {PatternOp::kFill0,     PatternOp::kFill1,          PatternOp::kInvert,
+  const PatternOp ops[] = {PatternOp::kFill0,           PatternOp::kFill1,          PatternOp::kInvert,
                            PatternOp::kSetFirstBitOnly, PatternOp::kSetLastBitOnly, PatternOp::kInsertBit,
-                           PatternOp::kDeleteBit, PatternOp::kClockDivN};
+                           PatternOp::kDeleteBit,       PatternOp::kClockDivN};
   for (int length : {1, 7, 9, 13, 16383, 16384}) {
-    const std::pair<int, int> ranges[] = {
-        {1, 1}, {1, length}, {length, length}, {2, length - 1}, {3, std::min(length, 11)}, {length - 9, length}};
+    const std::pair<int, int> ranges[] = {{1, 1},
+                                          {1, length},
+                                          {length, length},
+                                          {2, length - 1},
+                                          {3, std::min(length, 11)},
+                                          {length - 9, length}};
     for (const auto& [start, last] : ranges) {
       if (start < 1 || last > length || start > last) continue;
       for (PatternOp op : ops) {
@@ -80,11 +84,12 @@ TEST(BitPatternModelTest, EveryOperationOnOddLengthsAndAtTheEndsOfTheRange) {
           m.LoadBytes(PatternChannel::kStrobe, Scrambled(length, static_cast<std::uint32_t>(length + start)));
           m.SetRange(start, last);
           const Bits before = Unpack(m, PatternChannel::kStrobe);
-          const std::string where = "length " + std::to_string(length) + " range " + std::to_string(start) + ".." +
-                                    std::to_string(last) + " op " + std::to_string(static_cast<int>(op)) + " n " +
-                                    std::to_string(n);
+          const std::string where = "length " + std::to_string(length) + " range " + std::to_string(start) +
+                                    ".." + std::to_string(last) + " op " +
+                                    std::to_string(static_cast<int>(op)) + " n " + std::to_string(n);
           ASSERT_EQ(m.Apply(op, PatternChannel::kStrobe, n), BitPatternModel::Result::kDone) << where;
-          EXPECT_EQ(Unpack(m, PatternChannel::kStrobe), Expected(op, before, start - 1, last - 1, n)) << where;
+          EXPECT_EQ(Unpack(m, PatternChannel::kStrobe), Expected(op, before, start - 1, last - 1, n))
+              << where;
           // Positions past the length stay 0 in the packed form.
           const std::vector<std::uint8_t>& bytes = m.Bytes(PatternChannel::kStrobe);
           ASSERT_EQ(bytes.size(), static_cast<size_t>((length + 7) / 8)) << where;
@@ -129,7 +134,8 @@ TEST(BitPatternModelTest, RefusedAndFailedEditsChangeNothing) {
   EXPECT_EQ(m.SetBit(PatternChannel::kChannel2, 1, true), BitPatternModel::Result::kChannel2Disabled);
   EXPECT_EQ(m.Bytes(PatternChannel::kChannel2), (std::vector<std::uint8_t>{0x12, 0x34, 0x50}));
 
-  EXPECT_EQ(m.Apply(PatternOp::kClockDivN, PatternChannel::kStrobe, 0), BitPatternModel::Result::kInvalidArgument);
+  EXPECT_EQ(m.Apply(PatternOp::kClockDivN, PatternChannel::kStrobe, 0),
+            BitPatternModel::Result::kInvalidArgument);
   EXPECT_EQ(m.Apply(PatternOp::kPrbs, PatternChannel::kStrobe, 6, testing::ReferencePrbs),
             BitPatternModel::Result::kInvalidArgument);
   EXPECT_EQ(m.Apply(PatternOp::kPrbs, PatternChannel::kStrobe, 15, testing::ReferencePrbs),

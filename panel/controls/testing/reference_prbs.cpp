@@ -12,7 +12,8 @@ constexpr std::uint32_t kTapMasks[] = {0x7FFFFF9F, 0x7FFFFF39, 0x7FFFFE67, 0x7FF
 
 }  // namespace
 
-bool ReferencePrbs(std::int32_t start, std::int32_t last, std::int32_t base, std::vector<std::uint8_t>& bytes) {
+bool ReferencePrbs(std::int32_t start, std::int32_t last, std::int32_t base,
+                   std::vector<std::uint8_t>& bytes) {
   const std::int64_t s = static_cast<std::int64_t>(start) - 1;
   const std::int64_t e = static_cast<std::int64_t>(last) - 1;
   const auto n = static_cast<std::int64_t>(bytes.size());

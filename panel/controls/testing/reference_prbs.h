@@ -9,6 +9,7 @@
 
 namespace pgx::panel::testing {
 
-bool ReferencePrbs(std::int32_t start, std::int32_t last, std::int32_t base, std::vector<std::uint8_t>& bytes);
+bool ReferencePrbs(std::int32_t start, std::int32_t last, std::int32_t base,
+                   std::vector<std::uint8_t>& bytes);
 
 }  // namespace pgx::panel::testing
