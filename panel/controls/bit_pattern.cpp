@@ -24,9 +24,9 @@ namespace pgx::panel {
 
 namespace {
 
-constexpr PatternOp kOps[] = {PatternOp::kFill0,     PatternOp::kFill1,          PatternOp::kInvert,
+constexpr PatternOp kOps[] = {PatternOp::kFill0,           PatternOp::kFill1,          PatternOp::kInvert,
                               PatternOp::kSetFirstBitOnly, PatternOp::kSetLastBitOnly, PatternOp::kInsertBit,
-                              PatternOp::kDeleteBit, PatternOp::kClockDivN,      PatternOp::kPrbs};
+                              PatternOp::kDeleteBit,       PatternOp::kClockDivN,      PatternOp::kPrbs};
 
 // An address field: whole numbers, no prefix, no units.
 EngrSpin* AddressField(const QString& caption, QWidget* parent) {
@@ -41,7 +41,9 @@ EngrSpin* AddressField(const QString& caption, QWidget* parent) {
   return field;
 }
 
-int Whole(double v) { return static_cast<int>(std::lround(v)); }
+int Whole(double v) {
+  return static_cast<int>(std::lround(v));
+}
 
 }  // namespace
 
@@ -76,7 +78,8 @@ BitPattern::BitPattern(QWidget* parent)
       start_field_(AddressField(QStringLiteral("Start"), this)),
       last_field_(AddressField(QStringLiteral("Last"), this)),
       length_field_(AddressField(QStringLiteral("Length"), this)),
-      rz_boxes_{new QCheckBox(QStringLiteral("RZ Ch 1"), this), new QCheckBox(QStringLiteral("RZ Ch 2"), this)},
+      rz_boxes_{new QCheckBox(QStringLiteral("RZ Ch 1"), this),
+                new QCheckBox(QStringLiteral("RZ Ch 2"), this)},
       stack_(new QStackedWidget(this)),
       table_(new QTableView(this)),
       table_model_(new PatternTableModel(
@@ -103,9 +106,10 @@ BitPattern::BitPattern(QWidget* parent)
   range->addWidget(last_field_);
   range->addWidget(length_field_);
   range->addStretch(1);
-  for (const auto& [text, action] : {std::pair<QString, void (WaveformView::*)()>{"Zoom In", &WaveformView::ZoomIn},
-                                     {"Zoom Out", &WaveformView::ZoomOut},
-                                     {"Fit", &WaveformView::FitAll}}) {
+  for (const auto& [text, action] :
+       {std::pair<QString, void (WaveformView::*)()>{"Zoom In", &WaveformView::ZoomIn},
+        {"Zoom Out", &WaveformView::ZoomOut},
+        {"Fit", &WaveformView::FitAll}}) {
     auto* button = new QPushButton(text, this);
     button->setFocusPolicy(Qt::TabFocus);
     connect(button, &QPushButton::clicked, graph_, action);
@@ -187,9 +191,13 @@ void BitPattern::SetPatternLength(int length) {
   Refresh();
 }
 
-void BitPattern::SetStartAddress(int address) { SetRange(address, model_.LastAddress()); }
+void BitPattern::SetStartAddress(int address) {
+  SetRange(address, model_.LastAddress());
+}
 
-void BitPattern::SetLastAddress(int address) { SetRange(model_.StartAddress(), address); }
+void BitPattern::SetLastAddress(int address) {
+  SetRange(model_.StartAddress(), address);
+}
 
 void BitPattern::SetRange(int start, int last) {
   model_.SetRange(start, last);
@@ -207,7 +215,9 @@ void BitPattern::SetChannel2Exists(bool exists) {
   Refresh();
 }
 
-int BitPattern::View() const { return stack_->currentIndex(); }
+int BitPattern::View() const {
+  return stack_->currentIndex();
+}
 
 void BitPattern::SetView(int view) {
   view_frame_->SetValue(view == kViewNumerical ? QStringLiteral("Numerical") : QStringLiteral("Graphical"));
@@ -247,9 +257,13 @@ QAbstractButton* BitPattern::OperationButton(PatternOp op) const {
   return op_buttons_[static_cast<size_t>(op)];
 }
 
-QAbstractButton* BitPattern::UndoButton() const { return undo_button_; }
+QAbstractButton* BitPattern::UndoButton() const {
+  return undo_button_;
+}
 
-QCheckBox* BitPattern::RzBox(int channel) const { return channel == 2 ? rz_boxes_[1] : rz_boxes_[0]; }
+QCheckBox* BitPattern::RzBox(int channel) const {
+  return channel == 2 ? rz_boxes_[1] : rz_boxes_[0];
+}
 
 bool BitPattern::Report(BitPatternModel::Result result) {
   switch (result) {
@@ -276,12 +290,14 @@ std::optional<int> BitPattern::AskN(PatternOp op) {
   const int high = prbs ? BitPatternModel::kMaxPrbsExponent : model_.RangeLength();
   const QString prompt = prbs ? QStringLiteral("Polynomial exponent n (%1 to %2):").arg(low).arg(high)
                               : QStringLiteral("Divide the clock by n (%1 to %2):").arg(low).arg(high);
-  const std::optional<QString> answer = Ui().InputBox(prompt, Caption(op), prbs ? QStringLiteral("7") : QStringLiteral("2"));
+  const std::optional<QString> answer =
+      Ui().InputBox(prompt, Caption(op), prbs ? QStringLiteral("7") : QStringLiteral("2"));
   if (!answer) return std::nullopt;
   bool ok = false;
   const int n = answer->trimmed().toInt(&ok);
   if (!ok || n < low || n > high) {
-    Ui().MsgBox(QStringLiteral("n must be a whole number from %1 to %2").arg(low).arg(high), MsgIcon::kExclamation);
+    Ui().MsgBox(QStringLiteral("n must be a whole number from %1 to %2").arg(low).arg(high),
+                MsgIcon::kExclamation);
     return std::nullopt;
   }
   return n;

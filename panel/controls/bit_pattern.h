@@ -58,7 +58,9 @@ class BitPattern : public QWidget {
 
   // A channel's bits packed eight to a byte, first position in the most significant bit (the adapter's
   // pattern array). Setting them is a download, not an edit.
-  const std::vector<std::uint8_t>& PatternBytes(PatternChannel channel) const { return model_.Bytes(channel); }
+  const std::vector<std::uint8_t>& PatternBytes(PatternChannel channel) const {
+    return model_.Bytes(channel);
+  }
   void SetPatternBytes(PatternChannel channel, const std::vector<std::uint8_t>& bytes);
   // Return-to-zero of output channel 1 or 2 (the adapter's fRz(i)).
   bool Rz(int channel) const;

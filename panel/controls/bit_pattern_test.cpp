@@ -109,7 +109,8 @@ TEST_F(BitPatternTest, ClockAndPrbsAskForN) {
   Click(PatternOp::kClockDivN);
   Click(PatternOp::kClockDivN);
   Click(PatternOp::kClockDivN);
-  EXPECT_EQ(ui_.Texts(), (QStringList{"n must be a whole number from 1 to 20", "n must be a whole number from 1 to 20"}));
+  EXPECT_EQ(ui_.Texts(),
+            (QStringList{"n must be a whole number from 1 to 20", "n must be a whole number from 1 to 20"}));
   EXPECT_EQ(editor_.PatternBytes(PatternChannel::kChannel1), (Bytes{0xDB, 0x6D, 0xB0}));
 
   // Without a generator the PRBS cannot be chosen; with one it fills the range.

@@ -17,7 +17,9 @@ void PatternTableModel::Refresh() {
   emit dataChanged(index(0, 0), index(rows_ - 1, kPatternChannelCount - 1));
 }
 
-int PatternTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int PatternTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : rows_;
+}
 
 int PatternTableModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kPatternChannelCount;

@@ -13,7 +13,8 @@ namespace pgx::panel {
 namespace {
 
 const char* const kChannelNames[kPatternChannelCount] = {"Ch 1", "Ch 2", "Strobe"};
-const QColor kChannelColors[kPatternChannelCount] = {QColor(0, 70, 160), QColor(0, 120, 60), QColor(150, 40, 30)};
+const QColor kChannelColors[kPatternChannelCount] = {QColor(0, 70, 160), QColor(0, 120, 60),
+                                                     QColor(150, 40, 30)};
 
 inline bool BitAt(const std::vector<std::uint8_t>& bytes, int pos) {
   return (bytes[static_cast<size_t>(pos >> 3)] >> (7 - (pos & 7))) & 1;
@@ -56,14 +57,18 @@ void WaveformView::Refresh() {
   viewport()->update();
 }
 
-int WaveformView::PlotWidth() const { return std::max(1, viewport()->width() - kLabelWidth); }
+int WaveformView::PlotWidth() const {
+  return std::max(1, viewport()->width() - kLabelWidth);
+}
 
 double WaveformView::MinScale() const {
   const int length = model_ ? model_->Length() : 1;
   return static_cast<double>(PlotWidth()) / length;
 }
 
-int WaveformView::RowHeight() const { return std::max(20, (viewport()->height() - kRulerHeight) / 3); }
+int WaveformView::RowHeight() const {
+  return std::max(20, (viewport()->height() - kRulerHeight) / 3);
+}
 
 void WaveformView::UpdateScrollBar() {
   const int length = model_ ? model_->Length() : 1;
@@ -82,7 +87,8 @@ void WaveformView::SetScale(double scale, int anchor_x) {
   scale_ = std::clamp(scale, min_scale, std::max(min_scale, kMaxScale));
   fitted_ = scale_ <= min_scale;
   UpdateScrollBar();
-  horizontalScrollBar()->setValue(static_cast<int>(std::lround(anchor_pos * scale_ - (anchor_x - kLabelWidth))));
+  horizontalScrollBar()->setValue(
+      static_cast<int>(std::lround(anchor_pos * scale_ - (anchor_x - kLabelWidth))));
   viewport()->update();
 }
 
@@ -107,7 +113,8 @@ int WaveformView::LastVisibleAddress() const {
 
 int WaveformView::AddressAt(int x) const {
   if (!model_ || x < kLabelWidth) return 0;
-  const int address = static_cast<int>(std::floor((horizontalScrollBar()->value() + x - kLabelWidth) / scale_)) + 1;
+  const int address =
+      static_cast<int>(std::floor((horizontalScrollBar()->value() + x - kLabelWidth) / scale_)) + 1;
   return std::clamp(address, 1, model_->Length());
 }
 
@@ -131,7 +138,9 @@ void WaveformView::resizeEvent(QResizeEvent* event) {
   Refresh();
 }
 
-void WaveformView::scrollContentsBy(int, int) { viewport()->update(); }
+void WaveformView::scrollContentsBy(int, int) {
+  viewport()->update();
+}
 
 void WaveformView::paintEvent(QPaintEvent*) {
   QPainter p(viewport());
@@ -140,7 +149,8 @@ void WaveformView::paintEvent(QPaintEvent*) {
   if (!model_) return;
   const double scroll = horizontalScrollBar()->value();
   const int first = std::max(0, static_cast<int>(std::floor(scroll / scale_)));
-  const int last = std::min(model_->Length() - 1, static_cast<int>(std::ceil((scroll + PlotWidth()) / scale_)));
+  const int last =
+      std::min(model_->Length() - 1, static_cast<int>(std::ceil((scroll + PlotWidth()) / scale_)));
   painted_positions_ = std::max(0, last - first + 1);
 
   // The selected range behind everything.
@@ -192,7 +202,10 @@ void WaveformView::PaintRuler(QPainter& p, int first, int last, double scroll) {
        address += step) {
     const double x = kLabelWidth + (address - 1) * scale_ - scroll;
     p.drawLine(QPointF(x, kRulerHeight - 6), QPointF(x, kRulerHeight));
-    p.drawText(QPointF(x + 3, kRulerHeight - 6), QString::number(address));
+    const QString label = QString::number(address);
+    if (x + 3 + p.fontMetrics().horizontalAdvance(label) <= kLabelWidth + PlotWidth()) {
+      p.drawText(QPointF(x + 3, kRulerHeight - 6), label);
+    }
   }
   p.drawLine(kLabelWidth, kRulerHeight - 1, kLabelWidth + PlotWidth(), kRulerHeight - 1);
 }
@@ -203,9 +216,10 @@ void WaveformView::PaintChannel(QPainter& p, int ch, int first, int last, double
   const double high = top + 6;
   const double low = top + RowHeight() - 6;
   const bool off = ch == 1 && !model_->Channel2Exists();
-  const bool rz = model_->Rz(static_cast<PatternChannel>(ch)) && scale_ >= 4;
+  const bool rz = model_->Rz(static_cast<PatternChannel>(ch)) && scale_ >= kMinRzScale;
   p.setPen(QColor(225, 225, 220));
-  p.drawLine(QPointF(kLabelWidth, top + RowHeight() - 0.5), QPointF(kLabelWidth + PlotWidth(), top + RowHeight() - 0.5));
+  p.drawLine(QPointF(kLabelWidth, top + RowHeight() - 0.5),
+             QPointF(kLabelWidth + PlotWidth(), top + RowHeight() - 0.5));
   if (first > last) return;
   QPen pen(off ? QColor(170, 170, 170) : kChannelColors[ch]);
   pen.setWidthF(1.5);
@@ -221,7 +235,8 @@ void WaveformView::PaintChannel(QPainter& p, int ch, int first, int last, double
       const bool end = pos > last;
       const bool b = end ? !level : BitAt(bytes, pos);
       if (rz && !end && b) {
-        if (pos > run_start) lines.emplace_back(x_of(run_start), level ? high : low, x_of(pos), level ? high : low);
+        if (pos > run_start)
+          lines.emplace_back(x_of(run_start), level ? high : low, x_of(pos), level ? high : low);
         const double x0 = x_of(pos);
         const double xm = x_of(pos + 0.5);
         lines.emplace_back(x0, low, x0, high);
@@ -233,7 +248,8 @@ void WaveformView::PaintChannel(QPainter& p, int ch, int first, int last, double
         continue;
       }
       if (b != level || end) {
-        if (pos > run_start) lines.emplace_back(x_of(run_start), level ? high : low, x_of(pos), level ? high : low);
+        if (pos > run_start)
+          lines.emplace_back(x_of(run_start), level ? high : low, x_of(pos), level ? high : low);
         if (!end && pos > first) lines.emplace_back(x_of(pos), low, x_of(pos), high);
         run_start = pos;
         level = b;
@@ -327,7 +343,9 @@ void WaveformView::mouseMoveEvent(QMouseEvent* event) {
   emit RangeSelected(drag_anchor_, AddressAt(std::max(kLabelWidth, static_cast<int>(event->position().x()))));
 }
 
-void WaveformView::mouseReleaseEvent(QMouseEvent*) { drag_anchor_ = 0; }
+void WaveformView::mouseReleaseEvent(QMouseEvent*) {
+  drag_anchor_ = 0;
+}
 
 void WaveformView::mouseDoubleClickEvent(QMouseEvent* event) {
   const int address = AddressAt(static_cast<int>(event->position().x()));

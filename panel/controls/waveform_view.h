@@ -1,7 +1,7 @@
 // WaveformView: the graphical view of the pattern editor. One digital waveform per channel (channel 1,
 // channel 2, strobe) over an address ruler; return-to-zero channels draw each 1 as a pulse of half a
-// position once there is room. Only the visible addresses are painted: zoomed out below a pixel per
-// position, each pixel column shows whether its positions are all 0, all 1 or both. The wheel scrolls
+// position once there is room (kMinRzScale). Only the visible addresses are painted: zoomed out below a pixel
+// per position, each pixel column shows whether its positions are all 0, all 1 or both. The wheel scrolls
 // (Ctrl+wheel zooms about the pointer), + and - zoom, Home and End go to the ends; a drag selects the
 // address range the operations apply to; a double click asks to toggle the bit under the pointer.
 #pragma once
@@ -19,6 +19,8 @@ class WaveformView : public QAbstractScrollArea {
   static constexpr int kLabelWidth = 56;
   static constexpr int kRulerHeight = 20;
   static constexpr double kMaxScale = 64;
+  // Return-to-zero pulses are drawn from this many pixels per position on; closer, they would run together.
+  static constexpr double kMinRzScale = 8;
 
   explicit WaveformView(QWidget* parent = nullptr);
 
