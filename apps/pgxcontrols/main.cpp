@@ -124,7 +124,8 @@ BitPattern* MakePattern(QWidget* parent) {
   editor->SetPatternBytes(PatternChannel::kChannel1, ch1);
   std::vector<std::uint8_t> ch2(64);
   for (int i = 0; i < 512; ++i) {
-    if (BitPatternModel::ClockBit(i, 8)) ch2[static_cast<size_t>(i / 8)] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
+    if (BitPatternModel::ClockBit(i, 8))
+      ch2[static_cast<size_t>(i / 8)] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
   }
   editor->SetPatternBytes(PatternChannel::kChannel2, ch2);
   std::vector<std::uint8_t> strobe(64, 0);
@@ -154,7 +155,8 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(QStringLiteral("Shows the controls of PgxFrontVI with sample data."));
   parser.addHelpOption();
   const QCommandLineOption shots(QStringLiteral("screenshots"),
-                                 QStringLiteral("Render each control to a PNG in <dir> and exit."), QStringLiteral("dir"));
+                                 QStringLiteral("Render each control to a PNG in <dir> and exit."),
+                                 QStringLiteral("dir"));
   parser.addOption(shots);
   parser.process(app);
   const bool screenshots = parser.isSet(shots);
