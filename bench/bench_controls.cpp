@@ -60,8 +60,12 @@ void PaintView(benchmark::State& state, double scale) {
   state.counters["positions"] = view.PaintedPositions();
 }
 
-void BM_PaintWholePattern(benchmark::State& state) { PaintView(state, 0); }
-void BM_PaintZoomedIn(benchmark::State& state) { PaintView(state, 16); }
+void BM_PaintWholePattern(benchmark::State& state) {
+  PaintView(state, 0);
+}
+void BM_PaintZoomedIn(benchmark::State& state) {
+  PaintView(state, 16);
+}
 BENCHMARK(BM_PaintWholePattern)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PaintZoomedIn)->Unit(benchmark::kMillisecond);
 
@@ -71,7 +75,8 @@ void BM_Operation(benchmark::State& state, PatternOp op) {
   model.SetRange(1, kLength);
   const int n = op == PatternOp::kPrbs ? 14 : 7;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(model.Apply(op, PatternChannel::kChannel1, n, pgx::panel::testing::ReferencePrbs));
+    benchmark::DoNotOptimize(
+        model.Apply(op, PatternChannel::kChannel1, n, pgx::panel::testing::ReferencePrbs));
   }
 }
 
@@ -104,7 +109,8 @@ int main(int argc, char** argv) {
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   // One benchmark per edit operation, named by its button.
   for (int op = static_cast<int>(PatternOp::kFill0); op <= static_cast<int>(PatternOp::kPrbs); ++op) {
-    const std::string name = "BM_Operation/" + pgx::panel::BitPattern::Caption(static_cast<PatternOp>(op)).toStdString();
+    const std::string name =
+        "BM_Operation/" + pgx::panel::BitPattern::Caption(static_cast<PatternOp>(op)).toStdString();
     benchmark::RegisterBenchmark(name.c_str(), BM_Operation, static_cast<PatternOp>(op))
         ->Unit(benchmark::kMicrosecond);
   }

@@ -7,6 +7,7 @@
 #include <QItemSelectionModel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -140,6 +141,11 @@ BitPattern::BitPattern(QWidget* parent)
   ops->addWidget(undo_button_);
   ops->addStretch(1);
   connect(undo_button_, &QPushButton::clicked, this, &BitPattern::Undo);
+  undo_button_->setToolTip(QStringLiteral("Take back the last edit (%1)")
+                               .arg(QKeySequence(QKeySequence::Undo).toString(QKeySequence::NativeText)));
+  auto* undo_key = new QShortcut(QKeySequence::Undo, this);
+  undo_key->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(undo_key, &QShortcut::activated, this, &BitPattern::Undo);
 
   auto* body = new QHBoxLayout;
   body->addWidget(stack_, 1);

@@ -64,6 +64,12 @@ TEST_F(BitPatternTest, ButtonsWorkOnTheTypedRangeOfTheChosenChannel) {
   EXPECT_EQ(editor_.PatternBytes(PatternChannel::kStrobe), (Bytes{0x00, 0x00, 0x00}));
   EXPECT_FALSE(editor_.UndoButton()->isEnabled());
   EXPECT_EQ(edited.count(), 4);
+
+  // Ctrl+Z in the editor does the same.
+  Click(PatternOp::kFill1);
+  editor_.Graph()->setFocus();
+  QTest::keySequence(editor_.Graph(), QKeySequence::Undo);
+  EXPECT_EQ(editor_.PatternBytes(PatternChannel::kStrobe), (Bytes{0x00, 0x00, 0x00}));
 }
 
 TEST_F(BitPatternTest, ChannelTwoIsRefusedWhenItDoesNotExist) {
