@@ -5,7 +5,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QToolButton>
+#include <algorithm>
+#include <cmath>
 
 #include "panel/controls/error_log.h"
 #include "panel/controls/property_bag.h"
