@@ -150,11 +150,12 @@ HRESULT Connection::Open(const std::vector<ResolvedAddress>& addresses, const st
     try {
       bool timed_out = false;
       auto connect = io.provider->getNetwork().getSockaddr(address.get(), address.length)->connect();
-      auto limit = io.provider->getTimer().afterDelay(timeout.count() * kj::MILLISECONDS).then(
-          [&timed_out]() -> kj::Own<kj::AsyncIoStream> {
-            timed_out = true;
-            return kj::Own<kj::AsyncIoStream>();
-          });
+      auto limit = io.provider->getTimer()
+                       .afterDelay(timeout.count() * kj::MILLISECONDS)
+                       .then([&timed_out]() -> kj::Own<kj::AsyncIoStream> {
+                         timed_out = true;
+                         return kj::Own<kj::AsyncIoStream>();
+                       });
       auto stream = connect.exclusiveJoin(kj::mv(limit)).wait(io.waitScope);
       if (timed_out || !stream) {
         why = address.ToString() + ": no answer within " + std::to_string(timeout.count() / 1000) + " s";
@@ -163,14 +164,16 @@ HRESULT Connection::Open(const std::vector<ResolvedAddress>& addresses, const st
       if (tls) {
         timed_out = false;
         auto handshake = thread_.Tls().wrapClient(kj::mv(stream), host);
-        auto tls_limit = io.provider->getTimer().afterDelay(timeout.count() * kj::MILLISECONDS).then(
-            [&timed_out]() -> kj::Own<kj::AsyncIoStream> {
-              timed_out = true;
-              return kj::Own<kj::AsyncIoStream>();
-            });
+        auto tls_limit = io.provider->getTimer()
+                             .afterDelay(timeout.count() * kj::MILLISECONDS)
+                             .then([&timed_out]() -> kj::Own<kj::AsyncIoStream> {
+                               timed_out = true;
+                               return kj::Own<kj::AsyncIoStream>();
+                             });
         stream = handshake.exclusiveJoin(kj::mv(tls_limit)).wait(io.waitScope);
         if (timed_out || !stream) {
-          why = address.ToString() + ": no TLS handshake within " + std::to_string(timeout.count() / 1000) + " s";
+          why = address.ToString() + ": no TLS handshake within " + std::to_string(timeout.count() / 1000) +
+                " s";
           continue;
         }
       }
@@ -196,7 +199,7 @@ HRESULT Connection::Open(const std::vector<ResolvedAddress>& addresses, const st
     Break("the host did not answer");
     return Raise(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), description_ + ": no answer from a host");
   }
-  KJ_IF_MAYBE(response, opened) {
+  KJ_IF_MAYBE (response, opened) {
     hr = response->getHresult();
   }
   if (FAILED(hr)) {

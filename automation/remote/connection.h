@@ -124,7 +124,9 @@ HRESULT Connection::Wait(kj::Promise<T>&& promise, kj::Maybe<T>& out) {
   bool timed_out = false;
   const auto timeout = CallTimeout();
   auto answered = promise.then([](T&& value) -> kj::Maybe<T> { return kj::mv(value); });
-  auto limit = thread_.io().provider->getTimer().afterDelay(static_cast<std::int64_t>(timeout.count()) * kj::MILLISECONDS)
+  auto limit = thread_.io()
+                   .provider->getTimer()
+                   .afterDelay(static_cast<std::int64_t>(timeout.count()) * kj::MILLISECONDS)
                    .then([&timed_out]() -> kj::Maybe<T> {
                      timed_out = true;
                      return nullptr;

@@ -75,7 +75,8 @@ void TakeErrorInfo(HRESULT hr, wire::ExcepInfo::Builder out, std::string& descri
     info->GetHelpContext(&excep.dwHelpContext);
     info->Release();
   }
-  if (excep.bstrDescription) pgx::auto_::Utf16ToUtf8(pgx::auto_::BstrView(excep.bstrDescription), description);
+  if (excep.bstrDescription)
+    pgx::auto_::Utf16ToUtf8(pgx::auto_::BstrView(excep.bstrDescription), description);
   EncodeExcepInfo(excep, out);
   SysFreeString(excep.bstrSource);
   SysFreeString(excep.bstrDescription);
@@ -126,7 +127,9 @@ struct Host::State {
 
   struct TaskErrors final : kj::TaskSet::ErrorHandler {
     explicit TaskErrors(State& s) : state(s) {}
-    void taskFailed(kj::Exception&& e) override { state.Log("failure: " + std::string(e.getDescription().cStr())); }
+    void taskFailed(kj::Exception&& e) override {
+      state.Log("failure: " + std::string(e.getDescription().cStr()));
+    }
     State& state;
   } task_errors{*this};
   kj::Own<kj::TaskSet> tasks = kj::heap<kj::TaskSet>(task_errors);
@@ -263,7 +266,7 @@ kj::Promise<void> DispatchServer::invoke(InvokeContext context) {
     }
     lookups.add(state_.exported.getLocalServer(c).then(
         [](kj::Maybe<wire::Dispatch::Server&> server) -> IDispatch* {
-          KJ_IF_MAYBE(s, server) {
+          KJ_IF_MAYBE (s, server) {
             if (auto* mine = dynamic_cast<DispatchServer*>(s)) return mine->object();
           }
           return nullptr;
@@ -375,8 +378,8 @@ void DispatchServer::Call(InvokeContext& context, std::vector<ComPtr<IDispatch>>
   auto returned = results.initReturned(static_cast<unsigned>(changed.size()));
   for (unsigned k = 0; k < changed.size(); ++k) {
     returned[k].setIndex(static_cast<uint32_t>(changed[k]));
-    HRESULT write = EncodeVariant(values[changed[k]], returned[k].initValue(), objects,
-                                  RPC_E_SERVER_CANTMARSHAL_DATA);
+    HRESULT write =
+        EncodeVariant(values[changed[k]], returned[k].initValue(), objects, RPC_E_SERVER_CANTMARSHAL_DATA);
     if (FAILED(write) && SUCCEEDED(hr)) hr = write;
   }
   if (SUCCEEDED(hr) && params.getWantResult()) {
@@ -445,13 +448,15 @@ class ActivatorServer final : public wire::Activator::Server {
 
 class HostServer final : public wire::Host::Server {
  public:
-  HostServer(Host::State& state, std::shared_ptr<ConnectionStats> stats) : state_(state), stats_(std::move(stats)) {}
+  HostServer(Host::State& state, std::shared_ptr<ConnectionStats> stats)
+      : state_(state), stats_(std::move(stats)) {}
 
  protected:
   kj::Promise<void> open(OpenContext context) override {
     auto results = context.getResults();
     // One try per connection: a client that presented a wrong token gets no second guess on it.
-    if (refused_ || (!state_.options.token.empty() && !SameSecret(context.getParams().getToken(), state_.options.token))) {
+    if (refused_ || (!state_.options.token.empty() &&
+                     !SameSecret(context.getParams().getToken(), state_.options.token))) {
       if (!refused_) state_.Log("client " + stats_->peer + ": refused: wrong token");
       refused_ = true;
       results.setHresult(E_ACCESSDENIED);
@@ -496,8 +501,8 @@ kj::Promise<void> Host::State::Serve(kj::Own<kj::AsyncIoStream> stream, std::str
   return tls->wrapServer(kj::mv(stream))
       .then([this, stats](kj::Own<kj::AsyncIoStream> secured) { Serving(kj::mv(secured), stats); },
             [this, stats](kj::Exception&& e) {
-              Log("client " + stats->peer + ": refused: TLS handshake failed: " +
-                  std::string(e.getDescription().cStr()));
+              Log("client " + stats->peer +
+                  ": refused: TLS handshake failed: " + std::string(e.getDescription().cStr()));
             });
 }
 
@@ -505,6 +510,12 @@ void Host::State::Serving(kj::Own<kj::AsyncIoStream> stream, std::shared_ptr<Con
   const std::uint64_t id = next_connection++;
   Log("client " + stats->peer + ": connected");
   auto connection = kj::heap<Connection>(kj::mv(stream), kj::heap<HostServer>(*this, stats));
+  // Every failure the RPC system reports to the client (a message that is not Cap'n Proto, say) gets a
+  // log line; the client is told only the failure, never the host's stack.
+  connection->rpc.setTraceEncoder([this, stats](const kj::Exception& e) {
+    Log("client " + stats->peer + ": failure: " + std::string(e.getDescription().cStr()));
+    return kj::str("");
+  });
   auto disconnected = connection->network.onDisconnect();
   connections.emplace(id, kj::mv(connection));
   tasks->add(disconnected.then([this, id, stats]() {
@@ -512,8 +523,7 @@ void Host::State::Serving(kj::Own<kj::AsyncIoStream> stream, std::shared_ptr<Con
     return kj::evalLater([this, id, stats]() {
       const std::size_t held = stats->objects;
       connections.erase(id);  // releases every object the client still held
-      const double seconds =
-          std::chrono::duration<double>(Clock::now() - stats->since).count();
+      const double seconds = std::chrono::duration<double>(Clock::now() - stats->since).count();
       char duration[32];
       std::snprintf(duration, sizeof duration, "%.1f s", seconds);
       Log("client " + stats->peer + ": disconnected after " + duration + ", " + std::to_string(stats->calls) +
@@ -527,7 +537,8 @@ Host::Host(HostOptions options) {
   ServerName name;
   std::string error;
   if (!ParseServerName(options.listen, kDefaultPort, name, error)) throw HostError(error);
-  if (name.security != Security::automatic) throw HostError("a listen address has no scheme: " + options.listen);
+  if (name.security != Security::automatic)
+    throw HostError("a listen address has no scheme: " + options.listen);
   std::vector<ResolvedAddress> addresses;
   if (!Resolve(name, true, addresses, error)) throw HostError(error);
   const ResolvedAddress& bind_to = addresses.front();
@@ -550,8 +561,9 @@ Host::Host(HostOptions options) {
   if (FAILED(s.apartment.status())) throw HostError("the host's thread is in an apartment of another kind");
   try {
     if (with_tls) {
-      s.keypair = kj::heap<kj::TlsKeypair>(kj::TlsKeypair{kj::TlsPrivateKey(s.options.tls_key.c_str()),
-                                                          kj::TlsCertificate(s.options.tls_certificate.c_str())});
+      s.keypair =
+          kj::heap<kj::TlsKeypair>(kj::TlsKeypair{kj::TlsPrivateKey(s.options.tls_key.c_str()),
+                                                  kj::TlsCertificate(s.options.tls_certificate.c_str())});
       kj::TlsContext::Options tls_options;
       tls_options.defaultKeypair = *s.keypair;
       tls_options.useSystemTrustStore = false;
@@ -615,7 +627,8 @@ void Host::Run() {
   s.Log(std::string("listening on ") + s.address + (s.tls ? " (TLS)" : "") +
         (s.options.token.empty() ? "" : ", token required"));
   s.tasks->add(s.AcceptLoop());
-  kj::UnixEventPort::FdObserver stop(s.io.unixEventPort, s.stop_pipe[0], kj::UnixEventPort::FdObserver::OBSERVE_READ);
+  kj::UnixEventPort::FdObserver stop(s.io.unixEventPort, s.stop_pipe[0],
+                                     kj::UnixEventPort::FdObserver::OBSERVE_READ);
   stop.whenBecomesReadable().wait(s.io.waitScope);
   char drain[16];
   while (::read(s.stop_pipe[0], drain, sizeof drain) > 0) {
@@ -623,7 +636,7 @@ void Host::Run() {
   const std::size_t clients = s.connections.size();
   const std::size_t objects = s.live_objects;
   s.tasks = kj::heap<kj::TaskSet>(s.task_errors);  // stops accepting
-  s.connections.clear();                            // ends every connection, releasing its objects
+  s.connections.clear();                           // ends every connection, releasing its objects
   s.listener = nullptr;
   CoFreeUnusedLibraries();
   s.Log("stopped: " + std::to_string(clients) + " clients disconnected, " + std::to_string(objects) +

@@ -27,7 +27,8 @@ class ClientObjects final : public ObjectMarshal {
 
   HRESULT Export(IDispatch* object, wire::Dispatch::Client& out) override {
     ComPtr<IUnknown> identity;
-    if (SUCCEEDED(object->QueryInterface(IID_RemoteDispatchIdentity, identity.ReleaseAndGetAddressOfVoid())) &&
+    if (SUCCEEDED(
+            object->QueryInterface(IID_RemoteDispatchIdentity, identity.ReleaseAndGetAddressOfVoid())) &&
         identity) {
       auto* proxy = static_cast<RemoteDispatch*>(static_cast<void*>(identity.Get()));
       if (proxy->connection() == connection_) {
@@ -107,8 +108,8 @@ HRESULT WriteBack(VARIANT& target, VARIANT& value) {
 }
 
 // Fills one invoke request from IDispatch::Invoke's arguments.
-HRESULT FillRequest(wire::Dispatch::InvokeParams::Builder request, WORD flags, LCID lcid, const DISPPARAMS* params,
-                    bool want_result, ObjectMarshal& objects, UINT* arg_err) {
+HRESULT FillRequest(wire::Dispatch::InvokeParams::Builder request, WORD flags, LCID lcid,
+                    const DISPPARAMS* params, bool want_result, ObjectMarshal& objects, UINT* arg_err) {
   request.setFlags(flags);
   request.setLcid(lcid);
   request.setWantResult(want_result);
@@ -190,7 +191,7 @@ RemoteDispatch::~RemoteDispatch() {
 }
 
 wire::Dispatch::Client RemoteDispatch::capability() {
-  KJ_IF_MAYBE(c, capability_) {
+  KJ_IF_MAYBE (c, capability_) {
     return *c;
   }
   return nullptr;
@@ -224,7 +225,7 @@ STDMETHODIMP RemoteDispatch::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info
     kj::Maybe<capnp::Response<wire::Dispatch::GetTypeInfoResults>> response;
     hr = connection_->Wait(request.send(), response);
     if (FAILED(hr)) return hr;
-    KJ_IF_MAYBE(r, response) {
+    KJ_IF_MAYBE (r, response) {
       hr = r->getHresult();
       if (FAILED(hr)) return hr;
       return TypeInfoFromDescription(r->getType(), info);
@@ -259,7 +260,7 @@ STDMETHODIMP RemoteDispatch::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT co
     kj::Maybe<capnp::Response<wire::Dispatch::GetIDsOfNamesResults>> response;
     hr = connection_->Wait(request.send(), response);
     if (FAILED(hr)) return hr;
-    KJ_IF_MAYBE(r, response) {
+    KJ_IF_MAYBE (r, response) {
       auto answered = r->getIds();
       for (UINT i = 0; i < count; ++i) ids[i] = i < answered.size() ? answered[i] : DISPID_UNKNOWN;
       hr = r->getHresult();
@@ -293,7 +294,7 @@ STDMETHODIMP RemoteDispatch::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flag
     kj::Maybe<capnp::Response<wire::Dispatch::InvokeResults>> response;
     hr = connection_->Wait(request.send(), response);
     if (FAILED(hr)) return hr;
-    KJ_IF_MAYBE(r, response) {
+    KJ_IF_MAYBE (r, response) {
       return TakeResponse(*r, params, result, excep, arg_err, objects);
     }
     return RPC_E_CLIENT_CANTUNMARSHAL_DATA;
@@ -346,7 +347,7 @@ STDMETHODIMP RemoteDispatch::InvokeChain(const pgx::auto_::MemberStep* steps, UI
         if (failed_step) *failed_step = i;
         return hr;
       }
-      KJ_IF_MAYBE(r, response) {
+      KJ_IF_MAYBE (r, response) {
         hr = r->getHresult();
         if (FAILED(hr)) {
           if (failed_step) *failed_step = i;
@@ -354,7 +355,8 @@ STDMETHODIMP RemoteDispatch::InvokeChain(const pgx::auto_::MemberStep* steps, UI
           return hr;
         }
         if (i + 1 < count) {
-          if (!r->getResult().isDispatch() || capnp::ClientHook::from(r->getResult().getDispatch())->isNull()) {
+          if (!r->getResult().isDispatch() ||
+              capnp::ClientHook::from(r->getResult().getDispatch())->isNull()) {
             if (failed_step) *failed_step = i;
             return DISP_E_TYPEMISMATCH;
           }

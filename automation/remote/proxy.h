@@ -18,8 +18,8 @@ namespace pgx::remote {
 inline constexpr IID IID_RemoteDispatchIdentity = {
     0x3d69c163, 0x90d0, 0x4ec0, {0xa3, 0xe2, 0xe2, 0x12, 0x92, 0x2a, 0x1a, 0x8f}};
 
-class RemoteDispatch final : public pgx::auto_::Object<RemoteDispatch, IDispatch, ISupportErrorInfo,
-                                                       pgx::auto_::IMemberChain> {
+class RemoteDispatch final
+    : public pgx::auto_::Object<RemoteDispatch, IDispatch, ISupportErrorInfo, pgx::auto_::IMemberChain> {
  public:
   // Made on the connection's thread.
   RemoteDispatch(std::shared_ptr<Connection> connection, wire::Dispatch::Client capability);
@@ -34,9 +34,7 @@ class RemoteDispatch final : public pgx::auto_::Object<RemoteDispatch, IDispatch
   STDMETHODIMP InvokeChain(const pgx::auto_::MemberStep* steps, UINT count, VARIANT* result, EXCEPINFO* excep,
                            UINT* failed_step) override;
 
-  void* FindExtraInterface(REFIID riid) {
-    return riid == IID_RemoteDispatchIdentity ? this : nullptr;
-  }
+  void* FindExtraInterface(REFIID riid) { return riid == IID_RemoteDispatchIdentity ? this : nullptr; }
 
   const std::shared_ptr<Connection>& connection() const { return connection_; }
   // The capability, for sending this object back to its host. Only on the proxy's thread.

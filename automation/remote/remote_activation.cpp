@@ -36,7 +36,8 @@ bool ClientToken(const COSERVERINFO& info, std::string& token) {
   std::stringstream text;
   text << file.rdbuf();
   token = text.str();
-  while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' ')) token.pop_back();
+  while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' '))
+    token.pop_back();
   return true;
 }
 
@@ -48,7 +49,8 @@ HRESULT ConnectionTo(const COSERVERINFO& info, std::shared_ptr<Connection>& out)
   std::string error;
   if (!ParseServerName(name, kDefaultPort, server, error)) return Raise(E_INVALIDARG, error);
   std::vector<ResolvedAddress> addresses;
-  if (!Resolve(server, false, addresses, error)) return Raise(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), error);
+  if (!Resolve(server, false, addresses, error))
+    return Raise(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), error);
   bool tls = server.security == Security::tls;
   if (server.security == Security::automatic) {
     for (const auto& a : addresses) tls = tls || !a.is_loopback();
@@ -59,7 +61,8 @@ HRESULT ConnectionTo(const COSERVERINFO& info, std::shared_ptr<Connection>& out)
   }
   ThreadRpc& thread = ThreadRpc::Current();
   thread.DropOrphans();
-  const std::string key = (tls ? "tls " : "plain ") + addresses.front().ToString() + " " + server.host + " " + token;
+  const std::string key =
+      (tls ? "tls " : "plain ") + addresses.front().ToString() + " " + server.host + " " + token;
   out = thread.Find(key);
   if (out) return S_OK;
   auto connection = std::make_shared<Connection>(thread, name);
@@ -91,7 +94,7 @@ extern "C" __attribute__((visibility("default"))) HRESULT PgxRemoteCreateInstanc
     kj::Maybe<capnp::Response<Activator::CreateInstanceResults>> response;
     hr = connection->Wait(request.send(), response);
     if (FAILED(hr)) return hr;
-    KJ_IF_MAYBE(r, response) {
+    KJ_IF_MAYBE (r, response) {
       hr = r->getHresult();
       if (FAILED(hr)) {
         EXCEPINFO excep{};
@@ -128,9 +131,10 @@ extern "C" __attribute__((visibility("default"))) HRESULT PgxRemoteCLSIDFromProg
     kj::Maybe<capnp::Response<Activator::ClsidFromProgIdResults>> response;
     hr = connection->Wait(request.send(), response);
     if (FAILED(hr)) return hr;
-    KJ_IF_MAYBE(r, response) {
+    KJ_IF_MAYBE (r, response) {
       hr = r->getHresult();
-      if (SUCCEEDED(hr) && !pgx::remote::DecodeGuid(r->getClsid(), *clsid)) hr = RPC_E_CLIENT_CANTUNMARSHAL_DATA;
+      if (SUCCEEDED(hr) && !pgx::remote::DecodeGuid(r->getClsid(), *clsid))
+        hr = RPC_E_CLIENT_CANTUNMARSHAL_DATA;
       return hr;
     }
     return RPC_E_CLIENT_CANTUNMARSHAL_DATA;

@@ -49,8 +49,8 @@ std::string RenderObject(IDispatch* object) {
     if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) continue;
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     Variant value;
-    if (SUCCEEDED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value, nullptr,
-                                 nullptr))) {
+    if (SUCCEEDED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value,
+                                 nullptr, nullptr))) {
       return "object(" + Narrow(member) + "=" + Render(value) + ")";
     }
   }
@@ -216,7 +216,8 @@ const Variant kFailText(u"Out of range: 7");
 
 std::vector<Case> Cases() {
   return {
-      {"default property get", [](IDispatch* w) { return CallMember(w, u"Name"); }, "0x00000000 -> \"widget\""},
+      {"default property get", [](IDispatch* w) { return CallMember(w, u"Name"); },
+       "0x00000000 -> \"widget\""},
       {"property put then get",
        [](IDispatch* w) {
          std::string out = CallMember(w, u"Count", {I4(42)}, DISPATCH_PROPERTYPUT);
@@ -239,7 +240,8 @@ std::vector<Case> Cases() {
          LPOLESTR names[] = {const_cast<LPOLESTR>(u"Format"), const_cast<LPOLESTR>(u"Suffix"),
                              const_cast<LPOLESTR>(u"Number")};
          DISPID ids[3];
-         if (FAILED(w->GetIDsOfNames(IID_NULL, names, 3, LOCALE_USER_DEFAULT, ids))) return std::string("names");
+         if (FAILED(w->GetIDsOfNames(IID_NULL, names, 3, LOCALE_USER_DEFAULT, ids)))
+           return std::string("names");
          Call c{u"Format", DISPATCH_METHOD, {Str(kUnit), I4(4)}, {ids[1], ids[2]}};
          return c.On(w);
        },
@@ -334,7 +336,8 @@ std::vector<Case> Cases() {
          for (VARIANT& v : values) out += CallMember(w, u"Echo", {v}) + "; ";
          return out;
        },
-       "0x00000000 -> i4 -7; 0x00000000 -> r8 0.125; 0x00000000 -> \"tr\\u00E9s\\u0000bien\"; 0x00000000 -> true; "
+       "0x00000000 -> i4 -7; 0x00000000 -> r8 0.125; 0x00000000 -> \"tr\\u00E9s\\u0000bien\"; 0x00000000 -> "
+       "true; "
        "0x00000000 -> null; 0x00000000 -> empty; 0x8002000F; 0x00000000 -> ui2 65535; "},
       {"an array of variants echoes back",
        [](IDispatch* w) {
@@ -396,8 +399,8 @@ std::vector<Case> Cases() {
          Call c{u"_NewEnum", DISPATCH_PROPERTYGET, {}, {}};
          DISPPARAMS none{nullptr, nullptr, 0, 0};
          Variant items;
-         HRESULT hr = w->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &items,
-                                nullptr, nullptr);
+         HRESULT hr = w->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                                &items, nullptr, nullptr);
          return Call::Hr(hr) + " -> " + Render(items);
        },
        "0x00000000 -> enum( object(Index=i4 1) object(Index=i4 2) object(Index=i4 3))"},
@@ -415,7 +418,8 @@ std::vector<Case> Cases() {
          out += " / " + CallMember(w, u"NoSuchMember");
          return out + " / " + CallMember(w, u"Count", {}, DISPATCH_METHOD);
        },
-       "0x80020009 scode=0x80020005 source=TestSrv.Widget \"Index must be a number\" / 0x8002000F / 0x80020006 / "
+       "0x80020009 scode=0x80020005 source=TestSrv.Widget \"Index must be a number\" / 0x8002000F / "
+       "0x80020006 / "
        "0x80020003"},
       {"type mismatch names the argument",
        [](IDispatch* w) {
@@ -423,8 +427,7 @@ std::vector<Case> Cases() {
          return CallMember(w, u"Mix", {Str(kUnit), R8(2), Str(text)});
        },
        "0x80020005 argerr=2"},
-      {"a slow member", [](IDispatch* w) { return CallMember(w, u"Pause", {I4(1)}); },
-       "0x00000000 -> i4 1"},
+      {"a slow member", [](IDispatch* w) { return CallMember(w, u"Pause", {I4(1)}); }, "0x00000000 -> i4 1"},
       {"the generated client wrappers",
        [](IDispatch* w) {
          TestSrvLib::IWidgetPtr widget(w);
@@ -432,8 +435,8 @@ std::vector<Case> Cases() {
          LONG q = 0;
          LONG r = 1;
          widget.Divide(23, 4, &q, &r);
-         std::string out = Narrow(widget.GetName().View()) + " " + Narrow(widget.Format(2, 1.5).View()) + " " +
-                           std::to_string(q) + " " + std::to_string(r) + " " +
+         std::string out = Narrow(widget.GetName().View()) + " " + Narrow(widget.Format(2, 1.5).View()) +
+                           " " + std::to_string(q) + " " + std::to_string(r) + " " +
                            std::to_string(widget.GetItem(Variant(LONG{2})).GetIndex());
          try {
            widget.Fail(0x80040333, Variant(u"wrapped"));

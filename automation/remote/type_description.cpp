@@ -191,7 +191,8 @@ HRESULT CollectFunctions(ITypeInfo* info, int depth, std::vector<FuncData>& out)
     for (SHORT k = 0; k < fd->cParams; ++k) {
       const ELEMDESC& e = fd->lprgelemdescParam[k];
       ParamData& p = f.params.emplace_back();
-      p.name = static_cast<UINT>(k) + 1 < named ? Utf8(names[static_cast<std::size_t>(k) + 1]) : std::string();
+      p.name =
+          static_cast<UINT>(k) + 1 < named ? Utf8(names[static_cast<std::size_t>(k) + 1]) : std::string();
       p.flags = e.paramdesc.wParamFlags;
       DescribeParamType(info, e.tdesc, p);
       if ((p.flags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) {

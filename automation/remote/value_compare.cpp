@@ -15,7 +15,8 @@ bool SameArray(SAFEARRAY* a, SAFEARRAY* b) noexcept {
   if (FAILED(SafeArrayGetVartype(a, &va)) || FAILED(SafeArrayGetVartype(b, &vb)) || va != vb) return false;
   if (a->cDims != b->cDims || a->cbElements != b->cbElements) return false;
   for (USHORT d = 0; d < a->cDims; ++d) {
-    if (a->rgsabound[d].cElements != b->rgsabound[d].cElements || a->rgsabound[d].lLbound != b->rgsabound[d].lLbound)
+    if (a->rgsabound[d].cElements != b->rgsabound[d].cElements ||
+        a->rgsabound[d].lLbound != b->rgsabound[d].lLbound)
       return false;
   }
   const ULONG count = pgx::auto_::SafeArrayElementCount(a);
@@ -27,7 +28,8 @@ bool SameArray(SAFEARRAY* a, SAFEARRAY* b) noexcept {
     const BYTE* ea = pa + static_cast<std::size_t>(i) * a->cbElements;
     const BYTE* eb = pb + static_cast<std::size_t>(i) * b->cbElements;
     if (va == VT_VARIANT) {
-      if (!SameValue(*reinterpret_cast<const VARIANT*>(ea), *reinterpret_cast<const VARIANT*>(eb))) return false;
+      if (!SameValue(*reinterpret_cast<const VARIANT*>(ea), *reinterpret_cast<const VARIANT*>(eb)))
+        return false;
     } else if (va == VT_BSTR) {
       BSTR sa = nullptr;
       BSTR sb = nullptr;

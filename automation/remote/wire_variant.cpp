@@ -271,7 +271,8 @@ HRESULT DecodeEnumerator(capnp::List<wire::Variant>::Reader in, VARIANT& out, Ob
 }  // namespace
 
 capnp::Data::Reader Utf16Bytes(std::u16string_view text) {
-  return capnp::Data::Reader(reinterpret_cast<const capnp::byte*>(text.data()), text.size() * sizeof(char16_t));
+  return capnp::Data::Reader(reinterpret_cast<const capnp::byte*>(text.data()),
+                             text.size() * sizeof(char16_t));
 }
 
 std::u16string Utf16FromBytes(capnp::Data::Reader bytes) {
@@ -280,7 +281,8 @@ std::u16string Utf16FromBytes(capnp::Data::Reader bytes) {
   return text;
 }
 
-HRESULT EncodeVariant(const VARIANT& value, wire::Variant::Builder out, ObjectMarshal& objects, HRESULT cannot) {
+HRESULT EncodeVariant(const VARIANT& value, wire::Variant::Builder out, ObjectMarshal& objects,
+                      HRESULT cannot) {
   try {
     // A BYREF value travels as what it refers to.
     VARIANT v;

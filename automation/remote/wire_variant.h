@@ -31,7 +31,8 @@ constexpr unsigned kMaxEnumeratorItems = 1u << 20;
 // that cannot travel: DISP_E_BADVARTYPE for types the wire lacks (records, decimals), or what Export says;
 // `cannot` is the code for anything else that cannot be sent (RPC_E_CLIENT_CANTMARSHAL_DATA or
 // RPC_E_SERVER_CANTMARSHAL_DATA, by the side).
-HRESULT EncodeVariant(const VARIANT& value, wire::Variant::Builder out, ObjectMarshal& objects, HRESULT cannot);
+HRESULT EncodeVariant(const VARIANT& value, wire::Variant::Builder out, ObjectMarshal& objects,
+                      HRESULT cannot);
 // Reads a value into `out`, which holds nothing yet; on failure `out` is left VT_EMPTY and the result is
 // `cannot` (RPC_E_CLIENT_CANTUNMARSHAL_DATA or RPC_E_SERVER_CANTUNMARSHAL_DATA) for malformed data, or what
 // Import says.

@@ -73,7 +73,7 @@ HostProcess::HostProcess(std::vector<std::string> args) {
       auto at = l.find(marker);
       if (at != std::string::npos) {
         address_ = l.substr(at + marker.size());
-        address_ = address_.substr(0, address_.find(' '));
+        address_ = address_.substr(0, address_.find_first_of(" ,;"));
         return true;
       }
     }
