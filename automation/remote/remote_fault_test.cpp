@@ -68,7 +68,8 @@ HRESULT TestServerCanUnloadNow() {
   return hr;
 }
 
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+bool Eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(10)) {
   const auto end = Clock::now() + limit;
   while (Clock::now() < end) {
     if (condition()) return true;
@@ -94,7 +95,8 @@ TEST_F(RemoteFaultTest, AHostThatIsNotThereIsUnavailableAtOnce) {
   ::close(s);
   const auto start = Clock::now();
   ComPtr<IDispatch> widget;
-  EXPECT_EQ(CreateWidget(Wide("127.0.0.1:" + std::to_string(ntohs(addr.sin_port))), widget.ReleaseAndGetAddressOf()),
+  EXPECT_EQ(CreateWidget(Wide("127.0.0.1:" + std::to_string(ntohs(addr.sin_port))),
+                         widget.ReleaseAndGetAddressOf()),
             kServerUnavailable);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   IErrorInfo* info = nullptr;
@@ -119,7 +121,8 @@ TEST_F(RemoteFaultTest, APeerThatNeverAnswersIsUnavailableWithinTheTimeOut) {
   ::setenv("PGX_REMOTE_TIMEOUT", "1", 1);
   const auto start = Clock::now();
   ComPtr<IDispatch> widget;
-  EXPECT_EQ(CreateWidget(Wide("127.0.0.1:" + std::to_string(ntohs(addr.sin_port))), widget.ReleaseAndGetAddressOf()),
+  EXPECT_EQ(CreateWidget(Wide("127.0.0.1:" + std::to_string(ntohs(addr.sin_port))),
+                         widget.ReleaseAndGetAddressOf()),
             kServerUnavailable);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   ::unsetenv("PGX_REMOTE_TIMEOUT");
@@ -152,7 +155,8 @@ TEST_F(RemoteFaultTest, AHostKilledDuringACallDisconnectsItsObjects) {
   EXPECT_THROW(c.InvokeByName(u"Index", DISPATCH_PROPERTYGET), pgx::auto_::com_error);
   VARIANT out;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(widget->Invoke(0, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &out, nullptr, nullptr), RPC_E_DISCONNECTED);
+  EXPECT_EQ(widget->Invoke(0, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &out, nullptr, nullptr),
+            RPC_E_DISCONNECTED);
 }
 
 TEST_F(RemoteFaultTest, AClientKilledWhileHoldingObjectsHasThemReleased) {
@@ -189,7 +193,8 @@ TEST_F(RemoteFaultTest, AWrongTokenIsRefusedAndTheRightOneServed) {
   ComPtr<IDispatch> widget;
   EXPECT_EQ(CreateWidget(host.server_name(), widget.ReleaseAndGetAddressOf(), u"0123456789abcdef-guess"),
             E_ACCESSDENIED);
-  EXPECT_EQ(CreateWidget(host.server_name(), widget.ReleaseAndGetAddressOf()), E_ACCESSDENIED);  // none at all
+  EXPECT_EQ(CreateWidget(host.server_name(), widget.ReleaseAndGetAddressOf()),
+            E_ACCESSDENIED);  // none at all
   EXPECT_TRUE(host.WaitForLine("refused: wrong token"));
   ASSERT_EQ(CreateWidget(host.server_name(), widget.ReleaseAndGetAddressOf(), Wide(token)), S_OK);
   EXPECT_EQ(DispatchPtr(widget.Get()).InvokeByName(u"Name", DISPATCH_PROPERTYGET).AsUtf8(), "widget");
@@ -309,7 +314,8 @@ TEST_F(RemoteFaultTest, ObjectsStayOnTheThreadThatReceivedThem) {
   std::thread([&] {
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     VARIANT out;
-    EXPECT_EQ(widget->Invoke(0, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &out, nullptr, nullptr), RPC_E_WRONG_THREAD);
+    EXPECT_EQ(widget->Invoke(0, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &out, nullptr, nullptr),
+              RPC_E_WRONG_THREAD);
     // Released here, let go of on its own thread.
     child.Clear();
   }).join();
@@ -333,13 +339,14 @@ TEST_F(RemoteFaultTest, TlsWithATrustedCertificate) {
   const std::string folder = TempFolder();
   const std::string cert = folder + "/host.pem";
   const std::string key = folder + "/host.key";
-  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost"
-                           " -addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout " +
-                           key + " -out " + cert + " >/dev/null 2>&1";
+  const std::string make =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost"
+      " -addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout " +
+      key + " -out " + cert + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(make.c_str()), 0) << "openssl could not make a certificate";
   const std::string token = "a-token-for-the-tls-host";
-  HostProcess host({"--tls-cert", cert, "--tls-key", key, "--token-file",
-                    WriteFile(folder + "/token", token, 0600)});
+  HostProcess host(
+      {"--tls-cert", cert, "--tls-key", key, "--token-file", WriteFile(folder + "/token", token, 0600)});
   ASSERT_TRUE(host.listening());
   const std::string port = host.address().substr(host.address().rfind(':') + 1);
   // Each attempt on a thread of its own: a thread reads the trusted certificates once.
@@ -354,7 +361,10 @@ TEST_F(RemoteFaultTest, TlsWithATrustedCertificate) {
       pgx::auto_::ApartmentScope apartment;
       ComPtr<IDispatch> widget;
       hr = CreateWidget(Wide(server), widget.ReleaseAndGetAddressOf(), Wide(token));
-      if (SUCCEEDED(hr)) hr = DispatchPtr(widget.Get()).InvokeByName(u"Name", DISPATCH_PROPERTYGET).AsUtf8() == "widget" ? S_OK : E_FAIL;
+      if (SUCCEEDED(hr))
+        hr = DispatchPtr(widget.Get()).InvokeByName(u"Name", DISPATCH_PROPERTYGET).AsUtf8() == "widget"
+                 ? S_OK
+                 : E_FAIL;
     }).join();
     ::unsetenv("PGX_REMOTE_CA");
     return hr;
@@ -381,7 +391,8 @@ TEST_F(RemoteFaultTest, CreateInstanceExAnswersEachInterfaceAsked) {
   const QiCase cases[] = {
       {"in process", nullptr, CLSCTX_INPROC_SERVER, CO_S_NOTALLINTERFACES, S_OK},
       {"on the host", &info, CLSCTX_REMOTE_SERVER, CO_S_NOTALLINTERFACES, E_NOINTERFACE},
-      {"a name without the remote context stays local", &info, CLSCTX_INPROC_SERVER, CO_S_NOTALLINTERFACES, S_OK},
+      {"a name without the remote context stays local", &info, CLSCTX_INPROC_SERVER, CO_S_NOTALLINTERFACES,
+       S_OK},
   };
   for (const QiCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -396,10 +407,12 @@ TEST_F(RemoteFaultTest, CreateInstanceExAnswersEachInterfaceAsked) {
   }
   MULTI_QI one{&IID_IDispatch, nullptr, 0};
   IUnknown* outer = reinterpret_cast<IUnknown*>(&one);  // never called
-  EXPECT_EQ(CoCreateInstanceEx(CLSID_Widget, outer, CLSCTX_REMOTE_SERVER, &info, 1, &one), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(CoCreateInstanceEx(CLSID_Widget, outer, CLSCTX_REMOTE_SERVER, &info, 1, &one),
+            CLASS_E_NOAGGREGATION);
   std::u16string bad = u"host:port:more";
   COSERVERINFO bad_info{0, bad.data(), nullptr, 0};
-  EXPECT_EQ(CoCreateInstanceEx(CLSID_Widget, nullptr, CLSCTX_REMOTE_SERVER, &bad_info, 1, &one), E_INVALIDARG);
+  EXPECT_EQ(CoCreateInstanceEx(CLSID_Widget, nullptr, CLSCTX_REMOTE_SERVER, &bad_info, 1, &one),
+            E_INVALIDARG);
   const CLSID unknown = {0x0badc0de, 1, 2, {1, 2, 3, 4, 5, 6, 7, 8}};
   EXPECT_EQ(CoCreateInstanceEx(unknown, nullptr, CLSCTX_REMOTE_SERVER, &info, 1, &one), REGDB_E_CLASSNOTREG);
   CLSID clsid{};
@@ -407,7 +420,8 @@ TEST_F(RemoteFaultTest, CreateInstanceExAnswersEachInterfaceAsked) {
   EXPECT_EQ(clsid, CLSID_Widget);
   std::thread([&] {
     MULTI_QI qi{&IID_IDispatch, nullptr, 0};
-    EXPECT_EQ(CoCreateInstanceEx(CLSID_Widget, nullptr, CLSCTX_REMOTE_SERVER, &info, 1, &qi), CO_E_NOTINITIALIZED);
+    EXPECT_EQ(CoCreateInstanceEx(CLSID_Widget, nullptr, CLSCTX_REMOTE_SERVER, &info, 1, &qi),
+              CO_E_NOTINITIALIZED);
   }).join();
 }
 

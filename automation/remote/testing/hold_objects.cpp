@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
   pgx::auto_::ApartmentScope apartment;
   const std::string server = argv[1];
   IDispatch* widget = nullptr;
-  if (FAILED(pgx::remote::testing::CreateWidget(std::u16string(server.begin(), server.end()), &widget))) return 1;
+  if (FAILED(pgx::remote::testing::CreateWidget(std::u16string(server.begin(), server.end()), &widget)))
+    return 1;
   pgx::auto_::DispatchPtr w(widget);
   widget->Release();
   pgx::auto_::Variant child = w.InvokeByName(u"Child", DISPATCH_PROPERTYGET);
