@@ -1,5 +1,8 @@
 #include "automation/remote/connection.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -161,6 +164,10 @@ HRESULT Connection::Open(const std::vector<ResolvedAddress>& addresses, const st
         why = address.ToString() + ": no answer within " + std::to_string(timeout.count() / 1000) + " s";
         continue;
       }
+      // Small messages (pipelined calls, their Finish and Release) go out at once, not after the answer
+      // to the previous one.
+      int one = 1;
+      stream->setsockopt(IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       if (tls) {
         timed_out = false;
         auto handshake = thread_.Tls().wrapClient(kj::mv(stream), host);
@@ -215,6 +222,17 @@ HRESULT Connection::Failed(const kj::Exception& e) {
     return Disconnected();
   }
   return Raise(RPC_E_SERVERFAULT, description_ + ": " + Describe(e));
+}
+
+void Connection::Cork(bool on) {
+  if (!stream_) return;
+  if (!on) thread_.Flush();
+  int value = on ? 1 : 0;
+  try {
+    stream_->setsockopt(IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+  } catch (...) {
+    // Not a TCP socket underneath: messages then leave one by one.
+  }
 }
 
 void Connection::Break(const std::string& reason) {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -484,6 +485,12 @@ kj::Promise<void> Host::State::AcceptLoop() {
       std::memcpy(&r.storage, &addr, std::min<std::size_t>(length, sizeof r.storage));
       r.length = length;
       peer = r.ToString();
+    } catch (...) {
+    }
+    // Answers go out at once, not after the client's next message.
+    int one = 1;
+    try {
+      stream->setsockopt(IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     } catch (...) {
     }
     tasks->add(Serve(kj::mv(stream), peer));

@@ -137,8 +137,8 @@ TEST(WireVariantTest, MalformedArraysAreRefusedCheaply) {
     const char* name;
     VARTYPE element;
     std::vector<std::pair<uint32_t, int32_t>> bounds;
-    std::size_t raw_bytes;   // for numeric elements
-    int items;               // for the others; -1 for raw
+    std::size_t raw_bytes;  // for numeric elements
+    int items;              // for the others; -1 for raw
   };
   const Case cases[] = {
       {"a billion doubles in 8 bytes", VT_R8, {{1u << 30, 0}}, 8, -1},
