@@ -360,8 +360,11 @@ STDMETHODIMP Instrument::get_PulseMode(LONG* length, PgxPulseMode* value) {
     if (!pattern_) {
       if (HRESULT hr = pattern_.Create(this); FAILED(hr)) return ReportError(hr);
     }
+    // A model without pattern memory is never in pattern mode, and refuses the question.
     bool pattern_on = false;
-    if (HRESULT hr = pattern_->GetState(&pattern_on); FAILED(hr)) return hr;
+    if (CheckRestrictionMask(PgxNotImplPattern) == S_OK) {
+      if (HRESULT hr = pattern_->GetState(&pattern_on); FAILED(hr)) return hr;
+    }
     if (pattern_on) {
       mode = PgxPulseModePattern;
     } else {
@@ -385,6 +388,9 @@ STDMETHODIMP Instrument::put_PulseMode(LONG* length, PgxPulseMode value) {
     if (HRESULT hr = trigger_.Create(this); FAILED(hr)) return ReportError(hr);
   }
   if (value == PgxPulseModeExternalWidth) return trigger_->SetExternalWidthMode(true);
+  // A model without pattern memory has no pattern mode to switch, on or off.
+  const bool has_pattern = CheckRestrictionMask(PgxNotImplPattern) == S_OK;
+  if (value == PgxPulseModePattern && !has_pattern) return ReportError(kErrNotSupported);
   bool external_width = false;
   if (HRESULT hr = trigger_->GetExternalWidthMode(&external_width); FAILED(hr)) return hr;
   if (external_width) {
@@ -401,10 +407,10 @@ STDMETHODIMP Instrument::put_PulseMode(LONG* length, PgxPulseMode value) {
     if (count < 2) count = 2;
   }
   TextBuffer command;
-  HRESULT hr =
-      value == PgxPulseModePattern
-          ? command.Format(":DIG:PATT ON; :TRIG:COUN %ld", static_cast<long>(count > 16384 ? 2 : count))
-          : command.Format(":DIG:PATT OFF; :TRIG:COUN %ld", static_cast<long>(count));
+  HRESULT hr = value == PgxPulseModePattern ? command.Format(":DIG:PATT ON; :TRIG:COUN %ld",
+                                                             static_cast<long>(count > 16384 ? 2 : count))
+               : has_pattern ? command.Format(":DIG:PATT OFF; :TRIG:COUN %ld", static_cast<long>(count))
+                             : command.Format(":TRIG:COUN %ld", static_cast<long>(count));
   if (FAILED(hr)) return ReportError(hr);
   pulse_mode_ = value;
   return CheckStatus(pgxgen_cmd(session_, command.c_str()));

@@ -47,4 +47,20 @@ std::u16string TakeErrorDescription() {
   return TakeErrorDescription(nullptr);
 }
 
+std::string TakeErrorText() {
+  std::u16string description = TakeErrorDescription(nullptr);
+  std::string text;
+  auto_::Utf16ToUtf8(description, text);
+  return text;
+}
+
+auto_::ComPtr<IChannel> RecordedInstrument::Channel(LONG number) {
+  auto_::ComPtr<IChannels> channels;
+  auto_::ComPtr<IChannel> channel;
+  if (FAILED(instrument->get_Channels(channels.ReleaseAndGetAddressOf())) ||
+      FAILED(channels->get_Item(number, channel.ReleaseAndGetAddressOf())) || !channel)
+    throw std::runtime_error("the instrument has no such channel");
+  return channel;
+}
+
 }  // namespace pgx::server::testing
