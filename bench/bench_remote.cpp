@@ -77,7 +77,8 @@ ComPtr<IDispatch> RemoteWidget() {
   std::u16string name = Host().name();
   COSERVERINFO info{0, name.data(), nullptr, 0};
   MULTI_QI qi{&IID_IDispatch, nullptr, S_OK};
-  if (FAILED(CoCreateInstanceEx(CLSID_Widget, nullptr, CLSCTX_REMOTE_SERVER, &info, 1, &qi))) Fail("no remote widget");
+  if (FAILED(CoCreateInstanceEx(CLSID_Widget, nullptr, CLSCTX_REMOTE_SERVER, &info, 1, &qi)))
+    Fail("no remote widget");
   ComPtr<IDispatch> widget;
   widget.Attach(static_cast<IDispatch*>(qi.pItf));
   return widget;
@@ -124,7 +125,8 @@ class EchoPeer {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 1) != 0)
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listener_, 1) != 0)
       Fail("no echo peer");
     socklen_t length = sizeof addr;
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length);
@@ -169,7 +171,8 @@ void BM_BareTcpRoundTrip(benchmark::State& state) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(peer.port());
-  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) Fail("no connection to the echo peer");
+  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    Fail("no connection to the echo peer");
   int one = 1;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   char out[kRequestBytes] = {};
