@@ -66,6 +66,7 @@ ThreadRpc::~ThreadRpc() {
     orphans.swap(shared_->orphans);
   }
   orphans.clear();
+  kept_.reset();
   for (auto& [key, weak] : connections_) {
     if (auto connection = weak.lock()) connection->Break("the client's thread ended");
   }
@@ -191,7 +192,7 @@ HRESULT Connection::Open(const std::vector<ResolvedAddress>& addresses, const st
       why = address.ToString() + ": " + Describe(e);
     }
   }
-  if (!stream_) return Raise(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), description_ + ": " + why);
+  if (!stream_) return Raise(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), why);
 
   rpc_ = kj::heap<capnp::TwoPartyClient>(*stream_);
   auto host_cap = rpc_->bootstrap().castAs<wire::Host>();

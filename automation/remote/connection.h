@@ -103,6 +103,11 @@ class ThreadRpc {
   void Remember(const std::string& key, const std::shared_ptr<Connection>& connection);
   kj::TlsContext& Tls();
 
+  // Keeps `connection` open until the next activation of this thread takes it (or another is kept): a
+  // ProgID looked up on a host is usually followed by creating its class there.
+  void Keep(std::shared_ptr<Connection> connection) { kept_ = std::move(connection); }
+  std::shared_ptr<Connection> TakeKept() { return std::move(kept_); }
+
   // Drops what other threads released for this thread.
   void DropOrphans();
   void Register(RemoteDispatch* proxy);
@@ -120,6 +125,7 @@ class ThreadRpc {
   std::vector<std::pair<std::string, std::weak_ptr<Connection>>> connections_;
   kj::Own<kj::TlsContext> tls_;
   std::vector<kj::TlsCertificate> trusted_;
+  std::shared_ptr<Connection> kept_;
 };
 
 template <class T>

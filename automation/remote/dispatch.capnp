@@ -96,7 +96,32 @@ struct TypeDescription {
   library @5 :Text;
   major @6 :UInt16;
   minor @7 :UInt16;
-  functions @8 :List(Function);
+  functions @8 :List(Function);  # inherited members of the library's interfaces first
+  ownFunctions @9 :UInt16;        # the last ones are the type's own
+  base @10 :Text;                 # interfaces: the interface derived from
+  values @11 :List(EnumValue);    # enumerations
+  fields @12 :List(Field);        # records
+  impls @13 :List(Impl);          # classes
+  size @14 :UInt32;
+  alignment @15 :UInt16;
+
+  struct EnumValue {
+    name @0 :Text;
+    value @1 :Int32;
+    help @2 :Text;
+  }
+
+  struct Field {
+    name @0 :Text;
+    type @1 :Parameter;
+    offset @2 :UInt32;
+  }
+
+  struct Impl {
+    name @0 :Text;
+    flags @1 :Int32;
+    dispinterface @2 :Bool;
+  }
 
   struct Function {
     name @0 :Text;
@@ -118,6 +143,16 @@ struct TypeDescription {
   }
 }
 
+struct LibraryDescription {
+  name @0 :Text;
+  guid @1 :Guid;
+  major @2 :UInt16;
+  minor @3 :UInt16;
+  help @4 :Text;
+  types @5 :List(TypeDescription);
+  index @6 :UInt16;  # the object's type among them
+}
+
 interface Dispatch {
   getIDsOfNames @0 (names :List(Data), lcid :UInt32) -> (hresult :Int32, ids :List(Int32));
 
@@ -128,7 +163,9 @@ interface Dispatch {
          -> (hresult :Int32, result :Variant, object :Dispatch, returned :List(Returned),
              excepInfo :ExcepInfo, argErr :UInt32);
 
-  getTypeInfo @2 (lcid :UInt32) -> (hresult :Int32, type :TypeDescription);
+  # The object's type in its whole library (enumerations and records included), or the type alone when
+  # it has no library.
+  getTypeInfo @2 (lcid :UInt32) -> (hresult :Int32, type :TypeDescription, library :LibraryDescription);
 }
 
 struct Member {

@@ -179,7 +179,7 @@ class DispatchServer final : public wire::Dispatch::Server {
     HRESULT hr = object_->GetTypeInfo(0, context.getParams().getLcid(), info.ReleaseAndGetAddressOf());
     auto results = context.getResults();
     if (SUCCEEDED(hr) && !info) hr = E_NOTIMPL;
-    if (SUCCEEDED(hr)) hr = DescribeTypeInfo(info.Get(), results.initType());
+    if (SUCCEEDED(hr)) hr = DescribeTypeInfo(info.Get(), results);
     results.setHresult(hr);
     return kj::READY_NOW;
   }
@@ -520,7 +520,10 @@ void Host::State::Serving(kj::Own<kj::AsyncIoStream> stream, std::shared_ptr<Con
   // Every failure the RPC system reports to the client (a message that is not Cap'n Proto, say) gets a
   // log line; the client is told only the failure, never the host's stack.
   connection->rpc.setTraceEncoder([this, stats](const kj::Exception& e) {
-    Log("client " + stats->peer + ": failure: " + std::string(e.getDescription().cStr()));
+    // A client that goes away is no failure; its disconnection has its own line.
+    if (e.getType() != kj::Exception::Type::DISCONNECTED) {
+      Log("client " + stats->peer + ": failure: " + std::string(e.getDescription().cStr()));
+    }
     return kj::str("");
   });
   auto disconnected = connection->network.onDisconnect();

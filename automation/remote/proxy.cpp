@@ -229,7 +229,7 @@ STDMETHODIMP RemoteDispatch::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info
     KJ_IF_MAYBE (r, response) {
       hr = r->getHresult();
       if (FAILED(hr)) return hr;
-      return TypeInfoFromDescription(r->getType(), info);
+      return TypeInfoFromDescription(*r, info);
     }
     return RPC_E_CLIENT_CANTUNMARSHAL_DATA;
   } catch (const std::bad_alloc&) {

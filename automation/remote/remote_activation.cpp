@@ -108,6 +108,7 @@ extern "C" __attribute__((visibility("default"))) HRESULT PgxRemoteCreateInstanc
       }
       auto proxy = pgx::remote::RemoteDispatch::Make(connection, r->getObject());
       *out = static_cast<IDispatch*>(proxy.Detach());
+      connection->thread().TakeKept();  // the object holds the connection now
       return S_OK;
     }
     return RPC_E_CLIENT_CANTUNMARSHAL_DATA;
@@ -135,6 +136,7 @@ extern "C" __attribute__((visibility("default"))) HRESULT PgxRemoteCLSIDFromProg
       hr = r->getHresult();
       if (SUCCEEDED(hr) && !pgx::remote::DecodeGuid(r->getClsid(), *clsid))
         hr = RPC_E_CLIENT_CANTUNMARSHAL_DATA;
+      if (SUCCEEDED(hr)) connection->thread().Keep(connection);
       return hr;
     }
     return RPC_E_CLIENT_CANTUNMARSHAL_DATA;

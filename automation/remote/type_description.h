@@ -8,11 +8,14 @@
 
 namespace pgx::remote {
 
-// Describes `info` and the members it inherits from interfaces of its own library.
-HRESULT DescribeTypeInfo(ITypeInfo* info, wire::TypeDescription::Builder out) noexcept;
+// Describes `info` with the members it inherits from interfaces of its own library, and the whole library
+// it belongs to (its enumerations, records, interfaces and classes) when it has one.
+HRESULT DescribeTypeInfo(ITypeInfo* info, wire::Dispatch::GetTypeInfoResults::Builder out) noexcept;
 
-// A new ITypeInfo over a copy of `description`. It describes; it cannot invoke (E_NOTIMPL), and types it
-// refers to by name are not followed.
-HRESULT TypeInfoFromDescription(wire::TypeDescription::Reader description, ITypeInfo** out) noexcept;
+// A new ITypeInfo over a copy of the description: the type within its library (GetContainingTypeLib and
+// GetRefTypeInfo reach the library's other types), or the type alone. It describes; its members cannot be
+// invoked through it (E_NOTIMPL).
+HRESULT TypeInfoFromDescription(wire::Dispatch::GetTypeInfoResults::Reader description,
+                                ITypeInfo** out) noexcept;
 
 }  // namespace pgx::remote
