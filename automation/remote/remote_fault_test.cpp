@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -46,11 +47,23 @@ std::u16string Wide(const std::string& text) {
   return std::u16string(text.begin(), text.end());
 }
 
-// A private folder for the test's files.
-std::string TempFolder() {
-  std::string pattern = ::testing::TempDir() + "pgx-remote-XXXXXX";
-  return ::mkdtemp(pattern.data()) ? pattern : std::string();
-}
+// A private folder for the test's files, removed with everything in it at the end of the test.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = ::testing::TempDir() + "pgx-remote-XXXXXX";
+    if (::mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  operator const std::string&() const { return path_; }
+  std::string operator+(const char* name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
 
 std::string WriteFile(const std::string& path, const std::string& text, mode_t mode) {
   std::ofstream(path) << text;
@@ -186,7 +199,7 @@ TEST_F(RemoteFaultTest, AClientKilledWhileHoldingObjectsHasThemReleased) {
 }
 
 TEST_F(RemoteFaultTest, AWrongTokenIsRefusedAndTheRightOneServed) {
-  const std::string folder = TempFolder();
+  const TempFolder folder;
   const std::string token = "0123456789abcdef-not-a-guess";
   HostProcess host({"--token-file", WriteFile(folder + "/token", token + "\n", 0600)});
   ASSERT_TRUE(host.listening());
@@ -215,7 +228,7 @@ struct StartCase {
 };
 
 TEST_F(RemoteFaultTest, TheHostRefusesToStartUnprotectedBeyondLoopback) {
-  const std::string folder = TempFolder();
+  const TempFolder folder;
   const std::string good = WriteFile(folder + "/good", "0123456789abcdef0123\n", 0600);
   const std::string open = WriteFile(folder + "/open", "0123456789abcdef0123\n", 0644);
   const std::string shortish = WriteFile(folder + "/short", "secret\n", 0600);
@@ -336,7 +349,7 @@ TEST_F(RemoteFaultTest, ObjectsStayOnTheThreadThatReceivedThem) {
 }
 
 TEST_F(RemoteFaultTest, TlsWithATrustedCertificate) {
-  const std::string folder = TempFolder();
+  const TempFolder folder;
   const std::string cert = folder + "/host.pem";
   const std::string key = folder + "/host.key";
   const std::string make =
