@@ -25,7 +25,8 @@ Values are typed by the type library: numbers (2e6, -1.5e-9, 0x1F), True/False, 
 constants (PgxArmSourceExternal) and byte arrays ([1, 2, 255]). Quote a PATH with parentheses for the shell.
 
 The server is created as "Pgxsrv.PgxGen" from the registry that --registry or PGX_REGISTRY names, else
-from the user's registry, else from the registry of the build pgx comes from.
+from the user's registry, else from the registry of the build pgx comes from; with --server HOST[:PORT], by
+the pgxd on that machine, from its registry (docs/remote.md).
 Examples:
   pgx list
   pgx info 1
@@ -68,6 +69,10 @@ int Main(const std::vector<std::string>& args, std::istream& in, std::ostream& o
       ->type_name("FILE");
   app.add_option("--trace", settings.trace, "Write the VISA I/O trace to FILE (docs/io-trace.md)")
       ->type_name("FILE");
+  app.add_option(
+         "--server", settings.server,
+         "Run on the pgxd of another machine: HOST or HOST:PORT (pgxs://HOST:PORT for TLS; docs/remote.md)")
+      ->type_name("HOST[:PORT]");
   app.add_flag("--verbose-errors", settings.verbose_errors,
                "Name the failing call in error texts (Err.Verbose)");
   bool no_id_query = false, no_auto_detect = false;

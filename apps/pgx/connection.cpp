@@ -98,8 +98,40 @@ Connection::Apartment::~Apartment() {
   CoUninitialize();
 }
 
-Connection::Connection(const Settings& settings)
-    : settings_(settings), registry_(ChooseRegistry(settings_.registry)) {
+namespace {
+
+// The registry matters only for a server created on this machine; on a host, the host's registry says.
+std::string RegistryFor(const Settings& settings) {
+  return settings.server.empty() ? ChooseRegistry(settings.registry) : std::string();
+}
+
+}  // namespace
+
+Connection::Connection(const Settings& settings) : settings_(settings), registry_(RegistryFor(settings_)) {
+  if (!settings_.server.empty()) {
+    // The host's bench and trace are the host's: pgxd takes them from its own environment.
+    if (!settings_.bench.empty() || !settings_.trace.empty())
+      throw InputError(
+          "--bench and --trace set up this machine; with --server, start pgxd with PGX_VISA_BENCH "
+          "or PGX_VISA_TRACE instead");
+    std::u16string name;
+    for (char c : settings_.server) name += static_cast<char16_t>(static_cast<unsigned char>(c));
+    COSERVERINFO info{0, name.data(), nullptr, 0};
+    CLSID clsid;
+    if (HRESULT hr = auto_::CLSIDFromProgIDOnServer(kProgId, &info, &clsid); FAILED(hr))
+      throw MemberFailure(
+          Failure{hr, Describe(hr), "", "CLSIDFromProgID(\"Pgxsrv.PgxGen\") on " + settings_.server});
+    MULTI_QI qi{&IID_IDispatch, nullptr, S_OK};
+    HRESULT hr = CoCreateInstanceEx(clsid, nullptr, CLSCTX_REMOTE_SERVER, &info, 1, &qi);
+    if (SUCCEEDED(hr)) hr = qi.hr;
+    if (FAILED(hr))
+      throw MemberFailure(
+          Failure{hr, Describe(hr), "", "CoCreateInstanceEx(Pgxsrv.PgxGen) on " + settings_.server});
+    root_.Attach(static_cast<IDispatch*>(qi.pItf));
+    library_ = Library::Of(root_.Get());
+    if (settings_.verbose_errors) evaluator_.Run(root_.Get(), ParsePath("Err.Verbose"), Action::kSet, "True");
+    return;
+  }
   if (!settings_.bench.empty()) {
     if (!FileExists(settings_.bench))
       throw InputError("the bench file " + settings_.bench + " does not exist");

@@ -16,6 +16,7 @@ struct Settings {
   std::string registry;  // --registry: the registry file; else PGX_REGISTRY, the user's, or the build's
   std::string bench;     // --bench: a bench file instead of the built-in bench
   std::string trace;     // --trace: the VISA I/O trace file
+  std::string server;    // --server: the host (pgxd) to create the server on; empty for this machine
   bool verbose_errors = false;
   // Instrument.Open(IdQuery, ResetInstrument, AutoDetectErrors)
   bool id_query = true;

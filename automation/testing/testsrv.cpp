@@ -1,11 +1,13 @@
 // A small in-process server module built on the runtime: the proof that a generated library, the generic
 // dispatcher, the registry and activation work together. Its IDL (testsrv.idl) has a member of every kind
 // the dispatcher handles.
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "automation/activation.h"
 #include "automation/com_error.h"
@@ -349,6 +351,14 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
     }
     values->vt = VT_ARRAY | VT_VARIANT;
     values->parray = array;
+    return S_OK;
+  }
+
+  STDMETHODIMP Pause(LONG milliseconds, LONG* waited) override {
+    if (!waited) return E_POINTER;
+    if (milliseconds < 0 || milliseconds > 60000) return Fail(E_INVALIDARG, u"Pause out of range");
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    *waited = milliseconds;
     return S_OK;
   }
 
