@@ -241,8 +241,7 @@ TEST_P(EveryMember, FailsSoundlyAndNamesItselfWhenTheDriverFailsEveryCall) {
   {
     RecordedInstrument instrument(GetParam().front_ends);
     ComPtr<IDispatch> root;
-    ASSERT_EQ(instrument.root->QueryInterface(IID_IDispatch, root.ReleaseAndGetAddressOfVoid()),
-              S_OK);
+    ASSERT_EQ(instrument.root->QueryInterface(IID_IDispatch, root.ReleaseAndGetAddressOfVoid()), S_OK);
     std::map<std::string, ComPtr<IDispatch>> objects = ReachableObjects(root.Get());
     for (const char* expected : {"IInstruments", "IInstrument", "IErr", "IRestrictions", "IChannels",
                                  "IChannel", "IOutput", "IPulse", "IDelay", "IDoubleDelay", "ITransition",
@@ -266,8 +265,8 @@ TEST_P(EveryMember, FailsSoundlyAndNamesItselfWhenTheDriverFailsEveryCall) {
         const FuncInfo& member = type.funcs[i];
         const std::string name = MemberName(type, member);
         auto other = kNamedOtherwise.find(name);
-        const std::u16string decoration =
-            u" [in the call to PGXGEN...." + Utf16(other == kNamedOtherwise.end() ? name : other->second) + u"]";
+        const std::u16string decoration = u" [in the call to PGXGEN...." +
+                                          Utf16(other == kNamedOtherwise.end() ? name : other->second) + u"]";
         for (Arguments kind : {Arguments::kAccepted, Arguments::kOmittedOrOutOfRange}) {
           SCOPED_TRACE(name + (kind == Arguments::kAccepted ? " (accepted arguments)" : " (out of range)"));
           Outcome outcome = Call(object.Get(), member, kind);
