@@ -5,7 +5,9 @@
 // nothing may be left (the sanitizers report leaks, the module counts objects).
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <deque>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -50,9 +52,10 @@ std::u16string Utf16(const std::string& text) {
   return wide;
 }
 
-// Which arguments a call gets: values every member accepts, or every optional argument left out and
-// every enumeration at its end sentinel, which no member accepts.
-enum class Arguments { kAccepted, kOmittedOrOutOfRange };
+// Which arguments a call gets: values every member accepts; every optional argument left out and every
+// enumeration at its end sentinel, which no member accepts; or the extremes of each type (the most negative
+// integer, NaN, a long text, an empty array).
+enum class Arguments { kAccepted, kOmittedOrOutOfRange, kExtreme };
 
 // The arguments of one call, in IDispatch order (last parameter first), with the storage of the
 // by-reference ones.
@@ -90,17 +93,26 @@ class ArgumentList {
  private:
   static LONG EnumerationValue(const TypeInfoEntry& type, Arguments kind) {
     if (kind == Arguments::kAccepted) return type.values[0].value;
+    if (kind == Arguments::kExtreme) return std::numeric_limits<LONG>::min();
     for (USHORT i = 0; i < type.value_count; ++i) {
       if (std::string_view(type.values[i].name).ends_with("End")) return type.values[i].value;
     }
     return type.values[type.value_count - 1].value + 1;
   }
 
+  static LONG Integer(Arguments kind) {
+    return kind == Arguments::kExtreme ? std::numeric_limits<LONG>::min() : 1;
+  }
+  static double Real(Arguments kind) {
+    return kind == Arguments::kExtreme ? std::numeric_limits<double>::quiet_NaN() : 1.0;
+  }
+
   auto_::Variant Make(const ParamInfo& p, Arguments kind) {
     const VARTYPE vt = p.type.vt;
     const TypeInfoEntry* named = p.type.type_name ? Library().Find(p.type.type_name) : nullptr;
     if (vt == (VT_ARRAY | VT_UI1)) {
-      SAFEARRAY*& array = arrays_.emplace_back(SafeArrayCreateVector(VT_UI1, 0, 64));
+      SAFEARRAY*& array =
+          arrays_.emplace_back(SafeArrayCreateVector(VT_UI1, 0, kind == Arguments::kExtreme ? 0 : 64));
       auto_::Variant v;
       v.vt = VT_BYREF | VT_ARRAY | VT_UI1;
       v.pparray = &array;
@@ -110,11 +122,11 @@ class ArgumentList {
       // An [out] or [in, out] scalar: the caller's storage, holding a value the member accepts.
       LONGLONG& storage = storage_.emplace_back(0);
       if (vt == VT_R8) {
-        *reinterpret_cast<double*>(&storage) = 1.0;
+        *reinterpret_cast<double*>(&storage) = Real(kind);
       } else if (named && named->kind == TKIND_ENUM) {
         *reinterpret_cast<LONG*>(&storage) = EnumerationValue(*named, kind);
       } else {
-        *reinterpret_cast<LONG*>(&storage) = 1;
+        *reinterpret_cast<LONG*>(&storage) = Integer(kind);
       }
       auto_::Variant v;
       v.vt = static_cast<VARTYPE>(VT_BYREF | vt);
@@ -124,18 +136,17 @@ class ArgumentList {
     if (named && named->kind == TKIND_ENUM) return auto_::Variant(EnumerationValue(*named, kind));
     switch (vt) {
       case VT_I2:
-        return auto_::Variant(SHORT{1});
+        return auto_::Variant(static_cast<SHORT>(kind == Arguments::kExtreme ? SHRT_MIN : 1));
       case VT_I4:
-        return auto_::Variant(LONG{1});
+      case VT_VARIANT:
+        return auto_::Variant(Integer(kind));
       case VT_R4:
       case VT_R8:
-        return auto_::Variant(1.0);
+        return auto_::Variant(Real(kind));
       case VT_BOOL:
         return auto_::Variant(true);
       case VT_BSTR:
-        return auto_::Variant(u"x");
-      case VT_VARIANT:
-        return auto_::Variant(LONG{1});
+        return auto_::Variant(std::u16string(kind == Arguments::kExtreme ? 1000 : 1, u'x'));
       default:
         ADD_FAILURE() << "no argument of type " << p.type.idl << " for " << p.name;
         return auto_::Variant();
@@ -267,8 +278,10 @@ TEST_P(EveryMember, FailsSoundlyAndNamesItselfWhenTheDriverFailsEveryCall) {
         auto other = kNamedOtherwise.find(name);
         const std::u16string decoration = u" [in the call to PGXGEN...." +
                                           Utf16(other == kNamedOtherwise.end() ? name : other->second) + u"]";
-        for (Arguments kind : {Arguments::kAccepted, Arguments::kOmittedOrOutOfRange}) {
-          SCOPED_TRACE(name + (kind == Arguments::kAccepted ? " (accepted arguments)" : " (out of range)"));
+        for (Arguments kind : {Arguments::kAccepted, Arguments::kOmittedOrOutOfRange, Arguments::kExtreme}) {
+          SCOPED_TRACE(name + (kind == Arguments::kAccepted              ? " (accepted arguments)"
+                               : kind == Arguments::kOmittedOrOutOfRange ? " (out of range)"
+                                                                         : " (extremes)"));
           Outcome outcome = Call(object.Get(), member, kind);
           ++calls;
           // The arguments were of the right types, so only the member itself may fail.
