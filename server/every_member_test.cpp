@@ -246,11 +246,15 @@ struct Model {
   const char* front_ends;
   bool levels;  // the model sets levels (and so has Voltage, Current and Limit)
 };
-class EveryMember : public ::testing::TestWithParam<Model> {};
+// What the driver does once the objects are reached.
+enum class Driver {
+  kFailsEveryCall,  // a time-out: every member that reaches it fails
+  kAnswersNothing,  // success with zero values and empty texts, which no instrument would answer
+};
 
-TEST_P(EveryMember, FailsSoundlyAndNamesItselfWhenTheDriverFailsEveryCall) {
+void CallEveryMember(const Model& model, Driver driver) {
   {
-    RecordedInstrument instrument(GetParam().front_ends);
+    RecordedInstrument instrument(model.front_ends);
     ComPtr<IDispatch> root;
     ASSERT_EQ(instrument.root->QueryInterface(IID_IDispatch, root.ReleaseAndGetAddressOfVoid()), S_OK);
     std::map<std::string, ComPtr<IDispatch>> objects = ReachableObjects(root.Get());
@@ -260,13 +264,16 @@ TEST_P(EveryMember, FailsSoundlyAndNamesItselfWhenTheDriverFailsEveryCall) {
       EXPECT_TRUE(objects.count(expected)) << expected << " was not reached";
     }
     for (const char* expected : {"IVoltage", "ICurrent", "ILimit"}) {
-      EXPECT_EQ(objects.count(expected), GetParam().levels ? 1u : 0u) << expected;
+      EXPECT_EQ(objects.count(expected), model.levels ? 1u : 0u) << expected;
     }
     SetVerbose(ErrOf(root.Get()).Get());
     SetVerbose(ErrOf(objects["IInstrument"].Get()).Get());
 
-    for (const std::string& function : driver::testing::RecordingDriver::Functions()) {
-      instrument.driver.Fail(function, VI_ERROR_TMO);
+    instrument.driver.Reset();
+    if (driver == Driver::kFailsEveryCall) {
+      for (const std::string& function : driver::testing::RecordingDriver::Functions()) {
+        instrument.driver.Fail(function, VI_ERROR_TMO);
+      }
     }
 
     int calls = 0;
@@ -302,6 +309,16 @@ TEST_P(EveryMember, FailsSoundlyAndNamesItselfWhenTheDriverFailsEveryCall) {
     EXPECT_GT(calls, 250);
   }
   EXPECT_EQ(auto_::Module::ObjectCount(), 0);
+}
+
+class EveryMember : public ::testing::TestWithParam<Model> {};
+
+TEST_P(EveryMember, FailsSoundlyAndNamesItselfWhenTheDriverFailsEveryCall) {
+  CallEveryMember(GetParam(), Driver::kFailsEveryCall);
+}
+
+TEST_P(EveryMember, FailsSoundlyAndNamesItselfWhenTheDriverAnswersNothing) {
+  CallEveryMember(GetParam(), Driver::kAnswersNothing);
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, EveryMember,
