@@ -258,9 +258,11 @@ void CallEveryMember(const Model& model, Driver driver) {
     ComPtr<IDispatch> root;
     ASSERT_EQ(instrument.root->QueryInterface(IID_IDispatch, root.ReleaseAndGetAddressOfVoid()), S_OK);
     std::map<std::string, ComPtr<IDispatch>> objects = ReachableObjects(root.Get());
-    for (const char* expected : {"IInstruments", "IInstrument", "IErr", "IRestrictions", "IChannels",
-                                 "IChannel", "IOutput", "IPulse", "IDelay", "IDoubleDelay", "ITransition",
-                                 "IMode", "ITrigger", "IArm", "IClkInput", "IExtInput", "ITrgOutput"}) {
+    for (const char* expected :
+         {"IInstruments",  "IInstrument", "IErr",      "IRestrictions", "IChannels",   "IChannel",
+          "IOutput",       "IPulse",      "IDelay",    "IDoubleDelay",  "ITransition", "IMode",
+          "ITrigger",      "IArm",        "IClkInput", "IExtInput",     "ITrgOutput",  "IPattern",
+          "IPllReference", "ISetting",    "IStatus",   "IGroup",        "I_Cmd"}) {
       EXPECT_TRUE(objects.count(expected)) << expected << " was not reached";
     }
     for (const char* expected : {"IVoltage", "ICurrent", "ILimit"}) {
