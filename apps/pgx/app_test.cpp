@@ -337,6 +337,24 @@ TEST(PgxRun, AFailingLineIsReportedAndTheScriptGoesOn) {
             "pgx: line 7: Channels.Item(9) failed: 0x80070057 The parameter is incorrect.\n");
 }
 
+// Arguments that come back stand below the line that names the statement they belong to, whether it
+// returns a value, sets one or calls a method that returns nothing.
+TEST(PgxRun, ArgumentsThatComeBackAreShownUnderTheirStatement) {
+  const Result r = Pgx({"run", "GPIB0::12::INSTR"},
+                       "set Channels.Item(1).Output.Hold PgxOutputTypeVoltage\n"
+                       "call Channels.Item(1).Output.SetLevel(PgxFormatHighLow, PgxOutputTypeAsIs, 1.5, 0)\n"
+                       "call Channels.Item(1).Output.GetLevel(PgxFormatAmplitudeOffset)\n"
+                       "set PulseMode(4) PgxPulseModeBurst\n");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Channels.Item(1).Output.GetLevel(PgxFormatAmplitudeOffset)\n"
+            "  OutputType = PgxOutputTypeVoltage (0)\n"
+            "  OffsetOrHigh = 0.75\n"
+            "  AmplitudeOrLow = 1.5\n"
+            "PulseMode(4) <- PgxPulseModeBurst (1)\n"
+            "  Length = 4\n");
+}
+
 TEST(PgxRun, StopOnErrorEndsAtTheFirstFailingLineFromStandardInput) {
   const Result r = Pgx({"run", "7", "-", "--stop-on-error"}, kScript);
   EXPECT_EQ(r.code, 1);

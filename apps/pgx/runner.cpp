@@ -55,9 +55,12 @@ void Runner::Show(const Statement& statement, const Outcome& outcome) {
   if (statement.kind != Statement::Kind::kSet && outcome.result.value.vt != VT_EMPTY) {
     if (labelled_) out << statement.path.source << " = ";
     out << PlainText(outcome.result, library) << '\n';
-  } else if (statement.kind == Statement::Kind::kSet && labelled_ && !outcome.out.empty()) {
-    // A set is silent unless it hands arguments back: then say what they belong to.
-    out << statement.path.source << " <- " << PlainText(outcome.written, library) << '\n';
+  } else if (labelled_ && !outcome.out.empty()) {
+    // A set, or a call that returns nothing, is silent unless it hands arguments back: then say what they
+    // belong to.
+    out << statement.path.source;
+    if (statement.kind == Statement::Kind::kSet) out << " <- " << PlainText(outcome.written, library);
+    out << '\n';
   }
   for (const auto& [name, value] : outcome.out) {
     out << (labelled_ ? "  " : "") << name << " = " << PlainText(value, library) << '\n';

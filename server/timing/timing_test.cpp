@@ -316,7 +316,7 @@ TEST(Timing, ErrorTextsNameTheMember) {
   };
   const Case cases[] = {
       {[](Timing& t) { return t.double_delay->put_DefaultUnits(PgxPulseUnitsEnd); },
-       "DoubleDelay.DefaultUnit"},
+       "DoubleDelay.DefaultUnits"},
       {[](Timing& t) { return t.delay->put_DefaultUnits(PgxPulseUnitsXEnd); }, "Delay.DefaultUnits"},
       {[](Timing& t) { return t.transition->put_Hold(PgxPulseHoldModeEnd); }, "Transition.Hold"},
       {[](Timing& t) { return t.pulse->put_Type(PgxPulseTypeEnd); }, "Pulse.Type"},
