@@ -37,7 +37,6 @@ struct LoadedModule {
 std::recursive_mutex g_modules_mutex;
 std::map<std::string, LoadedModule> g_modules;
 
-
 HRESULT LoadFailure(HRESULT hr, const std::string& path, const std::string& why) {
   // A file name and the loader's or the C library's message are text from outside.
   return pgx::auto_::RaiseError(

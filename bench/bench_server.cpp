@@ -1,8 +1,8 @@
 // The whole server stack, as a script uses it, against the driver called directly in the same run, on the
-// in-process bench: Instrument.Frequency put and get, late-bound (GetIDsOfNames once, then Invoke) and through
-// the generated client wrappers (by DISPID); and Channels.Item(1).Pulse.Width put and get, by name through the
-// whole chain and on a kept Pulse object. Each against the same driver calls on a session of the same
-// instrument: the difference is what the server adds.
+// in-process bench: Instrument.Frequency put and get, late-bound (GetIDsOfNames once, then Invoke) and
+// through the generated client wrappers (by DISPID); and Channels.Item(1).Pulse.Width put and get, by name
+// through the whole chain and on a kept Pulse object. Each against the same driver calls on a session of the
+// same instrument: the difference is what the server adds.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 
@@ -108,7 +108,6 @@ void BM_ClientWrapperFrequencyPutGet(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ClientWrapperFrequencyPutGet);
-
 
 constexpr double kWidth = 20e-9;
 
