@@ -1,5 +1,6 @@
 # make run   - the main job, on the built-in simulated bench (release build)
-# make test  - build with sanitizers and run every test (what CI runs)
+# make test  - build with sanitizers and run every test, then the threaded tests under ThreadSanitizer
+#              (what CI runs)
 # make bench - build optimised and run every benchmark; JSON results in build/release/bench/
 
 .PHONY: deps run test bench clean
@@ -12,6 +13,9 @@ test: deps
 	@cmake --preset dev >/dev/null
 	@cmake --build --preset dev
 	@ctest --preset dev
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan
+	@ctest --preset tsan
 
 run: deps
 	@cmake --preset release >/dev/null
