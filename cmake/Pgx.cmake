@@ -19,6 +19,15 @@ endif()
 # Every target includes from the repository root: #include "automation/bstr.h".
 include_directories(${PROJECT_SOURCE_DIR})
 
+if(PGX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "PGX_FUZZ needs clang (libFuzzer): use the fuzz preset")
+  endif()
+  # Coverage feedback for libFuzzer in every library; the fuzz targets link libFuzzer itself.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+  add_link_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # What ThreadSanitizer tolerates in the ThreadSanitizer build: every entry says why it is benign.
 set(PGX_TSAN_SUPPRESSIONS ${CMAKE_CURRENT_LIST_DIR}/tsan-suppressions.txt)
 
