@@ -3,8 +3,9 @@
 //
 // Input: a sequence of steps. A step is
 //   [what] [member] [flags] [argument count] [named count] then each argument as [type] [value bytes...]
-// `what` picks the interface (IWidget, IWide, IProbe), whether Invoke gets a result, an EXCEPINFO and an
-// argument-error index, or a GetIDsOfNames call with names made of the following bytes instead.
+// `what`: its low four bits pick the interface (IWidget, IWide, IProbe), bits 0x10, 0x20 and 0x40 whether
+// Invoke gets a result, an EXCEPINFO and an argument-error index; with 0x80 the step is a GetIDsOfNames call
+// instead, [count] then each name as [length] [characters...].
 //
 // Beyond the sanitizers and the leak check:
 //  - a failed Invoke hands out no result, DISP_E_EXCEPTION fills EXCEPINFO with a failure, and an argument
@@ -103,13 +104,14 @@ BSTR Text(Bytes& in) {
   return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
-// One argument value of a type the dispatcher meets in practice, or a reference to one.
+// One argument value of a type the dispatcher meets in practice ([type]: its low six bits), or a reference
+// to one (0x80: to the value itself; 0x80 and 0x40: to a variant that holds it).
 void MakeArgument(VARIANT* v, Arguments& call, Bytes& in) {
   VariantInit(v);
   const std::uint8_t type = in.byte();
   VARIANT value;
   VariantInit(&value);
-  switch (type % 14) {
+  switch ((type & 0x3F) % 14) {
     case 0:
       break;  // VT_EMPTY
     case 1:
@@ -210,7 +212,8 @@ void MakeArgument(VARIANT* v, Arguments& call, Bytes& in) {
 }
 
 void InvokeStep(IDispatch* target, std::uint8_t what, Bytes& in) {
-  const DISPID member = in.byte() == 0xFF ? in.value<DISPID>() : kMembers[in.byte() % std::size(kMembers)];
+  const std::uint8_t which = in.byte();
+  const DISPID member = which == 0xFF ? in.value<DISPID>() : kMembers[which % std::size(kMembers)];
   const WORD flags = in.byte() & 0x0F;
   const std::size_t count = in.byte() % 7;
   const std::size_t named = std::min<std::size_t>(in.byte() % 4, count);
@@ -289,7 +292,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Bytes in(data, size);
   for (int steps = 0; !in.empty() && steps < 16; ++steps) {
     const std::uint8_t what = in.byte();
-    IDispatch* target = g_interfaces[what % 3].Get();
+    IDispatch* target = g_interfaces[(what & 0x0F) % 3].Get();
     if (what & 0x80) {
       NamesStep(target, in);
     } else {
