@@ -50,8 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           compiled->matches(with_case(name, std::tolower)) != matches)
         fail("the case of the name decides the match", expression, name);
     }
-    // Resource names are C strings: a NUL is never part of one.
-    if (!name.empty() && name.find('\0') == std::string_view::npos) {
+    // Resource names are C strings of at most 256 characters (VI_FIND_BUFLEN): a NUL is never part of one,
+    // and their escaped spelling stays within the 1024 characters an expression may have.
+    if (!name.empty() && name.size() <= 256 && name.find('\0') == std::string_view::npos) {
       std::string literal;
       for (char c : name) {
         literal += '\\';
