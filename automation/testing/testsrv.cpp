@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -112,9 +113,15 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
   STDMETHODIMP Divide(LONG dividend, LONG divisor, LONG* quotient, LONG* remainder) override {
     if (!quotient) return E_POINTER;
     if (divisor == 0) return Fail(E_INVALIDARG, u"Division by zero");
-    *quotient = dividend / divisor;
+    // The one quotient a LONG cannot hold.
+    if (dividend == std::numeric_limits<LONG>::min() && divisor == -1)
+      return Fail(DISP_E_OVERFLOW, u"Overflow");
     // The remainder is added to what the caller passed in, so tests see both directions.
-    if (remainder) *remainder += dividend % divisor;
+    const long long sum = (remainder ? static_cast<long long>(*remainder) : 0) + dividend % divisor;
+    if (remainder && (sum < std::numeric_limits<LONG>::min() || sum > std::numeric_limits<LONG>::max()))
+      return Fail(DISP_E_OVERFLOW, u"Overflow");
+    *quotient = dividend / divisor;
+    if (remainder) *remainder = static_cast<LONG>(sum);
     return S_OK;
   }
   STDMETHODIMP get_Mode(LONG* length, TestColor* value) override {
