@@ -29,31 +29,13 @@
 #include "automation/testing/fake_dispatch.h"
 #include "automation/testing/testsrv_idl.h"
 #include "automation/variant.h"
+#include "fuzz/fuzz_input.h"
 
 namespace {
 
 using pgx::auto_::ComPtr;
 using pgx::auto_::testing::FakeDispatch;
-
-class Bytes {
- public:
-  Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
-  template <class T>
-  T value() {
-    T out{};
-    const std::size_t take = std::min(sizeof out, size_ - at_);
-    std::memcpy(&out, data_ + at_, take);
-    at_ += take;
-    return out;
-  }
-  bool empty() const { return at_ >= size_; }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
-};
+using pgx::fuzz::FuzzInput;
 
 ComPtr<IDispatch> g_interfaces[3];  // IWidget, IWide, IProbe of one Widget
 
@@ -98,7 +80,7 @@ struct Arguments {
   }
 };
 
-BSTR Text(Bytes& in) {
+BSTR Text(FuzzInput& in) {
   std::u16string text;
   for (std::uint8_t n = in.byte() % 24; n > 0; --n) text += static_cast<char16_t>(in.byte());
   return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
@@ -106,7 +88,7 @@ BSTR Text(Bytes& in) {
 
 // One argument value of a type the dispatcher meets in practice ([type]: its low six bits), or a reference
 // to one (0x80: to the value itself; 0x80 and 0x40: to a variant that holds it).
-void MakeArgument(VARIANT* v, Arguments& call, Bytes& in) {
+void MakeArgument(VARIANT* v, Arguments& call, FuzzInput& in) {
   VariantInit(v);
   const std::uint8_t type = in.byte();
   VARIANT value;
@@ -211,7 +193,7 @@ void MakeArgument(VARIANT* v, Arguments& call, Bytes& in) {
   std::abort();
 }
 
-void InvokeStep(IDispatch* target, std::uint8_t what, Bytes& in) {
+void InvokeStep(IDispatch* target, std::uint8_t what, FuzzInput& in) {
   const std::uint8_t which = in.byte();
   const DISPID member = which == 0xFF ? in.value<DISPID>() : kMembers[which % std::size(kMembers)];
   const WORD flags = in.byte() & 0x0F;
@@ -248,7 +230,7 @@ void InvokeStep(IDispatch* target, std::uint8_t what, Bytes& in) {
   SysFreeString(excep.bstrHelpFile);
 }
 
-void NamesStep(IDispatch* target, Bytes& in) {
+void NamesStep(IDispatch* target, FuzzInput& in) {
   const UINT count = 1 + in.byte() % 3;
   std::vector<std::u16string> names(count), folded(count);
   for (UINT i = 0; i < count; ++i) {
@@ -289,7 +271,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Bytes in(data, size);
+  FuzzInput in(data, size);
   for (int steps = 0; !in.empty() && steps < 16; ++steps) {
     const std::uint8_t what = in.byte();
     IDispatch* target = g_interfaces[(what & 0x0F) % 3].Get();

@@ -21,30 +21,14 @@
 #include "automation/comptr.h"
 #include "automation/testing/fake_dispatch.h"
 #include "automation/variant.h"
+#include "automation/vartype_info.h"
+#include "fuzz/fuzz_input.h"
 
 namespace {
 
 using pgx::auto_::ComPtr;
 using pgx::auto_::testing::FakeDispatch;
-
-// Reads the input from the front; past its end every read gives zeros.
-class Bytes {
- public:
-  Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
-  void copy(void* out, std::size_t n) {
-    std::memset(out, 0, n);
-    const std::size_t take = std::min(n, size_ - at_);
-    std::memcpy(out, data_ + at_, take);
-    at_ += take;
-  }
-  std::size_t left() const { return size_ - at_; }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
-};
+using pgx::fuzz::FuzzInput;
 
 const VARTYPE kTypes[] = {VT_EMPTY,   VT_NULL, VT_I1,  VT_I2, VT_I4,   VT_UI1,    VT_UI2,   VT_UI4,
                           VT_INT,     VT_UINT, VT_R4,  VT_R8, VT_BOOL, VT_BSTR,   VT_ERROR, VT_DISPATCH,
@@ -58,7 +42,7 @@ struct Referenced {
 };
 
 // Fills `v` with a value of `vt` (a scalar or text type, an object or an array) read from `in`.
-void MakeValue(VARIANT* v, VARTYPE vt, Bytes& in, bool widen_text, int depth) {
+void MakeValue(VARIANT* v, VARTYPE vt, FuzzInput& in, bool widen_text, int depth) {
   VariantInit(v);
   switch (vt) {
     case VT_BSTR: {
@@ -123,28 +107,6 @@ void MakeValue(VARIANT* v, VARTYPE vt, Bytes& in, bool widen_text, int depth) {
   }
 }
 
-// The value bytes of a scalar type: a variant holds nothing meaningful beyond them.
-std::size_t ValueWidth(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    default:
-      return 8;
-  }
-}
-
 bool SameValue(const VARIANT& a, const VARIANT& b) {
   if (a.vt != b.vt) return false;
   switch (a.vt) {
@@ -159,7 +121,8 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
       return (a.boolVal != 0) == (b.boolVal != 0);
     default:
       if (a.vt & (VT_ARRAY | VT_BYREF)) return true;
-      return std::memcmp(&a.llVal, &b.llVal, ValueWidth(a.vt)) == 0;
+      return std::memcmp(&a.llVal, &b.llVal,
+                         std::min(pgx::auto_::detail::ValueBytes(a.vt), sizeof a.llVal)) == 0;
   }
 }
 
@@ -189,7 +152,7 @@ bool IsIntegerType(VARTYPE vt) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Bytes in(data, size);
+  FuzzInput in(data, size);
   const std::uint8_t source_type = in.byte(), destination_type = in.byte();
   const USHORT flags = in.byte() & 0x1F;
   const std::uint8_t how = in.byte();
