@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <fstream>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -376,6 +378,24 @@ TEST_F(VisaApi, StatusDescriptions) {
   ASSERT_EQ(viGetAttribute(rm, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
   viStatusDesc(rm, VI_SUCCESS, desc);
   EXPECT_STREQ(desc, "Operation completed successfully.");
+}
+
+// Every completion and error code that visa.h defines has its standard text.
+TEST_F(VisaApi, EveryStandardStatusHasItsDescription) {
+  std::ifstream header(PGX_SOURCE_DIR "/visa/visa.h");
+  ASSERT_TRUE(header) << "visa.h not found";
+  const std::regex code(R"(#define (VI_(SUCCESS|WARN|ERROR)\w*) .*?(_VI_ERROR \+ )?0x([0-9A-F]{8})L)");
+  int seen = 0;
+  for (std::string line; std::getline(header, line);) {
+    std::smatch m;
+    if (!std::regex_search(line, m, code)) continue;
+    auto status = static_cast<ViStatus>(std::stoul(m[4], nullptr, 16) | (m[3].matched ? 0x80000000u : 0));
+    char desc[VI_FIND_BUFLEN] = "";
+    EXPECT_EQ(viStatusDesc(rm, status, desc), VI_SUCCESS) << m[1];
+    EXPECT_GT(std::strlen(desc), 10u) << m[1];
+    ++seen;
+  }
+  EXPECT_GT(seen, 90);
 }
 
 TEST_F(VisaApi, QueriesReachTheRightInstrument) {
