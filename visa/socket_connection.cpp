@@ -238,13 +238,15 @@ ViStatus SocketConnection::read(ViByte* buf, ViUInt32 size, ViUInt32& count, con
     std::size_t offset = scanned - begin_;
     ViStatus status = fill(deadline);
     scanned = begin_ + offset;  // fill() may have moved the unread input to the front
-    if (status == VI_ERROR_CONN_LOST && end_ > begin_) {
-      // The peer went in the middle of a message: hand over the part it sent, and say that it went.
+    if ((status == VI_ERROR_CONN_LOST || status == VI_ERROR_TMO) && end_ > begin_) {
+      // The peer went, or time ran out, in the middle of a message: hand over the part that came, and say
+      // why the rest did not. Nothing of it stays behind, or it would be taken for the start of the next
+      // message.
       std::size_t n = std::min<std::size_t>(end_ - begin_, size);
       std::memcpy(buf, input_.data() + begin_, n);
       begin_ += n;
       count = static_cast<ViUInt32>(n);
-      return VI_ERROR_CONN_LOST;
+      return status;
     }
     if (status != VI_SUCCESS) return status;
   }

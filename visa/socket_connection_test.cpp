@@ -110,6 +110,22 @@ TEST_F(VisaSocket, ALateReplyIsATimeOutAndTheSessionStaysUsable) {
   EXPECT_EQ(testing::query(vi, "NEXT?\n"), "prompt\n");
 }
 
+TEST_F(VisaSocket, AReadThatTimesOutPartWayHandsOverWhatCameAndKeepsNothing) {
+  TcpPeer peer([](int fd) {
+    TcpPeer::read_line(fd);
+    TcpPeer::send_all(fd, "ABC");  // the rest of this reply never comes
+    while (!TcpPeer::read_line(fd).empty()) TcpPeer::send_all(fd, "one\n");
+  });
+  ViSession vi = open(peer);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 150), VI_SUCCESS);
+  ASSERT_EQ(write_text(vi, "FIRST?\n"), VI_SUCCESS);
+  ViStatus status;
+  EXPECT_EQ(read_text(vi, &status), "ABC");
+  EXPECT_EQ(status, VI_ERROR_TMO);
+  EXPECT_EQ(testing::query(vi, "NEXT?\n", &status), "one\n");  // not "ABCone\n"
+  EXPECT_EQ(status, VI_SUCCESS_TERM_CHAR);
+}
+
 TEST_F(VisaSocket, APeerThatGoesAwayIsConnectionLostAndTheSessionStaysClosable) {
   TcpPeer peer([](int fd) {
     TcpPeer::read_line(fd);
