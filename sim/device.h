@@ -89,8 +89,14 @@ class Device {
   // IEEE 488.2 device clear: discards unread input and output and resets the parser; settings stay.
   virtual void device_clear() = 0;
 
-  // Serial poll: the status byte (with MSS in bit 6), as *STB? would answer it.
+  // Serial poll: the status byte with the request for service (RQS) in bit 6; the poll clears RQS.
   virtual std::uint8_t serial_poll() = 0;
+
+  // The service request of IEEE 488.2: the instrument asserts SRQ when a bit of its status byte that the
+  // service request enable (*SRE) selects becomes true, and keeps it asserted until a serial poll.
+  virtual bool requesting_service() const = 0;
+  // How many times the instrument has begun to request service; a bus notices a new request by it.
+  virtual std::uint64_t service_requests() const = 0;
 
   // The faults currently in force; tests may change them while the device is in use.
   virtual FaultConfig& faults() = 0;

@@ -228,6 +228,52 @@ TEST(SimDeviceTest, SerialPollShowsMessageAvailableAndErrors) {
   EXPECT_EQ(s.device().serial_poll(), 4 | 64);
 }
 
+// IEEE 488.2 service requests: a new reason for service (a status byte bit that *SRE selects becoming true)
+// asserts SRQ until a serial poll, which reads RQS in bit 6; a reason that stays true asks only once.
+TEST(SimDeviceTest, ServiceRequestsFromTheStatusByteAndTheEnableMask) {
+  struct Step {
+    const char* message;  // sent, or "poll" for a serial poll, or "read" to read a response
+    bool requesting;      // SRQ asserted afterwards
+    int requests;         // requests made so far
+    int polled;           // what the poll read (-1: not a poll)
+  };
+  const Step steps[] = {
+      {"*ESE 1;*SRE 32;*OPC", true, 1, -1},
+      {"poll", false, 1, 0x20 | 0x40},  // ESB with RQS, which the poll clears ...
+      {"poll", false, 1, 0x20},         // ... while ESB (and *STB?'s MSS) stay
+      {"*OPC", false, 1, -1},           // the summary was true already: no new request
+      {"*CLS", false, 1, -1},
+      {"*OPC", true, 2, -1},  // true again after it had gone false: a new request
+      {"*SRE 16", true, 2, -1},
+      {"poll", false, 2, 0x20 | 0x40},
+      {"*CLS;*IDN?", true, 3, -1},  // the reply is a message available (MAV)
+      {"read", true, 3, -1},        // SRQ stays asserted until a poll, also when MAV went
+      {"poll", false, 3, 0x40},
+      {":BOGUS", false, 3, -1},
+      {"*SRE 4", true, 4, -1},  // enabling a bit that is already true asks at once
+      {"poll", false, 4, 0x04 | 0x40},
+  };
+  DeviceConfig cfg;
+  cfg.front_ends = {"Q510A"};
+  testing::Session s = testing::Session::with(cfg);
+  EXPECT_FALSE(s.device().requesting_service());
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.message);
+    int polled = -1;
+    if (std::string_view(step.message) == "poll") {
+      polled = s.device().serial_poll();
+    } else if (std::string_view(step.message) == "read") {
+      s.read();
+    } else {
+      s.send(step.message);
+    }
+    EXPECT_EQ(s.device().requesting_service(), step.requesting);
+    EXPECT_EQ(s.device().service_requests(), static_cast<std::uint64_t>(step.requests));
+    EXPECT_EQ(polled, step.polled);
+  }
+  EXPECT_EQ(s.ask("*STB?"), "68");  // EAV and MSS: the query shows the summary, not RQS
+}
+
 TEST(SimDeviceTest, InjectedFaults) {
   DeviceConfig cfg;
   cfg.front_ends = {"M4030A", "M4040A"};

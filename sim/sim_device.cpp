@@ -150,7 +150,9 @@ class SimDevice final : public Device {
     engine_.set_message_available(false);
   }
 
-  std::uint8_t serial_poll() override { return engine_.status_byte(); }
+  std::uint8_t serial_poll() override { return engine_.serial_poll(); }
+  bool requesting_service() const override { return engine_.requesting_service(); }
+  std::uint64_t service_requests() const override { return engine_.service_requests(); }
 
  private:
   enum class Scan { kNormal, kQuote, kHash, kBlockDigits, kBlockBytes };
