@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "sim/remote_local.h"
+
 namespace pgx::sim {
 
 // Faults a test (or a bench file) can inject into one instrument.
@@ -97,6 +99,15 @@ class Device {
   virtual bool requesting_service() const = 0;
   // How many times the instrument has begun to request service; a bus notices a new request by it.
   virtual std::uint64_t service_requests() const = 0;
+
+  // Group Execute Trigger (GET), the bus trigger: the instrument treats it as a *TRG that arrives after
+  // the messages already received. An instrument that *TRG does not trigger ignores it.
+  virtual void group_execute_trigger() = 0;
+  // How many triggers (*TRG or bus triggers) the instrument has taken.
+  virtual std::uint64_t triggers_received() const = 0;
+
+  // The remote/local state the bus keeps the instrument in (GPIB).
+  virtual RemoteLocal& remote_local() = 0;
 
   // The faults currently in force; tests may change them while the device is in use.
   virtual FaultConfig& faults() = 0;

@@ -274,6 +274,74 @@ TEST(SimDeviceTest, ServiceRequestsFromTheStatusByteAndTheEnableMask) {
   EXPECT_EQ(s.ask("*STB?"), "68");  // EAV and MSS: the query shows the summary, not RQS
 }
 
+TEST(SimDeviceTest, TheBusTriggerIsATrgInTheOrderOfTheMessages) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"Q510A"};
+  testing::Session s = testing::Session::with(cfg);
+  s.send("*TRG");
+  s.device().group_execute_trigger();
+  EXPECT_EQ(s.device().triggers_received(), 2u);
+  // Messages received but not yet executed go first.
+  s.device().receive("*TRG;*TRG\n");
+  EXPECT_EQ(s.device().triggers_received(), 2u);
+  s.device().group_execute_trigger();
+  EXPECT_EQ(s.device().triggers_received(), 5u);
+  EXPECT_EQ(s.errors(), "");
+
+  // An instrument that *TRG does not trigger refuses the command but ignores the bus trigger.
+  cfg.kind = "digital-multimeter";
+  testing::Session other = testing::Session::with(cfg);
+  other.device().group_execute_trigger();
+  EXPECT_EQ(other.errors(), "");
+  other.send("*TRG");
+  EXPECT_NE(other.errors(), "");
+}
+
+TEST(SimDeviceTest, RemoteAndLocalFollowTheBus) {
+  using State = RemoteLocal::State;
+  enum Action { kRenOn, kRenOff, kListen, kGtl, kLlo };
+  struct Step {
+    Action action;
+    State after;
+  };
+  const Step steps[] = {
+      {kListen, State::kLocal},  // without REN, addressing leaves it local
+      {kRenOn, State::kLocal},
+      {kListen, State::kRemote},
+      {kGtl, State::kLocal},
+      {kLlo, State::kLocalWithLockout},
+      {kListen, State::kRemoteWithLockout},
+      {kGtl, State::kLocalWithLockout},  // the lockout outlives going to local ...
+      {kListen, State::kRemoteWithLockout},
+      {kRenOff, State::kLocal},  // ... but not the release of REN
+      {kLlo, State::kLocal},
+  };
+  testing::Session s({"Q510A"});
+  RemoteLocal& rl = s.device().remote_local();
+  EXPECT_EQ(rl.state(), State::kLocal);
+  for (const auto& step : steps) {
+    SCOPED_TRACE(static_cast<int>(&step - steps));
+    switch (step.action) {
+      case kRenOn:
+        rl.remote_enable(true);
+        break;
+      case kRenOff:
+        rl.remote_enable(false);
+        break;
+      case kListen:
+        rl.addressed_to_listen();
+        break;
+      case kGtl:
+        rl.go_to_local();
+        break;
+      case kLlo:
+        rl.local_lockout();
+        break;
+    }
+    EXPECT_EQ(rl.state(), step.after);
+  }
+}
+
 TEST(SimDeviceTest, InjectedFaults) {
   DeviceConfig cfg;
   cfg.front_ends = {"M4030A", "M4040A"};

@@ -151,6 +151,14 @@ class SimDevice final : public Device {
   }
 
   std::uint8_t serial_poll() override { return engine_.serial_poll(); }
+  void group_execute_trigger() override {
+    while (execute(static_cast<std::size_t>(-1))) {  // the messages received before it go first
+    }
+    if (!dropped_) instrument_->bus_trigger();
+  }
+  std::uint64_t triggers_received() const override { return instrument_->triggers_received(); }
+  RemoteLocal& remote_local() override { return remote_local_; }
+
   bool requesting_service() const override { return engine_.requesting_service(); }
   std::uint64_t service_requests() const override { return engine_.service_requests(); }
 
@@ -313,6 +321,7 @@ class SimDevice final : public Device {
   };
 
   FaultConfig faults_;
+  RemoteLocal remote_local_;
   std::shared_ptr<Instrument> instrument_;
   Engine engine_;
   std::size_t max_message_;
