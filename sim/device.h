@@ -11,12 +11,14 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "sim/remote_local.h"
+#include "sim/vxi_registers.h"
 
 namespace pgx::sim {
 
@@ -58,6 +60,8 @@ struct DeviceConfig {
   std::size_t max_output_bytes = 1u << 20;
   // Frequency of the signal at CLK IN that the clock-input measurements see (0: no signal).
   double clock_in_frequency = 10e6;
+  // A VXI module: what its configuration registers report. None for an instrument on another bus.
+  std::optional<VxiIdentity> vxi;
 };
 
 // One simulated instrument as seen from its bus. Not thread-safe: a bus serialises access to a device.
@@ -105,6 +109,13 @@ class Device {
   virtual void group_execute_trigger() = 0;
   // How many triggers (*TRG or bus triggers) the instrument has taken.
   virtual std::uint64_t triggers_received() const = 0;
+
+  // A VXI module's configuration registers (see VxiRegisters): a 16-bit register at an even offset below
+  // 64. False, with nothing read or written, when the instrument is no VXI module or the offset lies
+  // outside them. Releasing the Reset bit of the control register restarts the module: its settings
+  // return to their reset values and its input, output and status are cleared.
+  virtual bool read_register(std::uint32_t offset, std::uint16_t& value) = 0;
+  virtual bool write_register(std::uint32_t offset, std::uint16_t value) = 0;
 
   // The remote/local state the bus keeps the instrument in (GPIB).
   virtual RemoteLocal& remote_local() = 0;

@@ -342,6 +342,43 @@ TEST(SimDeviceTest, RemoteAndLocalFollowTheBus) {
   }
 }
 
+TEST(SimDeviceTest, VxiConfigurationRegisters) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"M4030A"};
+  cfg.vxi = VxiIdentity{0x0FFF, 0x0403};
+  testing::Session s = testing::Session::with(cfg);
+  Device& d = s.device();
+  struct Read {
+    std::uint32_t offset;
+    std::uint16_t value;
+  };
+  // A message-based device in A16 only (0b10, 0b11) of manufacturer 0xFFF; ready and passed.
+  for (const Read& r : {Read{0x00, 0xBFFF}, Read{0x02, 0x0403}, Read{0x04, 0x7FFF}, Read{0x06, 0}}) {
+    std::uint16_t value = 0;
+    EXPECT_TRUE(d.read_register(r.offset, value)) << r.offset;
+    EXPECT_EQ(value, r.value) << r.offset;
+  }
+  std::uint16_t value = 0;
+  EXPECT_FALSE(d.read_register(0x03, value));  // odd
+  EXPECT_FALSE(d.read_register(0x40, value));  // past the 64 bytes
+  EXPECT_FALSE(d.write_register(0x41, 1));
+
+  // Reset through the control register: not ready while held, then afresh with its reset settings.
+  s.send(":TRIG:COUN 9;*ESE 4;*IDN?");
+  ASSERT_TRUE(d.write_register(0x04, VxiRegisters::kReset));
+  ASSERT_TRUE(d.read_register(0x04, value));
+  EXPECT_EQ(value & (VxiRegisters::kReady | VxiRegisters::kPassed), 0);
+  ASSERT_TRUE(d.write_register(0x04, 0));
+  ASSERT_TRUE(d.read_register(0x04, value));
+  EXPECT_EQ(value, 0x7FFF);
+  EXPECT_FALSE(d.output_pending());
+  EXPECT_EQ(s.ask(":TRIG:COUN?"), "1");
+
+  testing::Session gpib({"Q510A"});
+  EXPECT_FALSE(gpib.device().read_register(0x00, value));
+  EXPECT_FALSE(gpib.device().write_register(0x04, 1));
+}
+
 TEST(SimDeviceTest, InjectedFaults) {
   DeviceConfig cfg;
   cfg.front_ends = {"M4030A", "M4040A"};
