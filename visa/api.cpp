@@ -408,6 +408,14 @@ ViStatus find_next(ViFindList vi, ViChar* desc, CallRecord* record) {
   return VI_SUCCESS;
 }
 
+// A resource name, or an alias of a resource on the bench.
+std::optional<ResourceName> parse_bench_name(const Bench& bench, const char* name) {
+  auto parsed = parse_resource_name(name);
+  if (parsed) return parsed;
+  std::string unaliased = bench.unaliased(name);
+  return unaliased.empty() ? std::nullopt : parse_resource_name(unaliased);
+}
+
 ViStatus parse_rsrc(ViSession rm, ViConstRsrc name, ViPUInt16 type, ViPUInt16 number, ViChar* rsrc_class,
                     ViChar* expanded, ViChar* alias, bool extended, CallRecord* record) {
   if (record && name) append_name(record->details, name);
@@ -424,13 +432,14 @@ ViStatus parse_rsrc(ViSession rm, ViConstRsrc name, ViPUInt16 type, ViPUInt16 nu
     return system.viParseRsrc(manager->foreign, name, type, number);
   }
   if (!name) return VI_ERROR_INV_RSRC_NAME;
-  auto parsed = parse_resource_name(name);
+  auto parsed = parse_bench_name(*manager->bench, name);
   if (!parsed) return VI_ERROR_INV_RSRC_NAME;
+  std::string offered = manager->bench->offered_name(*parsed);
   if (type) *type = parsed->interface_type;
   if (number) *number = parsed->board;
   copy_out(rsrc_class, parsed->resource_class);
-  copy_out(expanded, parsed->canonical());
-  copy_out(alias, "");
+  copy_out(expanded, offered.empty() ? parsed->canonical() : offered);
+  copy_out(alias, manager->bench->alias_of(offered));
   return VI_SUCCESS;
 }
 
@@ -461,7 +470,7 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
     return status;
   }
   if (!name) return VI_ERROR_INV_RSRC_NAME;
-  auto parsed = parse_resource_name(name);
+  auto parsed = parse_bench_name(*manager->bench, name);
   if (!parsed) return VI_ERROR_INV_RSRC_NAME;
   if (mode & ~ViAccessMode{VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG}) return VI_ERROR_INV_ACC_MODE;
 
@@ -480,11 +489,15 @@ ViStatus open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeou
     session->attributes = session_attributes(*parsed, nullptr, socket.get(), rm);
     session->connection = std::move(socket);
   } else {
-    auto instrument = manager->bench->find(session->resource);
+    std::string offered = manager->bench->offered_name(*parsed);
+    auto instrument = offered.empty() ? nullptr : manager->bench->find(offered);
     if (!instrument)
       return fail(VI_ERROR_RSRC_NFOUND,
                   session->resource + " is not on the bench (" + manager->bench->source() + ")");
-    session->attributes = session_attributes(*parsed, &instrument->resource(), nullptr, rm);
+    session->resource = offered;
+    if (record) record->resource = session->resource;
+    session->attributes =
+        session_attributes(instrument->resource().name, &instrument->resource(), nullptr, rm);
     session->connection = std::make_unique<BenchConnection>(std::move(instrument));
   }
   session->io = IoSettings::from(session->attributes);

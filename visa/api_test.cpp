@@ -274,6 +274,10 @@ TEST_F(VisaApi, OpenRefusesWhatItCannotOpen) {
       {"GPIB0::10::INSTR", 0x40, VI_ERROR_INV_ACC_MODE},
       {"GPIB0::10::INSTR", VI_SHARED_LOCK, VI_ERROR_INV_ACC_MODE},
       {"gpib::10", VI_LOAD_CONFIG, VI_SUCCESS},
+      {"GPIB0::10::0::INSTR", VI_NULL, VI_SUCCESS},  // PyVISA writes every GPIB name with a secondary address
+      {"GPIB0::10::1::INSTR", VI_NULL, VI_ERROR_RSRC_NFOUND},
+      {"USB0::0x0957::0x1755::MY1::INSTR", VI_NULL, VI_ERROR_RSRC_NFOUND},
+      {"PXI0::2-12.1::INSTR", VI_NULL, VI_ERROR_RSRC_NFOUND},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -290,6 +294,20 @@ TEST_F(VisaApi, OpenRefusesWhatItCannotOpen) {
   ViSession vi = VI_NULL;
   EXPECT_EQ(viOpen(rm, VI_NULL, VI_NULL, 0, &vi), VI_ERROR_INV_RSRC_NAME);
   EXPECT_EQ(viOpen(rm, "GPIB0::10::INSTR", VI_NULL, 0, VI_NULL), VI_ERROR_INV_PARAMETER);
+}
+
+TEST_F(VisaApi, EverySpellingOfAResourceParsesToTheNameTheBenchOffers) {
+  for (const char* name : {"GPIB0::10::INSTR", "gpib::10", "GPIB0::10::0::INSTR", "GPIB::10::0"}) {
+    SCOPED_TRACE(name);
+    ViUInt16 type = 0, board = 9;
+    char rsrc_class[VI_FIND_BUFLEN], expanded[VI_FIND_BUFLEN], alias[VI_FIND_BUFLEN] = "x";
+    EXPECT_EQ(viParseRsrcEx(rm, name, &type, &board, rsrc_class, expanded, alias), VI_SUCCESS);
+    EXPECT_EQ(type, VI_INTF_GPIB);
+    EXPECT_EQ(board, 0);
+    EXPECT_STREQ(rsrc_class, "INSTR");
+    EXPECT_STREQ(expanded, "GPIB0::10::INSTR");
+    EXPECT_STREQ(alias, "");
+  }
 }
 
 TEST_F(VisaApi, AnExclusiveLockKeepsOtherSessionsOutUntilItsHolderCloses) {

@@ -1,15 +1,28 @@
 #include "visa/bench.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <thread>
 
 namespace pgx::visa {
 
+namespace {
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+}  // namespace
+
 Bench::Bench(BenchConfig config) : source_(std::move(config.source)) {
   for (auto& resource : config.resources) {
     std::string name = resource.name.canonical();
     names_.push_back(name);
+    if (!resource.alias.empty()) aliases_.emplace(lower(resource.alias), name);
     instruments_.emplace(name, std::make_shared<BenchInstrument>(std::move(resource)));
   }
 }
@@ -17,6 +30,24 @@ Bench::Bench(BenchConfig config) : source_(std::move(config.source)) {
 std::shared_ptr<BenchInstrument> Bench::find(const std::string& canonical_name) const {
   auto it = instruments_.find(canonical_name);
   return it == instruments_.end() ? nullptr : it->second;
+}
+
+std::string Bench::offered_name(const ResourceName& name) const {
+  std::string canonical = name.canonical();
+  if (instruments_.count(canonical)) return canonical;
+  for (std::string& other : name.other_spellings())
+    if (instruments_.count(other)) return other;
+  return {};
+}
+
+std::string Bench::unaliased(std::string_view alias) const {
+  auto it = aliases_.find(lower(alias));
+  return it == aliases_.end() ? std::string() : it->second;
+}
+
+std::string Bench::alias_of(const std::string& canonical_name) const {
+  auto it = instruments_.find(canonical_name);
+  return it == instruments_.end() ? std::string() : it->second->resource().alias;
 }
 
 BenchConnection::BenchConnection(std::shared_ptr<BenchInstrument> instrument)

@@ -64,11 +64,19 @@ class Bench {
   const std::vector<std::string>& names() const { return names_; }
   // The instrument behind a canonical name, or null.
   std::shared_ptr<BenchInstrument> find(const std::string& canonical_name) const;
+  // The canonical name under which the bench offers the resource `name` means, in whichever spelling a
+  // client wrote it (see ResourceName::other_spellings); empty when the bench does not offer it.
+  std::string offered_name(const ResourceName& name) const;
+  // The resource name an alias stands for (an alias is found whatever its case), or empty.
+  std::string unaliased(std::string_view alias) const;
+  // The alias of a resource by its canonical name, or empty.
+  std::string alias_of(const std::string& canonical_name) const;
 
  private:
   std::string source_;
   std::vector<std::string> names_;
   std::map<std::string, std::shared_ptr<BenchInstrument>> instruments_;
+  std::map<std::string, std::string> aliases_;  // alias in lower case -> canonical name
 };
 
 // A session's connection to a bench instrument: message exchange with END on the last byte, as on GPIB.
