@@ -8,6 +8,7 @@
 #include <new>
 #include <set>
 
+#include "visa/attribute_filter.h"
 #include "visa/bench.h"
 #include "visa/objects.h"
 #include "visa/resource_name.h"
@@ -91,55 +92,12 @@ struct CallRecord {
   std::string details;
 };
 
-#define PGX_ATTR(a) \
-  { a, #a }
-constexpr struct {
-  ViAttr attr;
-  const char* name;
-} kAttributeNames[] = {
-    PGX_ATTR(VI_ATTR_RSRC_CLASS),
-    PGX_ATTR(VI_ATTR_RSRC_NAME),
-    PGX_ATTR(VI_ATTR_RSRC_IMPL_VERSION),
-    PGX_ATTR(VI_ATTR_RSRC_LOCK_STATE),
-    PGX_ATTR(VI_ATTR_RSRC_SPEC_VERSION),
-    PGX_ATTR(VI_ATTR_RSRC_MANF_NAME),
-    PGX_ATTR(VI_ATTR_RSRC_MANF_ID),
-    PGX_ATTR(VI_ATTR_INTF_NUM),
-    PGX_ATTR(VI_ATTR_INTF_TYPE),
-    PGX_ATTR(VI_ATTR_INTF_INST_NAME),
-    PGX_ATTR(VI_ATTR_GPIB_PRIMARY_ADDR),
-    PGX_ATTR(VI_ATTR_GPIB_SECONDARY_ADDR),
-    PGX_ATTR(VI_ATTR_SLOT),
-    PGX_ATTR(VI_ATTR_VXI_LA),
-    PGX_ATTR(VI_ATTR_MANF_ID),
-    PGX_ATTR(VI_ATTR_MODEL_CODE),
-    PGX_ATTR(VI_ATTR_MANF_NAME),
-    PGX_ATTR(VI_ATTR_MODEL_NAME),
-    PGX_ATTR(VI_ATTR_TMO_VALUE),
-    PGX_ATTR(VI_ATTR_TERMCHAR),
-    PGX_ATTR(VI_ATTR_TERMCHAR_EN),
-    PGX_ATTR(VI_ATTR_SEND_END_EN),
-    PGX_ATTR(VI_ATTR_SUPPRESS_END_EN),
-    PGX_ATTR(VI_ATTR_IO_PROT),
-    PGX_ATTR(VI_ATTR_TCPIP_ADDR),
-    PGX_ATTR(VI_ATTR_TCPIP_HOSTNAME),
-    PGX_ATTR(VI_ATTR_TCPIP_PORT),
-    PGX_ATTR(VI_ATTR_TCPIP_NODELAY),
-    PGX_ATTR(VI_ATTR_TCPIP_KEEPALIVE),
-    PGX_ATTR(VI_ATTR_RM_SESSION),
-    PGX_ATTR(VI_ATTR_USER_DATA),
-    PGX_ATTR(VI_ATTR_MAX_QUEUE_LENGTH),
-};
-#undef PGX_ATTR
-
 void describe_attribute(std::string& out, ViAttr attr) {
-  for (const auto& known : kAttributeNames) {
-    if (known.attr == attr) {
-      out += known.name;
-      return;
-    }
+  if (const char* name = attribute_name(attr)) {
+    out += name;
+  } else {
+    append_hex(out, attr, 8);
   }
-  append_hex(out, attr, 8);
 }
 
 // Runs one API call: turns every exception into a status, and traces the call when tracing is on. A call
@@ -367,11 +325,22 @@ ViStatus find_rsrc(ViSession rm, ViConstString expr, ViPFindList list, ViPUInt32
     return status;
   }
   if (!expr) return VI_ERROR_INV_EXPR;
-  auto expression = SearchExpression::compile(expr);
+  std::string_view pattern;
+  std::optional<std::string_view> filter_text;
+  if (!split_search_expression(expr, pattern, filter_text)) return VI_ERROR_INV_EXPR;
+  auto expression = SearchExpression::compile(pattern);
   if (!expression) return VI_ERROR_INV_EXPR;
+  std::optional<AttributeFilter> filter;
+  if (filter_text && !(filter = AttributeFilter::compile(*filter_text))) return VI_ERROR_INV_EXPR;
   std::vector<std::string> found;
-  for (const auto& name : manager->bench->names())
-    if (expression->matches(name)) found.push_back(name);
+  for (const auto& name : manager->bench->names()) {
+    if (!expression->matches(name)) continue;
+    if (filter) {
+      const BenchResource& resource = manager->bench->find(name)->resource();
+      if (!filter->matches(session_attributes(resource.name, &resource, nullptr, rm))) continue;
+    }
+    found.push_back(name);
+  }
   if (record) record->details += " found " + std::to_string(found.size());
   if (found.empty()) return VI_ERROR_RSRC_NFOUND;
   copy_out(desc, found.front());

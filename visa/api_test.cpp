@@ -71,6 +71,14 @@ TEST_F(VisaApi, DiscoveryOnTheDefaultBench) {
       {"ASRL?*INSTR", VI_ERROR_RSRC_NFOUND, 0},
       {"?*SOCKET", VI_ERROR_RSRC_NFOUND, 0},
       {"(GPIB", VI_ERROR_INV_EXPR, 0},
+      // Attribute filters select by what a session on the resource would report.
+      {"?*INSTR{VI_ATTR_MANF_ID==0xFFF}", VI_SUCCESS, 4},
+      {"?*{VI_ATTR_SLOT > 3 && VI_ATTR_SLOT <= 5}", VI_SUCCESS, 2},
+      {"GPIB?*{VI_ATTR_GPIB_PRIMARY_ADDR == 22 || VI_ATTR_GPIB_PRIMARY_ADDR < 11}", VI_SUCCESS, 2},
+      {"?*{VI_ATTR_MODEL_CODE == 0x0402}", VI_SUCCESS, 1},
+      {"VXI?*{VI_ATTR_GPIB_PRIMARY_ADDR == 10}", VI_ERROR_RSRC_NFOUND, 0},
+      {"?*INSTR{VI_ATTR_MANF_ID==0xFFF", VI_ERROR_INV_EXPR, 0},
+      {"?*{VI_ATTR_NO_SUCH==1}", VI_ERROR_INV_EXPR, 0},
       {"", VI_ERROR_INV_EXPR, 0},
   };
   for (const auto& c : cases) {
