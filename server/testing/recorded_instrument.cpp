@@ -1,6 +1,7 @@
 #include "server/testing/recorded_instrument.h"
 
 #include <stdexcept>
+#include <string>
 
 #include "automation/errorinfo.h"
 #include "automation/variant.h"
@@ -31,6 +32,15 @@ RecordedInstrument::~RecordedInstrument() {
   root = nullptr;
 }
 
+auto_::ComPtr<IChannel> RecordedInstrument::Channel(LONG number) {
+  auto_::ComPtr<IChannels> channels;
+  auto_::ComPtr<IChannel> channel;
+  if (FAILED(instrument->get_Channels(channels.ReleaseAndGetAddressOf())) || !channels ||
+      FAILED(channels->get_Item(number, channel.ReleaseAndGetAddressOf())) || !channel)
+    throw std::runtime_error("the instrument has no channel " + std::to_string(number));
+  return channel;
+}
+
 std::u16string TakeErrorDescription(GUID* guid) {
   IErrorInfo* info = nullptr;
   if (GetErrorInfo(0, &info) != S_OK || !info) return u"";
@@ -45,6 +55,12 @@ std::u16string TakeErrorDescription(GUID* guid) {
 
 std::u16string TakeErrorDescription() {
   return TakeErrorDescription(nullptr);
+}
+
+std::string TakeErrorText() {
+  std::string text;
+  auto_::Utf16ToUtf8(TakeErrorDescription(), text);
+  return text;
 }
 
 }  // namespace pgx::server::testing
