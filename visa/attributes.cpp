@@ -89,6 +89,16 @@ ViStatus AttributeSet::set(ViAttr id, ViAttrState value) {
   Attribute* a = find(id);
   if (!a) return VI_ERROR_NSUP_ATTR;
   if (!a->writable) return VI_ERROR_ATTR_READONLY;
+  if (a->type == AttrType::kInt16 || a->type == AttrType::kInt32) {
+    // A signed value arrives in the attribute's width or sign-extended to 64 bits: -1 is 0xFFFF or ~0.
+    long long v = a->type == AttrType::kInt16 ? static_cast<ViInt16>(value) : static_cast<ViInt32>(value);
+    bool fits = a->type == AttrType::kInt16 ? (value <= 0xFFFF || value >= ~ViAttrState{0x7FFF})
+                                            : (value <= 0xFFFFFFFFu || value >= ~ViAttrState{0x7FFFFFFF});
+    if (!fits || v < static_cast<long long>(a->min) || v > static_cast<long long>(a->max))
+      return VI_ERROR_NSUP_ATTR_STATE;
+    a->value = static_cast<ViAttrState>(v);
+    return VI_SUCCESS;
+  }
   if (value < a->min || value > a->max) return VI_ERROR_NSUP_ATTR_STATE;
   a->value = value;
   return VI_SUCCESS;

@@ -17,7 +17,8 @@ class AttributeSet {
   // A read-only attribute.
   void add(ViAttr id, AttrType type, ViAttrState value);
   void add_text(ViAttr id, std::string text);
-  // A writable attribute that accepts values from `min` to `max` (a boolean accepts VI_TRUE and VI_FALSE).
+  // A writable attribute that accepts values from `min` to `max` (a boolean accepts VI_TRUE and VI_FALSE; a
+  // signed attribute takes its limits as signed numbers cast to ViAttrState).
   void add_writable(ViAttr id, AttrType type, ViAttrState value, ViAttrState min, ViAttrState max);
 
   bool has(ViAttr id) const { return find(id) != nullptr; }
