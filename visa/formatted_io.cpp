@@ -22,7 +22,7 @@ struct Conversion {
   enum class Count { kNone, kNumber, kStar, kHash } count = Count::kNone;
   int count_value = 0;
   bool little_endian = false;  // "!ol"
-  std::string size;            // "", "hh", "h", "l", "ll", "L", "z", "Z"
+  std::string_view size;       // "", "hh", "h", "l", "ll", "L", "z", "Z"
   bool suppress = false;       // scanning: "*", convert but do not store
   std::string set;             // scanning: the inside of "[...]"
   char conversion = 0;
@@ -86,7 +86,7 @@ bool parse_conversion(const char*& p, Conversion& conv, bool scanning) {
   for (const char* size : {"hh", "ll", "h", "l", "L", "z", "Z"}) {
     std::size_t n = std::strlen(size);
     if (std::strncmp(p, size, n) == 0) {
-      conv.size = size;
+      conv.size = std::string_view(size, n);
       p += n;
       break;
     }
@@ -126,30 +126,33 @@ bool float_conversion(char c) {
 
 // Appends printf's text for one value.
 template <typename T>
-void append_printf(std::string& out, const std::string& conv, T value) {
+void append_printf(std::string& out, const std::string& format, T value) {
   char small[128];
-  int n = std::snprintf(small, sizeof small, conv.c_str(), value);
+  int n = std::snprintf(small, sizeof small, format.c_str(), value);
   if (n < 0) return;
   if (static_cast<std::size_t>(n) < sizeof small) {
     out.append(small, static_cast<std::size_t>(n));
     return;
   }
   std::string big(static_cast<std::size_t>(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), conv.c_str(), value);
+  std::snprintf(big.data(), big.size(), format.c_str(), value);
   out.append(big.data(), static_cast<std::size_t>(n));
 }
 
-// The C conversion conv for one element: flags, width and precision resolved.
-std::string c_format(const Conversion& conv, int width, int precision, const std::string& size) {
-  std::string s = "%" + conv.flags;
-  if (width >= 0) s += std::to_string(width);
-  if (precision >= 0) s += "." + std::to_string(precision);
-  return s + size + conv.conversion;
+// The C format of one element: flags, width and precision resolved.
+std::string c_format(const Conversion& conv, int width, int precision, std::string_view size) {
+  std::string s(1, '%');
+  s.append(conv.flags);
+  if (width >= 0) s.append(std::to_string(width));
+  if (precision >= 0) s.append(1, '.').append(std::to_string(precision));
+  s.append(size);
+  s.push_back(conv.conversion);
+  return s;
 }
 
 // Element width in bytes of a block or array by its size modifier.
 std::size_t element_bytes(const Conversion& conv, bool block) {
-  const std::string& m = conv.size;
+  std::string_view m = conv.size;
   if (block && float_conversion(conv.conversion)) return 0;
   if (m == "hh") return 1;
   if (m == "h") return 2;
@@ -189,7 +192,7 @@ ViStatus format_text(const char* format, va_list* args, std::string& out) {
     if (c == 'b' || c == 'y') {
       int count = conv.count == Conversion::Count::kNumber ? conv.count_value
                   : conv.count == Conversion::Count::kNone ? -1
-                                                     : va_arg(*args, int);
+                                                           : va_arg(*args, int);
       if (count < 0) return VI_ERROR_INV_FMT;
       std::size_t bytes = conv.size == "z" ? 4 : conv.size == "Z" ? 8 : element_bytes(conv, true);
       if (bytes == 0) return VI_ERROR_NSUP_FMT;
@@ -199,7 +202,8 @@ ViStatus format_text(const char* format, va_list* args, std::string& out) {
         append_block_element(block, data + i * bytes, bytes, conv.little_endian);
       if (c == 'b') {
         std::string length = std::to_string(block.size());
-        out += "#" + std::to_string(length.size()) + length;
+        out.push_back('#');
+        out.append(std::to_string(length.size())).append(length);
       }
       out += block;
       continue;
@@ -368,7 +372,7 @@ void store(void* to, std::size_t index, T value) {
   static_cast<T*>(to)[index] = value;
 }
 
-void store_integer(void* to, std::size_t index, const std::string& size, long long value, bool array) {
+void store_integer(void* to, std::size_t index, std::string_view size, long long value, bool array) {
   if (size == "hh") {
     store<signed char>(to, index, static_cast<signed char>(value));
   } else if (size == "h") {
@@ -382,7 +386,7 @@ void store_integer(void* to, std::size_t index, const std::string& size, long lo
   }
 }
 
-void store_real(void* to, std::size_t index, const std::string& size, long double value) {
+void store_real(void* to, std::size_t index, std::string_view size, long double value) {
   if (size == "L") {
     store<long double>(to, index, value);
   } else if (size == "l") {
