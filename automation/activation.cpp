@@ -37,7 +37,6 @@ struct LoadedModule {
 std::recursive_mutex g_modules_mutex;
 std::map<std::string, LoadedModule> g_modules;
 
-
 HRESULT LoadFailure(HRESULT hr, const std::string& path, const std::string& why) {
   // A file name and the loader's or the C library's message are text from outside.
   return pgx::auto_::RaiseError(
@@ -157,6 +156,73 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
   return hr;
 }
 
+namespace {
+
+using RemoteCreate = HRESULT (*)(REFCLSID, const COSERVERINFO*, IUnknown**);
+using RemoteClsid = HRESULT (*)(LPCOLESTR, const COSERVERINFO*, LPCLSID);
+
+// The remote part of the runtime (libpgxremote, beside this library), loaded on the first remote
+// activation and kept for the life of the process (its threads' connections live in it).
+HRESULT RemoteEntry(const char* symbol, void** entry) {
+  static std::mutex mutex;
+  static void* handle = nullptr;
+  std::lock_guard<std::mutex> lock(mutex);
+  *entry = ::dlsym(RTLD_DEFAULT, symbol);  // linked into the program already
+  if (*entry) return S_OK;
+  if (!handle) {
+    std::string path = pgx::auto_::ModulePathOf(reinterpret_cast<const void*>(&CoCreateInstanceEx));
+    const auto slash = path.rfind('/');
+    path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "libpgxremote.so";
+    handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (!handle) {
+      const char* err = ::dlerror();
+      return LoadFailure(CO_E_ERRORINDLL, path, err ? err : "unknown loader error");
+    }
+  }
+  *entry = ::dlsym(handle, symbol);
+  return *entry ? S_OK : CO_E_ERRORINDLL;
+}
+
+bool NamesRemoteServer(const COSERVERINFO* info) {
+  return info && info->pwszName && info->pwszName[0];
+}
+
+}  // namespace
+
+HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSERVERINFO* server_info,
+                           DWORD count, MULTI_QI* results) {
+  if (count == 0 || !results) return E_INVALIDARG;
+  for (DWORD i = 0; i < count; ++i) {
+    if (!results[i].pIID) return E_INVALIDARG;
+    results[i].pItf = nullptr;
+    results[i].hr = E_NOINTERFACE;
+  }
+  IUnknown* object = nullptr;
+  HRESULT hr = S_OK;
+  if (NamesRemoteServer(server_info) && (context & CLSCTX_REMOTE_SERVER)) {
+    if (outer) {
+      hr = CLASS_E_NOAGGREGATION;
+    } else {
+      void* entry = nullptr;
+      hr = RemoteEntry("PgxRemoteCreateInstance", &entry);
+      if (SUCCEEDED(hr)) hr = reinterpret_cast<RemoteCreate>(entry)(clsid, server_info, &object);
+    }
+  } else {
+    hr = CoCreateInstance(clsid, outer, context, IID_IUnknown, reinterpret_cast<void**>(&object));
+  }
+  if (FAILED(hr)) {
+    for (DWORD i = 0; i < count; ++i) results[i].hr = hr;
+    return hr;
+  }
+  DWORD found = 0;
+  for (DWORD i = 0; i < count; ++i) {
+    results[i].hr = object->QueryInterface(*results[i].pIID, reinterpret_cast<void**>(&results[i].pItf));
+    if (SUCCEEDED(results[i].hr)) ++found;
+  }
+  object->Release();
+  return found == count ? S_OK : found ? CO_S_NOTALLINTERFACES : E_NOINTERFACE;
+}
+
 void CoFreeUnusedLibrariesEx(DWORD unload_delay_ms, DWORD) {
   const auto delay =
       unload_delay_ms == INFINITE ? kDefaultUnloadDelay : std::chrono::milliseconds(unload_delay_ms);
@@ -188,6 +254,15 @@ namespace pgx::auto_ {
 bool IsServerModuleLoaded(std::string_view path) {
   std::lock_guard<std::recursive_mutex> lock(g_modules_mutex);
   return g_modules.count(std::string(path)) != 0;
+}
+
+HRESULT CLSIDFromProgIDOnServer(LPCOLESTR progid, const COSERVERINFO* server, LPCLSID clsid) {
+  HRESULT hr = CLSIDFromProgID(progid, clsid);
+  if (SUCCEEDED(hr) || !NamesRemoteServer(server) || !progid || !clsid) return hr;
+  void* entry = nullptr;
+  HRESULT load = RemoteEntry("PgxRemoteCLSIDFromProgID", &entry);
+  if (FAILED(load)) return load;
+  return reinterpret_cast<RemoteClsid>(entry)(progid, server, clsid);
 }
 
 std::string ModulePathOf(const void* address) {

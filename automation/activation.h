@@ -34,6 +34,54 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progid);
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* server_info, REFIID riid, void** ppv);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
 
+// Who a client says it is to a remote host. The host's token goes in Password (PasswordLength
+// characters); the other parts are not used.
+struct COAUTHIDENTITY {
+  OLECHAR* User;
+  ULONG UserLength;
+  OLECHAR* Domain;
+  ULONG DomainLength;
+  OLECHAR* Password;
+  ULONG PasswordLength;
+  ULONG Flags;
+};
+struct COAUTHINFO {
+  DWORD dwAuthnSvc;
+  DWORD dwAuthzSvc;
+  LPOLESTR pwszServerPrincName;
+  DWORD dwAuthnLevel;
+  DWORD dwImpersonationLevel;
+  COAUTHIDENTITY* pAuthIdentityData;
+  DWORD dwCapabilities;
+};
+// The machine to create an object on: pwszName is "host", "host:port" or "[v6addr]:port", optionally
+// with the scheme "pgx://" (plain) or "pgxs://" (TLS); NULL or empty means this machine.
+struct COSERVERINFO {
+  DWORD dwReserved1;
+  LPOLESTR pwszName;
+  COAUTHINFO* pAuthInfo;
+  DWORD dwReserved2;
+};
+// One interface asked of a new object: pIID in, pItf and hr out.
+struct MULTI_QI {
+  const IID* pIID;
+  IUnknown* pItf;
+  HRESULT hr;
+};
+
+// Creates an object and asks it for every interface of `results`; S_OK when it has them all,
+// CO_S_NOTALLINTERFACES when only some (each entry's hr says which), E_NOINTERFACE when none.
+//
+// With a server name and CLSCTX_REMOTE_SERVER in `context`, the object is created by the pgxd on that
+// machine, among the classes registered there, and the client holds an IDispatch proxy of it (remote.h):
+// only IUnknown and IDispatch can be asked of it. A host that cannot be reached answers
+// HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), one that refuses the token E_ACCESSDENIED; a host that goes
+// away later makes calls answer RPC_E_DISCONNECTED. Without a server name (or without
+// CLSCTX_REMOTE_SERVER, as on the platform, which then ignores the name) the object is created in
+// process as by CoCreateInstance. Remote objects cannot be aggregated (CLASS_E_NOAGGREGATION).
+HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSERVERINFO* server_info,
+                           DWORD count, MULTI_QI* results);
+
 // Unloads the modules that stayed unloadable for `unload_delay_ms` milliseconds.
 //
 // A module's last object decrements the module's count inside the module's own code and then still has to
@@ -56,5 +104,10 @@ bool IsServerModuleLoaded(std::string_view path);
 
 // The file of the module that contains `address` (dladdr); "" when unknown.
 std::string ModulePathOf(const void* address);
+
+// The CLSID of a ProgID for creating an object on `server`: this machine's registry first, then the
+// host's (so a client needs no registration of its own for a class it only creates remotely). With no
+// server name it is CLSIDFromProgID.
+HRESULT CLSIDFromProgIDOnServer(LPCOLESTR progid, const COSERVERINFO* server, LPCLSID clsid);
 
 }  // namespace pgx::auto_

@@ -69,6 +69,13 @@ class DispatchTable {
 HRESULT CreateTypeInfo(const LibraryInfo& library, const TypeInfoEntry& type, IUnknown* owner,
                        ITypeInfo** out) noexcept;
 
+// Creates an ITypeLib over a library's tables (what ITypeInfo::GetContainingTypeLib hands out); `owner`
+// as for CreateTypeInfo.
+HRESULT CreateTypeLib(const LibraryInfo& library, IUnknown* owner, ITypeLib** out) noexcept;
+// The tables behind a type library this runtime made, or nullptr for any other ITypeLib. They stay valid
+// while the caller holds `typelib`.
+const LibraryInfo* TablesOf(ITypeLib* typelib) noexcept;
+
 // IDispatch implemented from the tables of `Interface` (a dual interface of a generated library).
 template <class Interface>
 class IDispatchImpl : public Interface {

@@ -377,7 +377,7 @@ TEST_F(DispatcherTest, TypeInfoListsMembersParametersAndHelp) {
   EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
   WORD funcs = attr->cFuncs;
   info->ReleaseTypeAttr(attr);
-  ASSERT_EQ(funcs, 22);
+  ASSERT_EQ(funcs, 23);
 
   bool saw_level = false;
   for (UINT i = 0; i < funcs; ++i) {

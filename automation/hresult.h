@@ -69,6 +69,7 @@ constexpr DWORD ERROR_CANTOPEN = 1011;
 constexpr DWORD ERROR_CANTREAD = 1012;
 constexpr DWORD ERROR_CANTWRITE = 1013;
 constexpr DWORD ERROR_KEY_DELETED = 1018;
+constexpr DWORD RPC_S_SERVER_UNAVAILABLE = 1722;
 
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) {
   return static_cast<HRESULT>(error) <= 0 ? static_cast<HRESULT>(error)
@@ -102,7 +103,18 @@ constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3u);
 constexpr HRESULT CO_E_DLLNOTFOUND = static_cast<HRESULT>(0x800401F8u);
 constexpr HRESULT CO_E_ERRORINDLL = static_cast<HRESULT>(0x800401F9u);
 constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = static_cast<HRESULT>(0x80080005u);
+constexpr HRESULT CO_S_NOTALLINTERFACES = static_cast<HRESULT>(0x00080012u);
+
+// Remote calls: what a call to an object on another machine can fail with besides the object's own errors.
+constexpr HRESULT RPC_E_CLIENT_CANTMARSHAL_DATA = static_cast<HRESULT>(0x8001000Bu);
+constexpr HRESULT RPC_E_CLIENT_CANTUNMARSHAL_DATA = static_cast<HRESULT>(0x8001000Cu);
+constexpr HRESULT RPC_E_SERVER_CANTMARSHAL_DATA = static_cast<HRESULT>(0x8001000Du);
+constexpr HRESULT RPC_E_SERVER_CANTUNMARSHAL_DATA = static_cast<HRESULT>(0x8001000Eu);
+constexpr HRESULT RPC_E_SERVERFAULT = static_cast<HRESULT>(0x80010105u);
 constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106u);
+constexpr HRESULT RPC_E_DISCONNECTED = static_cast<HRESULT>(0x80010108u);
+constexpr HRESULT RPC_E_WRONG_THREAD = static_cast<HRESULT>(0x8001010Eu);
+constexpr HRESULT RPC_E_TIMEOUT = static_cast<HRESULT>(0x8001011Fu);
 
 constexpr HRESULT DISP_E_UNKNOWNINTERFACE = static_cast<HRESULT>(0x80020001u);
 constexpr HRESULT DISP_E_MEMBERNOTFOUND = static_cast<HRESULT>(0x80020003u);

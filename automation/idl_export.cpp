@@ -4,6 +4,8 @@
 #include <sstream>
 #include <vector>
 
+#include "automation/dispatcher.h"
+
 namespace pgx::auto_ {
 namespace {
 
@@ -213,6 +215,17 @@ std::string ExportIdl(const LibraryInfo& lib) {
   }
   out << "};\n";
   return out.str();
+}
+
+HRESULT ExportIdl(ITypeLib* typelib, std::string& idl) noexcept {
+  const LibraryInfo* library = TablesOf(typelib);
+  if (!library) return E_NOINTERFACE;
+  try {
+    idl = ExportIdl(*library);
+    return S_OK;
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 }  // namespace pgx::auto_

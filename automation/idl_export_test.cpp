@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 
+#include "automation/activation.h"
+#include "automation/comptr.h"
 #include "automation/testing/testsrv_idl.h"
 
 namespace pgx::auto_ {
@@ -65,6 +67,73 @@ TEST_F(IdlTest, ExportedIdlGeneratesTheSameCode) {
   EXPECT_EQ(ReadFile(dir_ + "/testsrv_idl.cpp"), ReadFile(generated + "testsrv_idl.cpp"));
   EXPECT_EQ(ReadFile(dir_ + "/testsrv_idl.h"), ReadFile(generated + "testsrv_idl.h"));
   EXPECT_EQ(ReadFile(dir_ + "/testsrv_client.h"), ReadFile(generated + "testsrv_client.h"));
+}
+
+// A client holds only an object: its type information leads to the whole library, which prints as the
+// library the server was built from.
+TEST_F(IdlTest, AClientReachesAndPrintsTheLibraryOfAnObjectItHolds) {
+  ASSERT_GE(CoInitialize(nullptr), 0);
+  {
+    ComPtr<IDispatch> widget;
+    ASSERT_EQ(CoCreateInstance(CLSID_Widget, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               widget.ReleaseAndGetAddressOfVoid()),
+              S_OK);
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(widget->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf()), S_OK);
+    ComPtr<ITypeLib> lib;
+    UINT index = 999;
+    ASSERT_EQ(info->GetContainingTypeLib(lib.ReleaseAndGetAddressOf(), &index), S_OK);
+    const LibraryInfo& tables = TestSrvLib_TypeLibrary();
+    EXPECT_EQ(lib->GetTypeInfoCount(), tables.type_count);
+
+    auto guid_of = [](ITypeInfo* type) {
+      TYPEATTR* attr = nullptr;
+      EXPECT_EQ(type->GetTypeAttr(&attr), S_OK);
+      GUID guid = attr->guid;
+      type->ReleaseTypeAttr(attr);
+      return guid;
+    };
+    ComPtr<ITypeInfo> again;
+    ASSERT_EQ(lib->GetTypeInfo(index, again.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(guid_of(again.Get()), IID_IWidget);
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IWidget, again.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(guid_of(again.Get()), IID_IWidget);
+    EXPECT_EQ(lib->GetTypeInfo(tables.type_count, again.ReleaseAndGetAddressOf()), TYPE_E_ELEMENTNOTFOUND);
+    TYPEKIND kind{};
+    ASSERT_EQ(lib->GetTypeInfoType(index, &kind), S_OK);
+    EXPECT_EQ(kind, TKIND_INTERFACE);
+
+    TLIBATTR* attr = nullptr;
+    ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
+    EXPECT_EQ(attr->guid, LIBID_TestSrvLib);
+    EXPECT_EQ(attr->wMajorVerNum, tables.major);
+    lib->ReleaseTLibAttr(attr);
+    BSTR name = nullptr;
+    ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(BstrView(name), u"TestSrvLib");
+    SysFreeString(name);
+
+    BOOL found = FALSE;
+    EXPECT_EQ(lib->IsName(const_cast<LPOLESTR>(u"fORMAT"), 0, &found), S_OK);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(lib->IsName(const_cast<LPOLESTR>(u"NoSuchName"), 0, &found), S_OK);
+    EXPECT_FALSE(found);
+    ITypeInfo* owners[4] = {};
+    MEMBERID ids[4] = {};
+    USHORT count = 4;
+    ASSERT_EQ(lib->FindName(const_cast<LPOLESTR>(u"Format"), 0, owners, ids, &count), S_OK);
+    ASSERT_GE(count, 1);
+    EXPECT_EQ(guid_of(owners[0]), IID_IWidget);
+    EXPECT_EQ(ids[0], 0x60020003);
+    for (USHORT i = 0; i < count; ++i) owners[i]->Release();
+
+    std::string idl;
+    ASSERT_EQ(ExportIdl(lib.Get(), idl), S_OK);
+    EXPECT_EQ(idl, ExportIdl(tables));
+  }
+  std::string idl;
+  EXPECT_EQ(ExportIdl(static_cast<ITypeLib*>(nullptr), idl), E_NOINTERFACE);
+  CoUninitialize();
 }
 
 TEST_F(IdlTest, ExportReadsLikeTheSource) {

@@ -15,7 +15,8 @@ constexpr const char* kHeader = "; pgx registry: edit with care, every change re
 
 std::string Escape(std::u16string_view text) {
   std::string utf8;
-  if (!Utf16ToUtf8(text, utf8)) utf8 = "?";
+  if (!Utf16ToUtf8(text, utf8))
+    utf8.assign(1, '?');  // not = "?": GCC 12 warns falsely (-Wrestrict) on that in optimised builds
   std::string out;
   for (char c : utf8) {
     switch (c) {
@@ -133,7 +134,7 @@ class Parser {
     }
     if (root < 0) {
       std::string name;
-      if (!Utf16ToUtf8(root_name, name)) name = "?";
+      if (!Utf16ToUtf8(root_name, name)) name.assign(1, '?');
       error = "unknown root key '" + name + "' (expected HKEY_CLASSES_ROOT or HKEY_CURRENT_USER)";
       return nullptr;
     }
@@ -278,7 +279,7 @@ std::string WriteText(const Tree& tree) {
       const Key& key = *(top.next++)->second;
       path.resize(top.path_length);
       std::string name;
-      if (!Utf16ToUtf8(key.name, name)) name = "?";
+      if (!Utf16ToUtf8(key.name, name)) name.assign(1, '?');
       path += '\\';
       path += name;
       if (!key.values.empty() || key.subkeys.empty()) WriteSection(out, path, key);

@@ -1,6 +1,7 @@
 // ITypeInfo over the type-library tables: enough for a client to list the members of a type, their
 // DISPIDs, parameters, defaults and help strings, and to follow references to other types of the library.
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -262,9 +263,9 @@ class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
     return S_OK;
   }
   STDMETHODIMP GetContainingTypeLib(ITypeLib** out, UINT* index) override {
-    if (out) *out = nullptr;
+    if (!out) return E_INVALIDARG;
     if (index) *index = library_.IndexOf(&type_);
-    return E_NOTIMPL;
+    return CreateTypeLib(library_, owner_.Get(), out);
   }
 
  private:
@@ -360,7 +361,162 @@ class TypeInfo final : public Object<TypeInfo, ITypeInfo> {
   std::unique_ptr<DispatchTable> table_;
 };
 
+// The private interface through which the runtime finds the tables behind one of its own type libraries.
+// QueryInterface for it adds a reference to the type library.
+constexpr IID IID_ILibraryTables = {
+    0x5B8E1C2A, 0x3D47, 0x4F60, {0x9A, 0x1E, 0x70, 0x2C, 0x4B, 0x81, 0xD3, 0x6F}};
+struct ILibraryTables {
+  virtual const LibraryInfo* Tables() const = 0;
+};
+
+bool SameName(const char* a, const OLECHAR* b) {
+  if (!a || !b) return false;
+  for (; *a && *b; ++a, ++b) {
+    if (*b > 0x7F || std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<int>(*b)))
+      return false;
+  }
+  return *a == 0 && *b == 0;
+}
+
+// ITypeLib over a library's tables: its types by index or GUID, its attributes and documentation.
+class TypeLib final : public Object<TypeLib, ITypeLib>, public ILibraryTables {
+ public:
+  TypeLib(const LibraryInfo& library, IUnknown* owner) : library_(library), owner_(owner) {}
+
+  STDMETHODIMP_(UINT) GetTypeInfoCount() override { return library_.type_count; }
+  STDMETHODIMP GetTypeInfo(UINT index, ITypeInfo** out) override {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    if (index >= library_.type_count) return TYPE_E_ELEMENTNOTFOUND;
+    return CreateTypeInfo(library_, library_.types[index], owner_.Get(), out);
+  }
+  STDMETHODIMP GetTypeInfoType(UINT index, TYPEKIND* kind) override {
+    if (!kind) return E_INVALIDARG;
+    if (index >= library_.type_count) return TYPE_E_ELEMENTNOTFOUND;
+    *kind = library_.types[index].kind;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** out) override {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    const TypeInfoEntry* type = library_.FindGuid(guid);
+    if (!type) return TYPE_E_ELEMENTNOTFOUND;
+    return CreateTypeInfo(library_, *type, owner_.Get(), out);
+  }
+  STDMETHODIMP GetLibAttr(TLIBATTR** out) override {
+    if (!out) return E_INVALIDARG;
+    auto* attr = new (std::nothrow) TLIBATTR{};
+    if (!attr) return E_OUTOFMEMORY;
+    attr->guid = library_.libid;
+    attr->syskind = SYS_WIN64;
+    attr->wMajorVerNum = library_.major;
+    attr->wMinorVerNum = library_.minor;
+    *out = attr;
+    return S_OK;
+  }
+  STDMETHODIMP_(void) ReleaseTLibAttr(TLIBATTR* attr) override { delete attr; }
+  STDMETHODIMP GetTypeComp(ITypeComp** out) override {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+  }
+  // Index -1 is the library itself.
+  STDMETHODIMP GetDocumentation(INT index, BSTR* name, BSTR* doc, DWORD* context, BSTR* help_file) override {
+    const char* n = library_.name;
+    const char* h = library_.helpstring;
+    if (index >= 0) {
+      if (index >= library_.type_count) return TYPE_E_ELEMENTNOTFOUND;
+      n = library_.types[index].name;
+      h = library_.types[index].helpstring;
+    }
+    if (name) *name = NewBstr(n);
+    if (doc) *doc = NewBstr(h);
+    if (context) *context = 0;
+    if (help_file) *help_file = nullptr;
+    return S_OK;
+  }
+  // Whether a type or a member of one has this name, in any case.
+  STDMETHODIMP IsName(LPOLESTR name, ULONG, BOOL* found) override {
+    if (!name || !found) return E_INVALIDARG;
+    *found = FALSE;
+    for (USHORT i = 0; i < library_.type_count && !*found; ++i) *found = Names(library_.types[i], name);
+    return S_OK;
+  }
+  // The types that are or have a member of this name; `rgMemId` gets the member's id (MEMBERID_NIL for
+  // the type itself).
+  STDMETHODIMP FindName(LPOLESTR name, ULONG, ITypeInfo** infos, MEMBERID* ids, USHORT* count) override {
+    if (!name || !infos || !ids || !count) return E_INVALIDARG;
+    USHORT found = 0;
+    for (USHORT i = 0; i < library_.type_count && found < *count; ++i) {
+      const TypeInfoEntry& type = library_.types[i];
+      MEMBERID id = MEMBERID_NIL;
+      if (!Names(type, name, &id)) continue;
+      if (FAILED(CreateTypeInfo(library_, type, owner_.Get(), &infos[found]))) break;
+      ids[found++] = id;
+    }
+    *count = found;
+    return S_OK;
+  }
+
+  const LibraryInfo* Tables() const override { return &library_; }
+  void* FindExtraInterface(REFIID riid) {
+    return riid == IID_ILibraryTables ? static_cast<ILibraryTables*>(this) : nullptr;
+  }
+
+ private:
+  static bool Names(const TypeInfoEntry& type, const OLECHAR* name, MEMBERID* id = nullptr) {
+    if (SameName(type.name, name)) return true;
+    for (USHORT f = 0; f < type.func_count; ++f) {
+      if (SameName(type.funcs[f].name, name)) {
+        if (id) *id = type.funcs[f].dispid;
+        return true;
+      }
+    }
+    for (USHORT v = 0; v < type.var_count; ++v) {
+      if (SameName(type.vars[v].name, name)) {
+        if (id) *id = type.vars[v].dispid;
+        return true;
+      }
+    }
+    for (USHORT v = 0; v < type.value_count; ++v) {
+      if (SameName(type.values[v].name, name)) {
+        if (id) *id = kVarMemberBase + v;
+        return true;
+      }
+    }
+    for (USHORT v = 0; v < type.field_count; ++v) {
+      if (SameName(type.fields[v].name, name)) {
+        if (id) *id = kVarMemberBase + v;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  const LibraryInfo& library_;
+  ComPtr<IUnknown> owner_;
+};
+
 }  // namespace
+
+HRESULT CreateTypeLib(const LibraryInfo& library, IUnknown* owner, ITypeLib** out) noexcept {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  try {
+    ComPtr<TypeLib> lib = TypeLib::Make(library, owner);
+    return lib->QueryInterface(IID_ITypeLib, reinterpret_cast<void**>(out));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+const LibraryInfo* TablesOf(ITypeLib* typelib) noexcept {
+  if (!typelib) return nullptr;
+  void* tables = nullptr;
+  if (FAILED(typelib->QueryInterface(IID_ILibraryTables, &tables)) || !tables) return nullptr;
+  const LibraryInfo* info = static_cast<ILibraryTables*>(tables)->Tables();
+  typelib->Release();
+  return info;
+}
 
 HRESULT CreateTypeInfo(const LibraryInfo& library, const TypeInfoEntry& type, IUnknown* owner,
                        ITypeInfo** out) noexcept {

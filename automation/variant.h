@@ -57,6 +57,12 @@ inline constexpr VARTYPE VT_ILLEGAL = 0xffff;
 inline constexpr VARTYPE VT_ILLEGALMASKED = 0x0fff;
 inline constexpr VARTYPE VT_TYPEMASK = 0x0fff;
 
+// A record held by a VARIANT (VT_RECORD): its data and what describes it.
+struct BRECORD {
+  PVOID pvRecord;
+  IRecordInfo* pRecInfo;
+};
+
 struct VARIANT {
   VARTYPE vt;
   WORD wReserved1;
@@ -103,10 +109,7 @@ struct VARIANT {
     ULONGLONG* pullVal;
     INT* pintVal;
     UINT* puintVal;
-    struct {
-      PVOID pvRecord;
-      IRecordInfo* pRecInfo;
-    } brecVal;
+    BRECORD brecVal;
   };
 };
 using VARIANTARG = VARIANT;

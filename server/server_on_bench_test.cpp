@@ -15,6 +15,7 @@ using pgx::auto_::Variant;
 
 constexpr WORD kGet = DISPATCH_PROPERTYGET;
 constexpr WORD kCall = DISPATCH_METHOD;
+constexpr LONG kBurst = 1;  // PgxPulseModeBurst
 
 DispatchPtr Object(const Variant& v) {
   EXPECT_EQ(v.vt, VT_DISPATCH);
@@ -66,6 +67,29 @@ TEST_F(ServerOnBench, FindsTheInstrumentsAndOpensOne) {
   Variant version = first.InvokeByName(u"Version", kGet, {Variant(LONG{4})});
   EXPECT_NE(std::u16string_view(version.bstrVal).find(u"File Version: \n"), std::u16string_view::npos);
   first.InvokeByName(u"Close", kCall);
+}
+
+// The M4010A has no pattern memory: its pulse mode is still read and set, without asking for a pattern mode.
+TEST_F(ServerOnBench, PulseModeOnAModelWithoutPatternMemory) {
+  DispatchPtr instruments = Object(root_.InvokeByName(u"Instruments", kGet));
+  DispatchPtr m4010 = Object(instruments.InvokeByName(u"Item", kGet, {Variant(u"VXI0::8::INSTR")}));
+  ASSERT_EQ(m4010.InvokeByName(u"Open", kGet, {Variant(true), Variant(false), Variant(true)}).boolVal,
+            VARIANT_TRUE);
+  LONG length = 5;
+  Variant by_ref;
+  by_ref.vt = VT_BYREF | VT_I4;
+  by_ref.plVal = &length;
+  m4010.InvokeByName(u"PulseMode", DISPATCH_PROPERTYPUT, {by_ref, Variant(LONG{kBurst})});
+  length = 0;
+  Variant mode = m4010.InvokeByName(u"PulseMode", kGet, {by_ref});
+  EXPECT_EQ(mode.lVal, kBurst);
+  EXPECT_EQ(length, 5);
+  try {
+    m4010.InvokeByName(u"PulseMode", DISPATCH_PROPERTYPUT, {by_ref, Variant(LONG{2})});
+    FAIL() << "pattern mode on a model without pattern memory";
+  } catch (const com_error& e) {
+    EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x80040467));
+  }
 }
 
 TEST_F(ServerOnBench, AFailureCarriesTheDriversMessage) {

@@ -13,6 +13,8 @@ from idl_parsed import (Attr, CoClass, CoClassItem, Default, DispInterface, Enum
 
 # The unsigned base types; "unsigned" followed by anything else is refused.
 _UNSIGNED_TYPES = {"unsigned char", "unsigned short", "unsigned long"}
+# The deepest nesting of parentheses and signs in a constant expression, and of SAFEARRAY types.
+MAX_NESTING = 64
 
 _ALLOWED_ATTRS = {
     "library": {"uuid", "version", "helpstring", "lcid", "helpfile", "helpcontext"},
@@ -164,21 +166,34 @@ class Parser:
         def peek():
             return toks[p] if p < len(toks) else None
 
+        depth = 0
+
+        def nested(t: Token):
+            # Parentheses and signs nest by recursion: deeper than anyone writes is refused, not a crash.
+            nonlocal depth
+            depth += 1
+            if depth > MAX_NESTING:
+                raise self.error(f"constant expression nested deeper than {MAX_NESTING} levels", t)
+
         def primary() -> int:
-            nonlocal p
+            nonlocal p, depth
             t = peek()
             if t is None:
                 raise self.error("expected a constant expression", where)
             if t.text == "(":
                 p += 1
+                nested(t)
                 v = bitor()
+                depth -= 1
                 if peek() is None or peek().text != ")":
                     raise self.error("expected ')' in constant expression", t)
                 p += 1
                 return v
             if t.text in ("-", "+", "~"):
                 p += 1
+                nested(t)
                 v = primary()
+                depth -= 1
                 return -v if t.text == "-" else (~v if t.text == "~" else v)
             if t.kind == "num":
                 p += 1
@@ -204,8 +219,12 @@ class Parser:
             nonlocal p
             v = additive()
             while peek() is not None and peek().text == "<<":
+                op = peek()
                 p += 1
-                v = v << additive()
+                count = additive()
+                if not 0 <= count < 64:
+                    raise self.error("a shift count must be 0 to 63", op)
+                v = v << count
             return v
 
         def bitor() -> int:
@@ -222,15 +241,17 @@ class Parser:
         return v
 
     # -- types
-    def type_spec(self) -> TypeSpec:
+    def type_spec(self, depth: int = 0) -> TypeSpec:
         t = self.tok
         if self.accept("unsigned"):
             base = "unsigned " + self.ident("'char', 'short' or 'long' after 'unsigned'").text
             if base not in _UNSIGNED_TYPES:
                 raise self.error(f"unsupported type '{base}'", t)
         elif self.accept("SAFEARRAY"):
+            if depth >= MAX_NESTING:
+                raise self.error(f"SAFEARRAY types nested deeper than {MAX_NESTING} levels", t)
             self.expect("(")
-            elem = self.type_spec()
+            elem = self.type_spec(depth + 1)
             self.expect(")")
             return TypeSpec("SAFEARRAY", self.pointers(), elem, self.pos(t))
         elif self.accept("struct") or self.accept("enum"):

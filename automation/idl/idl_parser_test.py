@@ -141,6 +141,15 @@ class SyntaxErrorTest(unittest.TestCase):
                                                                          "line 3"),
             ("[uuid(00000000-0000-0000-0000-000000000003)] library M {};",
              "t.idl:3:46: error: a library block cannot be nested"),
+            # Nesting and shifts that would exhaust the generator's stack or memory are mistakes like others.
+            ("typedef enum E { A = " + "-" * 65 + "1 } E;",
+             "t.idl:3:86: error: constant expression nested deeper than 64 levels"),
+            ("typedef enum E { A = " + "(" * 2000 + "1" + ")" * 2000 + " } E;",
+             "t.idl:3:86: error: constant expression nested deeper than 64 levels"),
+            ("typedef enum E { A = 1 << -1 } E;", "t.idl:3:24: error: a shift count must be 0 to 63"),
+            ("typedef enum E { A = 1 << 99999999999 } E;", "t.idl:3:24: error: a shift count must be 0 to 63"),
+            (ITF + "HRESULT M([in] " + "SAFEARRAY(" * 1000 + "long" + ")" * 1000 + "* a);\n};",
+             "t.idl:5:656: error: SAFEARRAY types nested deeper than 64 levels"),
         ]
         for body, message in cases:
             with self.subTest(body=body):

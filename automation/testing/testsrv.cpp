@@ -1,11 +1,14 @@
 // A small in-process server module built on the runtime: the proof that a generated library, the generic
 // dispatcher, the registry and activation work together. Its IDL (testsrv.idl) has a member of every kind
 // the dispatcher handles.
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "automation/activation.h"
 #include "automation/com_error.h"
@@ -110,9 +113,15 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
   STDMETHODIMP Divide(LONG dividend, LONG divisor, LONG* quotient, LONG* remainder) override {
     if (!quotient) return E_POINTER;
     if (divisor == 0) return Fail(E_INVALIDARG, u"Division by zero");
-    *quotient = dividend / divisor;
+    // The one quotient a LONG cannot hold.
+    if (dividend == std::numeric_limits<LONG>::min() && divisor == -1)
+      return Fail(DISP_E_OVERFLOW, u"Overflow");
     // The remainder is added to what the caller passed in, so tests see both directions.
-    if (remainder) *remainder += dividend % divisor;
+    const long long sum = (remainder ? static_cast<long long>(*remainder) : 0) + dividend % divisor;
+    if (remainder && (sum < std::numeric_limits<LONG>::min() || sum > std::numeric_limits<LONG>::max()))
+      return Fail(DISP_E_OVERFLOW, u"Overflow");
+    *quotient = dividend / divisor;
+    if (remainder) *remainder = static_cast<LONG>(sum);
     return S_OK;
   }
   STDMETHODIMP get_Mode(LONG* length, TestColor* value) override {
@@ -349,6 +358,14 @@ class Widget final : public Object<Widget, IDispatchImpl<IWidget>, IDispatchImpl
     }
     values->vt = VT_ARRAY | VT_VARIANT;
     values->parray = array;
+    return S_OK;
+  }
+
+  STDMETHODIMP Pause(LONG milliseconds, LONG* waited) override {
+    if (!waited) return E_POINTER;
+    if (milliseconds < 0 || milliseconds > 60000) return Fail(E_INVALIDARG, u"Pause out of range");
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    *waited = milliseconds;
     return S_OK;
   }
 

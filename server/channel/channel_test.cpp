@@ -142,8 +142,7 @@ TEST(ChannelLevels, AFailedReadingLeavesTheValueAndCarriesTheDriversMessage) {
   double value = 7;
   EXPECT_EQ(voltage->get_High(&value), kErrDriver);
   EXPECT_EQ(value, 7);
-  EXPECT_EQ(TakeErrorText(),
-            "The PNP driver or Visa library returned an error\nNo valid answer");
+  EXPECT_EQ(TakeErrorText(), "The PNP driver or Visa library returned an error\nNo valid answer");
 }
 
 TEST(ChannelLevels, ChildrenAreCachedButEveryLimitIsNew) {
@@ -195,7 +194,7 @@ TEST(ChannelLimits, TheLevelKindGivesTheSubsystem) {
     EXPECT_EQ(limit->get_Low(&low), S_OK);
     EXPECT_EQ(low, -2.0);
     EXPECT_EQ(bench.driver.Calls(), (Lines{"pgxgen_cmdReal(1, \"" + std::string(c.high_header) + "\", 0.1)",
-                                             "pgxgen_cmdReal64_Q(1, \"" + std::string(c.low_query) + "\")"}));
+                                           "pgxgen_cmdReal64_Q(1, \"" + std::string(c.low_query) + "\")"}));
   }
 }
 
@@ -250,8 +249,7 @@ TEST(ChannelRestrictions, AModelWithoutLevelControlRefusesBeforeAnythingElse) {
   EXPECT_EQ(channel->get_LimitEnabled(nullptr), kRefused);
   EXPECT_EQ(channel->get_LimitEnabled(&on), kRefused);
   EXPECT_EQ(channel->put_LimitEnabled(VARIANT_TRUE), kRefused);
-  EXPECT_EQ(TakeErrorText(),
-            "The current instrument does not support this function.");
+  EXPECT_EQ(TakeErrorText(), "The current instrument does not support this function.");
   EXPECT_TRUE(bench.driver.Calls().empty());
 }
 

@@ -97,7 +97,7 @@ STDMETHODIMP Channels::get_Count(LONG* value) {
   return S_OK;
 }
 
-HRESULT Channels::GetChannelAtIndex(LONG index, IChannel** out) noexcept {
+HRESULT Channels::GetChannelAtIndex(LONGLONG index, IChannel** out) noexcept {
   CallFrame frame("Channels::GetChannelAtIndex");
   // An index outside the channels is the caller's error even when there are none.
   if (index < 0 || index >= channel_count_) return E_INVALIDARG;
@@ -110,7 +110,8 @@ STDMETHODIMP Channels::get_Item(LONG index, IChannel** value) {
   if (!value) return ReportError(E_POINTER);
   *value = nullptr;
   if (HRESULT hr = FillOnDemand(); FAILED(hr)) return ReportError(hr);
-  return ReportError(GetChannelAtIndex(index - 1, value));
+  // Widened first: no index a client passes can overflow on the way to the zero-based one.
+  return ReportError(GetChannelAtIndex(LONGLONG{index} - 1, value));
 }
 
 STDMETHODIMP Channels::get__NewEnum(IUnknown** value) {

@@ -36,7 +36,7 @@ class Channels final : public PgxObject<Channels, IChannels, Level::kInstrument>
   HRESULT FillOnDemand() noexcept;
   void Clear() noexcept;
   HRESULT GetFrontEnds() noexcept;
-  HRESULT GetChannelAtIndex(LONG index, IChannel** out) noexcept;
+  HRESULT GetChannelAtIndex(LONGLONG index, IChannel** out) noexcept;
 
   ChildHolder<Channel> channels_[kMaxFrontEnds];
   bool filled_ = false;  // the channel array exists

@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "automation/comptr.h"
 #include "server/channel/channels.h"
 #include "server/core/messages.h"
@@ -71,6 +73,8 @@ TEST(Channels, ItemsAreNumberedFromOne) {
   IChannel* none = nullptr;
   EXPECT_EQ(channels->get_Item(0, &none), E_INVALIDARG);
   EXPECT_EQ(channels->get_Item(3, &none), E_INVALIDARG);
+  EXPECT_EQ(channels->get_Item(std::numeric_limits<LONG>::min(), &none), E_INVALIDARG);
+  EXPECT_EQ(channels->get_Item(std::numeric_limits<LONG>::max(), &none), E_INVALIDARG);
   auto_::ComPtr<IInstrument> parent;
   ASSERT_EQ(second->get_Parent(parent.ReleaseAndGetAddressOf()), S_OK);
   EXPECT_EQ(parent.Get(), instrument.instrument.Get());

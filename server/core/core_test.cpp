@@ -125,6 +125,54 @@ TEST(TextBuffer, InstrumentTextThatIsNotUtf8BecomesLatin1) {
   SysFreeString(broken);
 }
 
+TEST(TextBuffer, ADriverArgumentIsRefusedWhereTheDriverWouldReadLessThanWritten) {
+  struct Case {
+    std::u16string text;
+    HRESULT result;
+    const char* narrow;
+  };
+  const Case cases[] = {
+      {u"patterns/ch1.txt", S_OK, "patterns/ch1.txt"},
+      {u"\u00e9t\u00e9.pat", S_OK, "\xC3\xA9t\xC3\xA9.pat"},
+      {u"", S_OK, ""},
+      {std::u16string(u"ok\0/etc/passwd", 14), E_INVALIDARG, "kept"},  // the driver would see "ok"
+      {std::u16string(u"\0", 1), E_INVALIDARG, "kept"},
+      {u"\xD800x", E_INVALIDARG, "kept"},  // an unpaired surrogate
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.narrow);
+    TextBuffer text;
+    ASSERT_EQ(text.Assign("kept"), S_OK);
+    BSTR bstr = SysAllocStringLen(c.text.data(), static_cast<UINT>(c.text.size()));
+    EXPECT_EQ(text.AssignBstrArgument(bstr), c.result);
+    EXPECT_EQ(text.view(), c.narrow);
+    SysFreeString(bstr);
+  }
+}
+
+TEST(TextBuffer, AnAnswerCutInsideAUtf8CharacterLosesOnlyThatCharacter) {
+  struct Case {
+    std::string answer;
+    std::string kept;
+  };
+  const Case cases[] = {
+      {"caf\xC3", "caf"},                        // 2-byte character cut after its lead byte
+      {"\xE2\x82", ""},                          // 3-byte character cut after two bytes
+      {"x\xF0\x9F\x98", "x"},                    // 4-byte character cut after three bytes
+      {"caf\xC3\xA9", "caf\xC3\xA9"},            // whole: kept
+      {"abc", "abc"},                            // ASCII: kept
+      {"\xE9t\xE9\xC3", "\xE9t\xE9\xC3"},        // Latin-1 before it: the last byte is a character of its own
+      {"\x80\x80\x80\x80", "\x80\x80\x80\x80"},  // no lead byte at all
+  };
+  for (const Case& c : cases) {
+    TextBuffer text;
+    ASSERT_EQ(text.Assign(c.answer), S_OK);
+    text.DropSplitCharacter();
+    EXPECT_EQ(text.view(), c.kept);
+    EXPECT_EQ(text.c_str()[text.size()], '\0');
+  }
+}
+
 constexpr KeywordRow kUnits[] = {{0, "SEC"}, {0, "S"}, {1, "PCT"}};
 
 TEST(Lookup, TurnsAnswersIntoValuesAndValuesIntoKeywords) {

@@ -183,4 +183,37 @@ HRESULT TextBuffer::AssignBstr(BSTR text) noexcept {
   }
 }
 
+HRESULT TextBuffer::AssignBstrArgument(BSTR text) noexcept {
+  const std::u16string_view wide = pgx::auto_::BstrView(text);
+  if (wide.find(u'\0') != std::u16string_view::npos) return E_INVALIDARG;
+  return AssignBstr(text);
+}
+
+void TextBuffer::DropSplitCharacter() noexcept {
+  if (borrowed_) return;
+  // The lead byte of the last character and the continuation bytes that follow it.
+  std::size_t lead = size_;
+  std::size_t continuation = 0;
+  while (lead > 0 && continuation < 3 && (static_cast<unsigned char>(data_[lead - 1]) & 0xC0) == 0x80) {
+    --lead;
+    ++continuation;
+  }
+  if (lead == 0) return;
+  --lead;
+  const auto byte = static_cast<unsigned char>(data_[lead]);
+  const std::size_t length = byte >= 0xC2 && byte <= 0xDF   ? 2
+                             : byte >= 0xE0 && byte <= 0xEF ? 3
+                             : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                            : 0;
+  if (length == 0 || continuation + 1 >= length) return;  // not a lead byte, or a whole character
+  try {
+    std::u16string probe;
+    if (!pgx::auto_::Utf8ToUtf16(std::string_view(data_, lead), probe)) return;
+  } catch (...) {
+    return;
+  }
+  size_ = lead;
+  data_[size_] = '\0';
+}
+
 }  // namespace pgx::server

@@ -67,6 +67,14 @@ class TextBuffer {
   // A client's text as the narrow (UTF-8) text sent to the instrument; E_INVALIDARG for text that is not
   // valid UTF-16 (an unpaired surrogate).
   HRESULT AssignBstr(BSTR text) noexcept;
+  // A client's text as an argument of a driver call (a command, a file name), which the driver reads up to
+  // its first NUL: as AssignBstr, and E_INVALIDARG for a text that holds a NUL character, so that the
+  // driver never acts on less than the client wrote (a cut command, a shorter file name).
+  HRESULT AssignBstrArgument(BSTR text) noexcept;
+  // For an answer that the driver cut to the capacity: removes the first bytes of a UTF-8 character that
+  // the cut split, when the text before it is valid UTF-8, so that the text stays UTF-8 (and ToBstr does
+  // not read the whole answer as Latin-1 for the sake of its last character).
+  void DropSplitCharacter() noexcept;
 
  private:
   static constexpr std::size_t kInline = 256;

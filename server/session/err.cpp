@@ -212,6 +212,8 @@ STDMETHODIMP Err::put_Verbose(VARIANT_BOOL value) {
   return S_OK;
 }
 
+// Each driver status passes CheckStatus once: its HRESULT is the result as it is (checking it again as if
+// it were a status would turn a parameter error into a driver error and replace the driver's message).
 STDMETHODIMP Err::get_Warnings(BSTR* value) {
   CallFrame frame("Err.Warnings");
   if (!value) return ReportError(E_POINTER);

@@ -8,6 +8,7 @@
 namespace pgx::server {
 namespace {
 
+using driver::testing::Scpi;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::RecordedInstrument;
@@ -91,6 +92,22 @@ TEST_F(ErrObject, WarningsAreReadOnlyWhenThereAreAny) {
   EXPECT_THAT(instrument_.driver.Calls(),
               ElementsAre("pgxgen_cmdInt16_Q(1, \":SYST:WARN:COUN?\")",
                           "pgxgen_cmdString_Q(1, \":SYST:WARN:STRING?\", 30720)"));
+}
+
+// A failure of either query is the result with its own description: a parameter error stays E_INVALIDARG and
+// a driver failure keeps the driver's message.
+TEST_F(ErrObject, AFailingWarningQueryKeepsItsFailure) {
+  BSTR text = nullptr;
+  instrument_.driver.FailOnce("pgxgen_cmdInt16_Q", static_cast<ViStatus>(0xBFFC0003));
+  EXPECT_EQ(err_->get_Warnings(&text), E_INVALIDARG);
+  EXPECT_EQ(testing::TakeErrorDescription(), u"The parameter is incorrect.");
+  instrument_.driver.Answer(":SYST:WARN:COUN?", 1.0);
+  instrument_.driver.Fail(Scpi{":SYST:WARN:STRING?"}, VI_ERROR_TMO);
+  instrument_.driver.SetErrorMessage(VI_ERROR_TMO, "Timeout expired before operation completed.");
+  EXPECT_EQ(err_->get_Warnings(&text), kErrDriver);
+  EXPECT_EQ(testing::TakeErrorDescription(),
+            u"The PNP driver or Visa library returned an error\nTimeout expired before operation completed.");
+  EXPECT_EQ(text, nullptr);
 }
 
 TEST_F(ErrObject, VerboseIsAFlag) {

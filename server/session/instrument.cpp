@@ -10,7 +10,11 @@
 #include "server/core/lookup.h"
 #include "server/core/messages.h"
 #include "server/pattern/pattern.h"
+#include "server/pattern/pll_reference.h"
+#include "server/pattern/setting.h"
+#include "server/pattern/status.h"
 #include "server/session/err.h"
+#include "server/session/raw_command.h"
 #include "server/session/restrictions.h"
 #include "server/trigger/mode.h"
 #include "server/trigger/trigger.h"
@@ -137,8 +141,9 @@ STDMETHODIMP Instrument::put_AutoDetect(VARIANT_BOOL value) {
 }
 
 STDMETHODIMP Instrument::get__Cmd(I_Cmd** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Instrument._Cmd");
+  CallFrame frame("Instrument._Cmd");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(raw_command_, value);
 }
 
 STDMETHODIMP Instrument::get_Caption(BSTR* value) {
@@ -338,8 +343,9 @@ STDMETHODIMP Instrument::put_Period(DOUBLE value) {
 }
 
 STDMETHODIMP Instrument::get_PllReference(IPllReference** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Instrument.PllReference");
+  CallFrame frame("Instrument.PllReference");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(pll_reference_, value);
 }
 
 STDMETHODIMP Instrument::get_PulseMode(LONG* length, PgxPulseMode* value) {
@@ -360,8 +366,11 @@ STDMETHODIMP Instrument::get_PulseMode(LONG* length, PgxPulseMode* value) {
     if (!pattern_) {
       if (HRESULT hr = pattern_.Create(this); FAILED(hr)) return ReportError(hr);
     }
+    // A model without pattern memory is never in pattern mode, and refuses the question.
     bool pattern_on = false;
-    if (HRESULT hr = pattern_->GetState(&pattern_on); FAILED(hr)) return hr;
+    if (CheckRestrictionMask(PgxNotImplPattern) == S_OK) {
+      if (HRESULT hr = pattern_->GetState(&pattern_on); FAILED(hr)) return hr;
+    }
     if (pattern_on) {
       mode = PgxPulseModePattern;
     } else {
@@ -385,6 +394,9 @@ STDMETHODIMP Instrument::put_PulseMode(LONG* length, PgxPulseMode value) {
     if (HRESULT hr = trigger_.Create(this); FAILED(hr)) return ReportError(hr);
   }
   if (value == PgxPulseModeExternalWidth) return trigger_->SetExternalWidthMode(true);
+  // A model without pattern memory has no pattern mode to switch, on or off.
+  const bool has_pattern = CheckRestrictionMask(PgxNotImplPattern) == S_OK;
+  if (value == PgxPulseModePattern && !has_pattern) return ReportError(kErrNotSupported);
   bool external_width = false;
   if (HRESULT hr = trigger_->GetExternalWidthMode(&external_width); FAILED(hr)) return hr;
   if (external_width) {
@@ -401,10 +413,10 @@ STDMETHODIMP Instrument::put_PulseMode(LONG* length, PgxPulseMode value) {
     if (count < 2) count = 2;
   }
   TextBuffer command;
-  HRESULT hr =
-      value == PgxPulseModePattern
-          ? command.Format(":DIG:PATT ON; :TRIG:COUN %ld", static_cast<long>(count > 16384 ? 2 : count))
-          : command.Format(":DIG:PATT OFF; :TRIG:COUN %ld", static_cast<long>(count));
+  HRESULT hr = value == PgxPulseModePattern ? command.Format(":DIG:PATT ON; :TRIG:COUN %ld",
+                                                             static_cast<long>(count > 16384 ? 2 : count))
+               : has_pattern ? command.Format(":DIG:PATT OFF; :TRIG:COUN %ld", static_cast<long>(count))
+                             : command.Format(":TRIG:COUN %ld", static_cast<long>(count));
   if (FAILED(hr)) return ReportError(hr);
   pulse_mode_ = value;
   return CheckStatus(pgxgen_cmd(session_, command.c_str()));
@@ -446,13 +458,15 @@ STDMETHODIMP Instrument::get_SelfTest(SHORT* result_as_number, BSTR* value) {
 }
 
 STDMETHODIMP Instrument::get_Setting(ISetting** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Instrument.Setting");
+  CallFrame frame("Instrument.Setting");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(setting_, value);
 }
 
 STDMETHODIMP Instrument::get_Status(IStatus** value) {
-  if (value) *value = nullptr;
-  return NotImplemented("Instrument.Status");
+  CallFrame frame("Instrument.Status");
+  if (!value) return ReportError(E_POINTER);
+  return GetChild(status_, value);
 }
 
 STDMETHODIMP Instrument::get_TimeOut(LONG* value) {

@@ -15,7 +15,11 @@ class Channels;
 class Err;
 class Mode;
 class Pattern;
+class PllReference;
+class RawCommand;
 class Restrictions;
+class Setting;
+class Status;
 class Trigger;
 
 class Instrument final : public PgxObject<Instrument, IInstrument, Level::kInstrument> {
@@ -113,6 +117,10 @@ class Instrument final : public PgxObject<Instrument, IInstrument, Level::kInstr
   ChildHolder<Trigger> trigger_;
   ChildHolder<Mode> mode_;
   ChildHolder<Pattern> pattern_;
+  ChildHolder<RawCommand> raw_command_;
+  ChildHolder<PllReference> pll_reference_;
+  ChildHolder<Setting> setting_;
+  ChildHolder<Status> status_;
 };
 
 }  // namespace pgx::server

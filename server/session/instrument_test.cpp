@@ -72,6 +72,22 @@ INSTANTIATE_TEST_SUITE_P(
         PulseModePut{"OutOfRange", PgxPulseModeEnd, -1, E_INVALIDARG, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(Instrument, AModelWithoutPatternMemoryHasNoPatternModeToAskOrSwitch) {
+  RecordedInstrument m4010("M4010A");
+  m4010.driver.Answer(":ARM:EWID?", "0");
+  m4010.driver.Answer(":TRIG:COUN?", 3.0);
+  PgxPulseMode mode = PgxPulseModeEnd;
+  LONG length = 0;
+  EXPECT_EQ(m4010->get_PulseMode(&length, &mode), S_OK);
+  EXPECT_EQ(mode, PgxPulseModeBurst);
+  EXPECT_THAT(m4010.driver.CallsTo("pgxgen_cmdString_Q"),
+              ElementsAre("pgxgen_cmdString_Q(1, \":ARM:EWID?\", 256)"));  // no ":DIG:PATT?"
+  LONG two = 2;
+  EXPECT_EQ(m4010->put_PulseMode(&two, PgxPulseModePattern), kErrNotSupported);
+  EXPECT_EQ(m4010->put_PulseMode(&two, PgxPulseModeBurst), S_OK);
+  EXPECT_THAT(m4010.driver.CallsTo("pgxgen_cmd"), ElementsAre("pgxgen_cmd(1, \":TRIG:COUN 2\")"));
+}
+
 TEST(Instrument, ExternalWidthIsATriggerSettingOfItsOwn) {
   RecordedInstrument instrument;
   EXPECT_EQ(instrument->put_PulseMode(nullptr, PgxPulseModeExternalWidth), S_OK);

@@ -101,10 +101,12 @@ HRESULT Instruments::GetInstrumentAtIndex(LONG index, Instrument** out) noexcept
 
 HRESULT Instruments::LoadResourceInfo(ViSession manager, const char* resource_name) noexcept {
   CallFrame frame("Instruments::LoadResourceInfo");
-  // Only what the driver opens with an identity check is a pulse generator; a warning counts as no.
+  // Only what the driver opens with an identity check is a pulse generator; a warning counts as no. A
+  // session the driver opened with a warning is closed all the same, or every Refresh would leak one.
   ViSession session = 0;
-  if (pgxgen_init(resource_name, 1, 0, &session) != 0) return S_OK;
-  pgxgen_close(session);
+  const ViStatus identified = pgxgen_init(resource_name, 1, 0, &session);
+  if (identified >= VI_SUCCESS && session != 0) pgxgen_close(session);
+  if (identified != VI_SUCCESS) return S_OK;
 
   ViAttributeInfo attributes{};
   ViSession resource = 0;
@@ -212,6 +214,10 @@ STDMETHODIMP Instruments::get__NewEnum(IUnknown** value) {
   CallFrame frame("Instruments._NewEnum");
   if (!value) return ReportError(E_POINTER);
   *value = nullptr;
+  // Like Count and Item: For Each over a collection nobody has refreshed yet still sees the instruments.
+  if (!refreshed_) {
+    if (HRESULT hr = Refresh(); FAILED(hr)) return ReportError(hr);
+  }
   std::vector<VARIANT> items;
   try {
     items.resize(entries_.size());

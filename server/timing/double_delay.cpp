@@ -4,15 +4,13 @@
 
 namespace pgx::server {
 
-// The default units' frames carry the name "DoubleDelay.DefaultUnit" (without the final s): the name that
-// error texts show for this member.
 STDMETHODIMP DoubleDelay::get_DefaultUnits(PgxPulseUnits* value) {
-  CallFrame frame("DoubleDelay.DefaultUnit");
+  CallFrame frame("DoubleDelay.DefaultUnits");
   return QueryDefaultUnits(*this, ":PULS:DOUB#:DEL:UNIT?", kGeneralUnits, value);
 }
 
 STDMETHODIMP DoubleDelay::put_DefaultUnits(PgxPulseUnits value) {
-  CallFrame frame("DoubleDelay.DefaultUnit");
+  CallFrame frame("DoubleDelay.DefaultUnits");
   return SendDefaultUnits(*this, ":PULS:DOUB#:DEL:UNIT", kGeneralUnits, PgxPulseUnitsEnd, value);
 }
 

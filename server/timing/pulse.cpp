@@ -25,6 +25,7 @@ STDMETHODIMP Pulse::get_DoubleDelay(IDoubleDelay** value) {
   return GetChild(double_delay_, value);
 }
 
+// Like every other reading, the duty cycle checks its out-pointer rather than hand a NULL to the driver.
 STDMETHODIMP Pulse::get_DutyCycle(DOUBLE* value) {
   CallFrame frame("Pulse.DutyCycle");
   if (!value) return ReportError(E_POINTER);

@@ -259,7 +259,7 @@ TEST(Timing, AValueComesBackWithTheUnitTheInstrumentUses) {
   EXPECT_EQ(units, PgxPulseUnitPercent);
   EXPECT_EQ(value, 5);
   EXPECT_EQ(bench.driver.Calls(), (Lines{"pgxgen_timeDelay_Q(1, 1)", "pgxgen_timeDelayDouble_Q(1, 1)",
-                                           "pgxgen_timeEdgeTrailing_Q(1, 1)"}));
+                                         "pgxgen_timeEdgeTrailing_Q(1, 1)"}));
 
   // A failing query leaves both out-values.
   bench.driver.Fail("pgxgen_timeEdgeLeading_Q", PGXGEN_ERROR_INVALID_RESPONSE);
@@ -316,7 +316,7 @@ TEST(Timing, ErrorTextsNameTheMember) {
   };
   const Case cases[] = {
       {[](Timing& t) { return t.double_delay->put_DefaultUnits(PgxPulseUnitsEnd); },
-       "DoubleDelay.DefaultUnit"},
+       "DoubleDelay.DefaultUnits"},
       {[](Timing& t) { return t.delay->put_DefaultUnits(PgxPulseUnitsXEnd); }, "Delay.DefaultUnits"},
       {[](Timing& t) { return t.transition->put_Hold(PgxPulseHoldModeEnd); }, "Transition.Hold"},
       {[](Timing& t) { return t.pulse->put_Type(PgxPulseTypeEnd); }, "Pulse.Type"},

@@ -137,8 +137,10 @@ STDMETHODIMP Trigger::get_Mode(PgxTriggerMode* value) {
   }
 }
 
-// Every mode but external width first switches external width off. Triggered and gated set only the arming
-// sense: the arming source (Arm.Source, or Mode) decides whether the instrument arms at all.
+// Every mode but external width first switches external width off; when that fails, the failure is the
+// result and nothing else is sent, since the instrument would stay in external width whatever followed.
+// Triggered and gated set only the arming sense: the arming source (Arm.Source, or Mode) decides whether
+// the instrument arms at all.
 STDMETHODIMP Trigger::put_Mode(PgxTriggerMode value) {
   CallFrame frame("Trigger.Mode");
   const char* command = nullptr;

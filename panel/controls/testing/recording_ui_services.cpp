@@ -1,0 +1,32 @@
+#include "panel/controls/testing/recording_ui_services.h"
+
+namespace pgx::panel::testing {
+
+void RecordingUiServices::MsgBox(const QString& text, MsgIcon icon) {
+  messages.push_back({text, icon, kAppTitle});
+}
+
+std::optional<QString> RecordingUiServices::InputBox(const QString& prompt, const QString& caption,
+                                                     const QString& default_answer) {
+  inputs.push_back({prompt, caption, default_answer});
+  if (answers_.empty()) return std::nullopt;
+  std::optional<QString> answer = std::move(answers_.front());
+  answers_.pop_front();
+  return answer;
+}
+
+QStringList RecordingUiServices::Texts() const {
+  QStringList texts;
+  for (const ShownMessage& m : messages) texts << m.text;
+  return texts;
+}
+
+void RecordingUiServices::Clear() {
+  messages.clear();
+  inputs.clear();
+  answers_.clear();
+  beeps = 0;
+  pointer_changes = 0;
+}
+
+}  // namespace pgx::panel::testing
