@@ -1,5 +1,6 @@
 // The VISA layer's speed: *IDN? round trips in process on the simulated bench, over loopback TCP to
-// pgxsim next to a bare socket client and PyVISA with its pure-Python backend, and the cost of the I/O trace.
+// pgxsim next to a bare socket client and PyVISA with its pure-Python backend, the cost of the I/O trace,
+// and service requests from "*OPC" to the event delivered, through the queue and to a handler.
 //
 // Run: bench_visa [--benchmark_filter=...]. The loopback benchmarks need pgxsim (built alongside) and, for
 // the PyVISA comparison, /usr/bin/python3 with pyvisa and pyvisa-py; without them they are skipped.
@@ -17,16 +18,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "visa/trace.h"
 #include "visa/visa.h"
 
 namespace {
@@ -162,6 +165,84 @@ void BM_GetAttribute(benchmark::State& state) {
               [&] { return viGetAttribute(session.vi(), VI_ATTR_TMO_VALUE, &timeout) == VI_SUCCESS; });
 }
 BENCHMARK(BM_GetAttribute)->Arg(0)->Arg(1)->ArgName("traced")->Iterations(1000000);
+
+// ---- Service requests ----------------------------------------------------------------------------------
+
+// A session on an instrument that requests service when an operation completes (*ESE 1; *SRE 32): each
+// "*CLS;*OPC" is one request.
+class ServiceRequests {
+ public:
+  ServiceRequests() : session_("GPIB0::11::INSTR") { ok_ = session_.ok() && write("*CLS;*ESE 1;*SRE 32\n"); }
+  ~ServiceRequests() {
+    if (session_.ok()) write("*SRE 0;*ESE 0\n");
+  }
+  bool ok() const { return ok_; }
+  ViSession vi() const { return session_.vi(); }
+  bool request() { return write("*CLS;*OPC\n"); }
+  // The serial poll that takes the request back, as an application does after each one.
+  bool poll() {
+    ViUInt16 stb = 0;
+    return viReadSTB(vi(), &stb) >= VI_SUCCESS && (stb & 0x40);
+  }
+
+ private:
+  bool write(const char* text) {
+    ViUInt32 count = 0;
+    return viWrite(vi(), reinterpret_cast<ViConstBuf>(text), static_cast<ViUInt32>(std::strlen(text)),
+                   &count) >= VI_SUCCESS;
+  }
+  BenchSession session_;
+  bool ok_ = false;
+};
+
+void BM_ServiceRequestQueued(benchmark::State& state) {
+  ServiceRequests srq;
+  if (!srq.ok() || viEnableEvent(srq.vi(), VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL) < VI_SUCCESS)
+    return state.SkipWithError("cannot enable service requests");
+  run_queries(state, "service request, queued", [&] {
+    return srq.request() &&
+           viWaitOnEvent(srq.vi(), VI_EVENT_SERVICE_REQ, 2000, VI_NULL, VI_NULL) >= VI_SUCCESS && srq.poll();
+  });
+}
+BENCHMARK(BM_ServiceRequestQueued)->Iterations(100000);
+
+// The handler polls the instrument on the library's thread and tells the benchmark's thread.
+struct Delivery {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  long delivered = 0;
+  static ViStatus _VI_FUNCH handle(ViSession vi, ViEventType, ViEvent, ViAddr user) {
+    auto* self = static_cast<Delivery*>(user);
+    ViUInt16 stb = 0;
+    viReadSTB(vi, &stb);
+    {
+      std::lock_guard lock(self->mutex);
+      ++self->delivered;
+    }
+    self->arrived.notify_one();
+    return VI_SUCCESS;
+  }
+};
+
+void BM_ServiceRequestHandled(benchmark::State& state) {
+  ServiceRequests srq;
+  Delivery delivery;
+  if (!srq.ok() ||
+      viInstallHandler(srq.vi(), VI_EVENT_SERVICE_REQ, &Delivery::handle, &delivery) < VI_SUCCESS ||
+      viEnableEvent(srq.vi(), VI_EVENT_SERVICE_REQ, VI_HNDLR, VI_NULL) < VI_SUCCESS)
+    return state.SkipWithError("cannot install a service request handler");
+  long expected = 0;
+  run_queries(state, "service request, handled", [&] {
+    ++expected;
+    if (!srq.request()) return false;
+    std::unique_lock lock(delivery.mutex);
+    return delivery.arrived.wait_for(lock, std::chrono::seconds(2),
+                                     [&] { return delivery.delivered >= expected; });
+  });
+  viDisableEvent(srq.vi(), VI_EVENT_SERVICE_REQ, VI_ALL_MECH);
+  viUninstallHandler(srq.vi(), VI_EVENT_SERVICE_REQ, &Delivery::handle, &delivery);
+}
+BENCHMARK(BM_ServiceRequestHandled)->Iterations(50000)->UseRealTime();
 
 // ---- Over loopback TCP to pgxsim -------------------------------------------------------------------
 
@@ -384,6 +465,12 @@ void print_comparison() {
   std::printf("\nSummary, medians of the repetitions (targets in brackets)\n");
   if (have("in process"))
     std::printf("  in-process *IDN? round trips: %.0f/s [>= 500000/s]\n", r["in process"].rate);
+  if (have("service request, queued"))
+    std::printf("  service request round trip (*OPC to the event, and the serial poll), queued: %.1f us\n",
+                1e6 / r["service request, queued"].rate);
+  if (have("service request, handled"))
+    std::printf("  service request round trip, to a handler on the library's thread: %.1f us\n",
+                1e6 / r["service request, handled"].rate);
   if (have("get attribute") && have("get attribute, traced"))
     std::printf("  trace cost per call (viGetAttribute, CPU incl. the writer thread): %.2f us [< 2 us]\n",
                 r["get attribute, traced"].cpu_us - r["get attribute"].cpu_us);

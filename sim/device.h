@@ -11,10 +11,14 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "sim/remote_local.h"
+#include "sim/vxi_registers.h"
 
 namespace pgx::sim {
 
@@ -56,6 +60,8 @@ struct DeviceConfig {
   std::size_t max_output_bytes = 1u << 20;
   // Frequency of the signal at CLK IN that the clock-input measurements see (0: no signal).
   double clock_in_frequency = 10e6;
+  // A VXI module: what its configuration registers report. None for an instrument on another bus.
+  std::optional<VxiIdentity> vxi;
 };
 
 // One simulated instrument as seen from its bus. Not thread-safe: a bus serialises access to a device.
@@ -89,8 +95,30 @@ class Device {
   // IEEE 488.2 device clear: discards unread input and output and resets the parser; settings stay.
   virtual void device_clear() = 0;
 
-  // Serial poll: the status byte (with MSS in bit 6), as *STB? would answer it.
+  // Serial poll: the status byte with the request for service (RQS) in bit 6; the poll clears RQS.
   virtual std::uint8_t serial_poll() = 0;
+
+  // The service request of IEEE 488.2: the instrument asserts SRQ when a bit of its status byte that the
+  // service request enable (*SRE) selects becomes true, and keeps it asserted until a serial poll.
+  virtual bool requesting_service() const = 0;
+  // How many times the instrument has begun to request service; a bus notices a new request by it.
+  virtual std::uint64_t service_requests() const = 0;
+
+  // Group Execute Trigger (GET), the bus trigger: the instrument treats it as a *TRG that arrives after
+  // the messages already received. An instrument that *TRG does not trigger ignores it.
+  virtual void group_execute_trigger() = 0;
+  // How many triggers (*TRG or bus triggers) the instrument has taken.
+  virtual std::uint64_t triggers_received() const = 0;
+
+  // A VXI module's configuration registers (see VxiRegisters): a 16-bit register at an even offset below
+  // 64. False, with nothing read or written, when the instrument is no VXI module or the offset lies
+  // outside them. Releasing the Reset bit of the control register restarts the module: its settings
+  // return to their reset values and its input, output and status are cleared.
+  virtual bool read_register(std::uint32_t offset, std::uint16_t& value) = 0;
+  virtual bool write_register(std::uint32_t offset, std::uint16_t value) = 0;
+
+  // The remote/local state the bus keeps the instrument in (GPIB).
+  virtual RemoteLocal& remote_local() = 0;
 
   // The faults currently in force; tests may change them while the device is in use.
   virtual FaultConfig& faults() = 0;

@@ -228,6 +228,157 @@ TEST(SimDeviceTest, SerialPollShowsMessageAvailableAndErrors) {
   EXPECT_EQ(s.device().serial_poll(), 4 | 64);
 }
 
+// IEEE 488.2 service requests: a new reason for service (a status byte bit that *SRE selects becoming true)
+// asserts SRQ until a serial poll, which reads RQS in bit 6; a reason that stays true asks only once.
+TEST(SimDeviceTest, ServiceRequestsFromTheStatusByteAndTheEnableMask) {
+  struct Step {
+    const char* message;  // sent, or "poll" for a serial poll, or "read" to read a response
+    bool requesting;      // SRQ asserted afterwards
+    int requests;         // requests made so far
+    int polled;           // what the poll read (-1: not a poll)
+  };
+  const Step steps[] = {
+      {"*ESE 1;*SRE 32;*OPC", true, 1, -1},
+      {"poll", false, 1, 0x20 | 0x40},  // ESB with RQS, which the poll clears ...
+      {"poll", false, 1, 0x20},         // ... while ESB (and *STB?'s MSS) stay
+      {"*OPC", false, 1, -1},           // the summary was true already: no new request
+      {"*CLS", false, 1, -1},
+      {"*OPC", true, 2, -1},  // true again after it had gone false: a new request
+      {"*SRE 16", true, 2, -1},
+      {"poll", false, 2, 0x20 | 0x40},
+      {"*CLS;*IDN?", true, 3, -1},  // the reply is a message available (MAV)
+      {"read", true, 3, -1},        // SRQ stays asserted until a poll, also when MAV went
+      {"poll", false, 3, 0x40},
+      {":BOGUS", false, 3, -1},
+      {"*SRE 4", true, 4, -1},  // enabling a bit that is already true asks at once
+      {"poll", false, 4, 0x04 | 0x40},
+  };
+  DeviceConfig cfg;
+  cfg.front_ends = {"Q510A"};
+  testing::Session s = testing::Session::with(cfg);
+  EXPECT_FALSE(s.device().requesting_service());
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.message);
+    int polled = -1;
+    if (std::string_view(step.message) == "poll") {
+      polled = s.device().serial_poll();
+    } else if (std::string_view(step.message) == "read") {
+      s.read();
+    } else {
+      s.send(step.message);
+    }
+    EXPECT_EQ(s.device().requesting_service(), step.requesting);
+    EXPECT_EQ(s.device().service_requests(), static_cast<std::uint64_t>(step.requests));
+    EXPECT_EQ(polled, step.polled);
+  }
+  EXPECT_EQ(s.ask("*STB?"), "68");  // EAV and MSS: the query shows the summary, not RQS
+}
+
+TEST(SimDeviceTest, TheBusTriggerIsATrgInTheOrderOfTheMessages) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"Q510A"};
+  testing::Session s = testing::Session::with(cfg);
+  s.send("*TRG");
+  s.device().group_execute_trigger();
+  EXPECT_EQ(s.device().triggers_received(), 2u);
+  // Messages received but not yet executed go first.
+  s.device().receive("*TRG;*TRG\n");
+  EXPECT_EQ(s.device().triggers_received(), 2u);
+  s.device().group_execute_trigger();
+  EXPECT_EQ(s.device().triggers_received(), 5u);
+  EXPECT_EQ(s.errors(), "");
+
+  // An instrument that *TRG does not trigger refuses the command but ignores the bus trigger.
+  cfg.kind = "digital-multimeter";
+  testing::Session other = testing::Session::with(cfg);
+  other.device().group_execute_trigger();
+  EXPECT_EQ(other.errors(), "");
+  other.send("*TRG");
+  EXPECT_NE(other.errors(), "");
+}
+
+TEST(SimDeviceTest, RemoteAndLocalFollowTheBus) {
+  using State = RemoteLocal::State;
+  enum Action { kRenOn, kRenOff, kListen, kGtl, kLlo };
+  struct Step {
+    Action action;
+    State after;
+  };
+  const Step steps[] = {
+      {kListen, State::kLocal},  // without REN, addressing leaves it local
+      {kRenOn, State::kLocal},
+      {kListen, State::kRemote},
+      {kGtl, State::kLocal},
+      {kLlo, State::kLocalWithLockout},
+      {kListen, State::kRemoteWithLockout},
+      {kGtl, State::kLocalWithLockout},  // the lockout outlives going to local ...
+      {kListen, State::kRemoteWithLockout},
+      {kRenOff, State::kLocal},  // ... but not the release of REN
+      {kLlo, State::kLocal},
+  };
+  testing::Session s({"Q510A"});
+  RemoteLocal& rl = s.device().remote_local();
+  EXPECT_EQ(rl.state(), State::kLocal);
+  for (const auto& step : steps) {
+    SCOPED_TRACE(static_cast<int>(&step - steps));
+    switch (step.action) {
+      case kRenOn:
+        rl.remote_enable(true);
+        break;
+      case kRenOff:
+        rl.remote_enable(false);
+        break;
+      case kListen:
+        rl.addressed_to_listen();
+        break;
+      case kGtl:
+        rl.go_to_local();
+        break;
+      case kLlo:
+        rl.local_lockout();
+        break;
+    }
+    EXPECT_EQ(rl.state(), step.after);
+  }
+}
+
+TEST(SimDeviceTest, VxiConfigurationRegisters) {
+  DeviceConfig cfg;
+  cfg.front_ends = {"M4030A"};
+  cfg.vxi = VxiIdentity{0x0FFF, 0x0403};
+  testing::Session s = testing::Session::with(cfg);
+  Device& d = s.device();
+  struct Read {
+    std::uint32_t offset;
+    std::uint16_t value;
+  };
+  // A message-based device in A16 only (0b10, 0b11) of manufacturer 0xFFF; ready and passed.
+  for (const Read& r : {Read{0x00, 0xBFFF}, Read{0x02, 0x0403}, Read{0x04, 0x7FFF}, Read{0x06, 0}}) {
+    std::uint16_t value = 0;
+    EXPECT_TRUE(d.read_register(r.offset, value)) << r.offset;
+    EXPECT_EQ(value, r.value) << r.offset;
+  }
+  std::uint16_t value = 0;
+  EXPECT_FALSE(d.read_register(0x03, value));  // odd
+  EXPECT_FALSE(d.read_register(0x40, value));  // past the 64 bytes
+  EXPECT_FALSE(d.write_register(0x41, 1));
+
+  // Reset through the control register: not ready while held, then afresh with its reset settings.
+  s.send(":TRIG:COUN 9;*ESE 4;*IDN?");
+  ASSERT_TRUE(d.write_register(0x04, VxiRegisters::kReset));
+  ASSERT_TRUE(d.read_register(0x04, value));
+  EXPECT_EQ(value & (VxiRegisters::kReady | VxiRegisters::kPassed), 0);
+  ASSERT_TRUE(d.write_register(0x04, 0));
+  ASSERT_TRUE(d.read_register(0x04, value));
+  EXPECT_EQ(value, 0x7FFF);
+  EXPECT_FALSE(d.output_pending());
+  EXPECT_EQ(s.ask(":TRIG:COUN?"), "1");
+
+  testing::Session gpib({"Q510A"});
+  EXPECT_FALSE(gpib.device().read_register(0x00, value));
+  EXPECT_FALSE(gpib.device().write_register(0x04, 1));
+}
+
 TEST(SimDeviceTest, InjectedFaults) {
   DeviceConfig cfg;
   cfg.front_ends = {"M4030A", "M4040A"};

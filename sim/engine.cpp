@@ -105,16 +105,19 @@ Engine::Engine(const CommandTree& tree, Instrument& instrument) : tree_(tree), i
 void Engine::push_error(int code, std::string_view detail) {
   errors_.push(code, detail);
   status_.raise_events(error_event_bit(code));
+  note_service_request();
 }
 
 void Engine::push_error_text(int code, std::string_view text) {
   errors_.push_text(code, text);
   status_.raise_events(error_event_bit(code));
+  note_service_request();
 }
 
 void Engine::clear_status() {
   status_.clear_events();
   errors_.clear();
+  note_service_request();
 }
 
 void Engine::update_questionable() {
@@ -123,6 +126,22 @@ void Engine::update_questionable() {
 
 std::uint8_t Engine::status_byte() const {
   return status_.status_byte(!errors_.empty(), message_available_ || replying_);
+}
+
+void Engine::note_service_request() {
+  const bool summary = (status_byte() & 0x40) != 0;
+  if (summary && !summary_) {
+    request_service_ = true;
+    ++service_requests_;
+  }
+  summary_ = summary;
+}
+
+std::uint8_t Engine::serial_poll() {
+  note_service_request();
+  const auto stb = static_cast<std::uint8_t>((status_byte() & ~0x40u) | (request_service_ ? 0x40u : 0u));
+  request_service_ = false;
+  return stb;
 }
 
 bool Engine::execute(std::string_view message, std::string& out) {
@@ -319,10 +338,11 @@ void Engine::finish() {
   if (first_reply_ || deadlocked_) {
     out.resize(out_start_);
     replied_ = false;
-    return;
+  } else {
+    out += '\n';
+    replied_ = true;
   }
-  out += '\n';
-  replied_ = true;
+  note_service_request();
 }
 
 }  // namespace pgx::sim

@@ -43,11 +43,23 @@ class Engine {
   void set_response_limit(std::size_t bytes) { response_limit_ = bytes; }
 
   // Whether the output queue holds a response (the MAV bit), told by the bus.
-  void set_message_available(bool available) { message_available_ = available; }
+  void set_message_available(bool available) {
+    message_available_ = available;
+    note_service_request();
+  }
   // Replies that replace the real answer of a query, keyed by the query header as written.
   void set_scripted_replies(const std::map<std::string, std::string>* replies) { scripted_ = replies; }
 
+  // The status byte as *STB? reads it: the master summary status (MSS) in bit 6.
   std::uint8_t status_byte() const;
+  // The status byte as a serial poll reads it: the request for service (RQS) in bit 6, which the poll
+  // clears (IEEE 488.2 11.3.2).
+  std::uint8_t serial_poll();
+  // The instrument requests service (RQS, the SRQ line) from the moment the master summary becomes true
+  // until a serial poll; a summary that stays true asks only once.
+  bool requesting_service() const { return request_service_; }
+  // How many times the instrument has begun to request service.
+  std::uint64_t service_requests() const { return service_requests_; }
   ErrorQueue& errors() { return errors_; }
   void push_error(int code, std::string_view detail = {});
   void push_error_text(int code, std::string_view text);
@@ -69,6 +81,9 @@ class Engine {
   StatusRegisters status_;
   const std::map<std::string, std::string>* scripted_ = nullptr;
   bool message_available_ = false;
+  bool summary_ = false;  // the master summary status at the last look
+  bool request_service_ = false;
+  std::uint64_t service_requests_ = 0;
   bool replying_ = false;  // the message being executed has produced a reply
   std::size_t response_limit_ = 0;
 
@@ -83,6 +98,8 @@ class Engine {
   bool replied_ = false;
 
   void finish();
+  // Sets RQS when the master summary has become true since the last look.
+  void note_service_request();
   int path_ = CommandTree::kRoot;
   int path_suffix_[CommandTree::kMaxDepth] = {1, 1, 1, 1, 1, 1, 1, 1};
 };

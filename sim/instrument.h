@@ -25,6 +25,9 @@ class Instrument {
   virtual void recall(Call& call, long long location);  // *RCL
   virtual void learn(Call& call);                       // *LRN?
   virtual void trigger(Call& call);                     // *TRG
+  // The trigger of *TRG and of the bus (GET); an instrument that cannot be triggered ignores the bus's.
+  virtual void bus_trigger() {}
+  virtual std::uint64_t triggers_received() const { return 0; }
   // Questionable status condition bits (voltage 0, current 1, time 2, frequency 5, calibration 8).
   virtual std::uint16_t questionable_condition() const { return 0; }
 };

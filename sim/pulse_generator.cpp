@@ -304,7 +304,7 @@ void PulseGenerator::recall(Call& c, long long n) {
 }
 
 void PulseGenerator::trigger(Call&) {
-  ++triggers_;
+  bus_trigger();
 }
 
 }  // namespace pgx::sim

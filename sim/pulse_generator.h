@@ -41,6 +41,8 @@ class PulseGenerator final : public Instrument {
   void recall(Call& call, long long location) override;
   void learn(Call& call) override;
   void trigger(Call& call) override;
+  void bus_trigger() override { ++triggers_; }
+  std::uint64_t triggers_received() const override { return triggers_; }
   std::uint16_t questionable_condition() const override;
 
   // The warnings in force, in a fixed order.
@@ -176,7 +178,7 @@ class PulseGenerator final : public Instrument {
   std::array<Settings, kMemories> memories_;
   bool secure_ = false;
   bool calibration_failed_ = false;
-  long long triggers_ = 0;
+  std::uint64_t triggers_ = 0;
 };
 
 }  // namespace pgx::sim

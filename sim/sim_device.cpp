@@ -46,6 +46,7 @@ class SimDevice final : public Device {
         engine_(tree, *instrument_),
         max_message_(std::max<std::size_t>(config.max_message_bytes, 64)),
         max_output_(std::max<std::size_t>(config.max_output_bytes, 1024)) {
+    if (config.vxi) registers_.emplace(*config.vxi);
     engine_.set_scripted_replies(&faults_.scripted_replies);
     engine_.set_response_limit(max_output_);
     take_queued_errors();
@@ -150,7 +151,32 @@ class SimDevice final : public Device {
     engine_.set_message_available(false);
   }
 
-  std::uint8_t serial_poll() override { return engine_.status_byte(); }
+  std::uint8_t serial_poll() override { return engine_.serial_poll(); }
+  void group_execute_trigger() override {
+    while (execute(static_cast<std::size_t>(-1))) {  // the messages received before it go first
+    }
+    if (!dropped_) instrument_->bus_trigger();
+  }
+  std::uint64_t triggers_received() const override { return instrument_->triggers_received(); }
+  RemoteLocal& remote_local() override { return remote_local_; }
+
+  bool read_register(std::uint32_t offset, std::uint16_t& value) override {
+    if (!registers_ || offset >= VxiRegisters::kSize || offset % 2 != 0) return false;
+    value = registers_->read(offset);
+    return true;
+  }
+  bool write_register(std::uint32_t offset, std::uint16_t value) override {
+    if (!registers_ || offset >= VxiRegisters::kSize || offset % 2 != 0) return false;
+    if (registers_->write(offset, value)) {  // out of reset: the module starts afresh
+      device_clear();
+      instrument_->reset();
+      engine_.clear_status();
+    }
+    return true;
+  }
+
+  bool requesting_service() const override { return engine_.requesting_service(); }
+  std::uint64_t service_requests() const override { return engine_.service_requests(); }
 
  private:
   enum class Scan { kNormal, kQuote, kHash, kBlockDigits, kBlockBytes };
@@ -311,6 +337,8 @@ class SimDevice final : public Device {
   };
 
   FaultConfig faults_;
+  RemoteLocal remote_local_;
+  std::optional<VxiRegisters> registers_;
   std::shared_ptr<Instrument> instrument_;
   Engine engine_;
   std::size_t max_message_;

@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <fstream>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -61,7 +63,7 @@ TEST_F(VisaApi, DiscoveryOnTheDefaultBench) {
   };
   const Case cases[] = {
       {"?*INSTR", VI_SUCCESS, 9},
-      {"?*", VI_SUCCESS, 9},
+      {"?*", VI_SUCCESS, 12},  // with GPIB0::INTFC, VXI0::0::BACKPLANE and VXI0::MEMACC
       {"GPIB?*INSTR", VI_SUCCESS, 5},
       {"VXI?*INSTR", VI_SUCCESS, 4},
       {"(GPIB|VXI)?*INSTR", VI_SUCCESS, 9},
@@ -69,6 +71,15 @@ TEST_F(VisaApi, DiscoveryOnTheDefaultBench) {
       {"ASRL?*INSTR", VI_ERROR_RSRC_NFOUND, 0},
       {"?*SOCKET", VI_ERROR_RSRC_NFOUND, 0},
       {"(GPIB", VI_ERROR_INV_EXPR, 0},
+      // Attribute filters select by what a session on the resource would report.
+      {"?*INSTR{VI_ATTR_MANF_ID==0xFFF}", VI_SUCCESS, 4},
+      {"?*{VI_ATTR_SLOT > 3 && VI_ATTR_SLOT <= 5}", VI_SUCCESS, 2},
+      {"GPIB?*{VI_ATTR_GPIB_PRIMARY_ADDR == 22 || VI_ATTR_GPIB_PRIMARY_ADDR < 11}", VI_SUCCESS,
+       3},  // the board is 0
+      {"?*{VI_ATTR_MODEL_CODE == 0x0402}", VI_SUCCESS, 1},
+      {"VXI?*{VI_ATTR_GPIB_PRIMARY_ADDR == 10}", VI_ERROR_RSRC_NFOUND, 0},
+      {"?*INSTR{VI_ATTR_MANF_ID==0xFFF", VI_ERROR_INV_EXPR, 0},
+      {"?*{VI_ATTR_NO_SUCH==1}", VI_ERROR_INV_EXPR, 0},
       {"", VI_ERROR_INV_EXPR, 0},
   };
   for (const auto& c : cases) {
@@ -272,6 +283,10 @@ TEST_F(VisaApi, OpenRefusesWhatItCannotOpen) {
       {"GPIB0::10::INSTR", 0x40, VI_ERROR_INV_ACC_MODE},
       {"GPIB0::10::INSTR", VI_SHARED_LOCK, VI_ERROR_INV_ACC_MODE},
       {"gpib::10", VI_LOAD_CONFIG, VI_SUCCESS},
+      {"GPIB0::10::0::INSTR", VI_NULL, VI_SUCCESS},  // PyVISA writes every GPIB name with a secondary address
+      {"GPIB0::10::1::INSTR", VI_NULL, VI_ERROR_RSRC_NFOUND},
+      {"USB0::0x0957::0x1755::MY1::INSTR", VI_NULL, VI_ERROR_RSRC_NFOUND},
+      {"PXI0::2-12.1::INSTR", VI_NULL, VI_ERROR_RSRC_NFOUND},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -288,6 +303,20 @@ TEST_F(VisaApi, OpenRefusesWhatItCannotOpen) {
   ViSession vi = VI_NULL;
   EXPECT_EQ(viOpen(rm, VI_NULL, VI_NULL, 0, &vi), VI_ERROR_INV_RSRC_NAME);
   EXPECT_EQ(viOpen(rm, "GPIB0::10::INSTR", VI_NULL, 0, VI_NULL), VI_ERROR_INV_PARAMETER);
+}
+
+TEST_F(VisaApi, EverySpellingOfAResourceParsesToTheNameTheBenchOffers) {
+  for (const char* name : {"GPIB0::10::INSTR", "gpib::10", "GPIB0::10::0::INSTR", "GPIB::10::0"}) {
+    SCOPED_TRACE(name);
+    ViUInt16 type = 0, board = 9;
+    char rsrc_class[VI_FIND_BUFLEN], expanded[VI_FIND_BUFLEN], alias[VI_FIND_BUFLEN] = "x";
+    EXPECT_EQ(viParseRsrcEx(rm, name, &type, &board, rsrc_class, expanded, alias), VI_SUCCESS);
+    EXPECT_EQ(type, VI_INTF_GPIB);
+    EXPECT_EQ(board, 0);
+    EXPECT_STREQ(rsrc_class, "INSTR");
+    EXPECT_STREQ(expanded, "GPIB0::10::INSTR");
+    EXPECT_STREQ(alias, "");
+  }
 }
 
 TEST_F(VisaApi, AnExclusiveLockKeepsOtherSessionsOutUntilItsHolderCloses) {
@@ -376,6 +405,86 @@ TEST_F(VisaApi, StatusDescriptions) {
   ASSERT_EQ(viGetAttribute(rm, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
   viStatusDesc(rm, VI_SUCCESS, desc);
   EXPECT_STREQ(desc, "Operation completed successfully.");
+}
+
+// Every completion and error code that visa.h defines has its standard text.
+TEST_F(VisaApi, EveryStandardStatusHasItsDescription) {
+  std::ifstream header(PGX_SOURCE_DIR "/visa/visa.h");
+  ASSERT_TRUE(header) << "visa.h not found";
+  const std::regex code(R"(#define (VI_(SUCCESS|WARN|ERROR)\w*) .*?(_VI_ERROR \+ )?0x([0-9A-F]{8})L)");
+  int seen = 0;
+  for (std::string line; std::getline(header, line);) {
+    std::smatch m;
+    if (!std::regex_search(line, m, code)) continue;
+    auto status = static_cast<ViStatus>(std::stoul(m[4], nullptr, 16) | (m[3].matched ? 0x80000000u : 0));
+    char desc[VI_FIND_BUFLEN] = "";
+    EXPECT_EQ(viStatusDesc(rm, status, desc), VI_SUCCESS) << m[1];
+    EXPECT_GT(std::strlen(desc), 10u) << m[1];
+    ++seen;
+  }
+  EXPECT_GT(seen, 90);
+}
+
+// What the documentation lists as settable is, in range; what a session does not have is refused as such.
+TEST_F(VisaApi, AttributesAreSettableAsDocumented) {
+  ViSession gpib = open("GPIB0::10::INSTR"), vxi = open("VXI0::8::INSTR"), board = open("GPIB0::INTFC");
+  struct Case {
+    ViSession session;
+    ViAttr attr;
+    ViAttrState value;
+    ViStatus status;
+  };
+  const Case cases[] = {
+      {gpib, VI_ATTR_TMO_VALUE, 5, VI_SUCCESS},
+      {gpib, VI_ATTR_MAX_QUEUE_LENGTH, 10, VI_SUCCESS},
+      {gpib, VI_ATTR_MAX_QUEUE_LENGTH, 0, VI_ERROR_NSUP_ATTR_STATE},
+      {gpib, VI_ATTR_USER_DATA, 0x1234567890ull, VI_SUCCESS},
+      {gpib, VI_ATTR_USER_DATA_32, 7, VI_SUCCESS},
+      {gpib, VI_ATTR_TERMCHAR, '\r', VI_SUCCESS},
+      {gpib, VI_ATTR_TERMCHAR, 0x100, VI_ERROR_NSUP_ATTR_STATE},
+      {gpib, VI_ATTR_TERMCHAR_EN, VI_TRUE, VI_SUCCESS},
+      {gpib, VI_ATTR_TERMCHAR_EN, 2, VI_ERROR_NSUP_ATTR_STATE},
+      {gpib, VI_ATTR_SEND_END_EN, VI_FALSE, VI_SUCCESS},
+      {gpib, VI_ATTR_SUPPRESS_END_EN, VI_TRUE, VI_SUCCESS},
+      {gpib, VI_ATTR_IO_PROT, VI_PROT_4882_STRS, VI_SUCCESS},
+      {gpib, VI_ATTR_RD_BUF_OPER_MODE, VI_FLUSH_ON_ACCESS, VI_SUCCESS},
+      {gpib, VI_ATTR_RD_BUF_OPER_MODE, VI_FLUSH_WHEN_FULL, VI_ERROR_NSUP_ATTR_STATE},
+      {gpib, VI_ATTR_WR_BUF_OPER_MODE, VI_FLUSH_ON_ACCESS, VI_SUCCESS},
+      {gpib, VI_ATTR_FILE_APPEND_EN, VI_TRUE, VI_SUCCESS},
+      {gpib, VI_ATTR_GPIB_READDR_EN, VI_FALSE, VI_SUCCESS},
+      {gpib, VI_ATTR_GPIB_UNADDR_EN, VI_TRUE, VI_SUCCESS},
+      {gpib, VI_ATTR_TRIG_ID, static_cast<ViAttrState>(VI_TRIG_SW), VI_SUCCESS},
+      {gpib, VI_ATTR_TRIG_ID, 0xFFFF, VI_SUCCESS},  // -1 in 16 bits, as some callers give it
+      {gpib, VI_ATTR_TRIG_ID, VI_TRIG_TTL0, VI_ERROR_NSUP_ATTR_STATE},
+      {gpib, VI_ATTR_GPIB_PRIMARY_ADDR, 3, VI_ERROR_ATTR_READONLY},
+      {gpib, VI_ATTR_RD_BUF_SIZE, 100, VI_ERROR_ATTR_READONLY},
+      {gpib, VI_ATTR_GPIB_REN_STATE, 1, VI_ERROR_ATTR_READONLY},
+      {gpib, VI_ATTR_SRC_BYTE_ORDER, VI_LITTLE_ENDIAN, VI_ERROR_NSUP_ATTR},  // no registers
+      {gpib, 0x3FFF7777, 1, VI_ERROR_NSUP_ATTR},
+      {vxi, VI_ATTR_SRC_BYTE_ORDER, VI_LITTLE_ENDIAN, VI_SUCCESS},
+      {vxi, VI_ATTR_DEST_INCREMENT, 0, VI_SUCCESS},
+      {vxi, VI_ATTR_WIN_ACCESS_PRIV, VI_PROG_PRIV, VI_SUCCESS},
+      {vxi, VI_ATTR_TRIG_ID, VI_TRIG_ECL1, VI_SUCCESS},
+      {vxi, VI_ATTR_TRIG_ID, VI_TRIG_ECL1 + 1, VI_ERROR_NSUP_ATTR_STATE},
+      {vxi, VI_ATTR_WIN_ACCESS, VI_USE_OPERS, VI_ERROR_ATTR_READONLY},
+      {vxi, VI_ATTR_GPIB_READDR_EN, VI_TRUE, VI_ERROR_NSUP_ATTR},
+      {board, VI_ATTR_DEV_STATUS_BYTE, 0x41, VI_SUCCESS},
+      {board, VI_ATTR_GPIB_CIC_STATE, VI_FALSE, VI_ERROR_ATTR_READONLY},
+      {rm, VI_ATTR_TMO_VALUE, 100, VI_SUCCESS},
+      {rm, VI_ATTR_TERMCHAR, '\n', VI_ERROR_NSUP_ATTR},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.attr) + " = " + std::to_string(c.value));
+    EXPECT_EQ(viSetAttribute(c.session, c.attr, c.value), c.status);
+  }
+  // The user data is one value in two widths.
+  ASSERT_EQ(viSetAttribute(gpib, VI_ATTR_USER_DATA_64, 0x1122334455667788ull), VI_SUCCESS);
+  ViUInt32 low = 0;
+  EXPECT_EQ(viGetAttribute(gpib, VI_ATTR_USER_DATA_32, &low), VI_SUCCESS);
+  EXPECT_EQ(low, 0x55667788u);
+  ViInt16 trigger = 0;
+  EXPECT_EQ(viGetAttribute(gpib, VI_ATTR_TRIG_ID, &trigger), VI_SUCCESS);
+  EXPECT_EQ(trigger, VI_TRIG_SW);
 }
 
 TEST_F(VisaApi, QueriesReachTheRightInstrument) {

@@ -87,6 +87,7 @@ class Reader {
 };
 
 const std::set<std::string> kResourceKeys = {"name",
+                                             "alias",
                                              "interface",
                                              "board",
                                              "primary-address",
@@ -123,6 +124,12 @@ ResourceName read_name(const Reader& r, const YAML::Node& res) {
     if (parsed->interface_type == VI_INTF_TCPIP)
       r.fail(res["name"],
              "\"" + text + "\": TCPIP resources are real network connections, not bench instruments");
+    if (parsed->interface_type == VI_INTF_USB || parsed->interface_type == VI_INTF_PXI)
+      r.fail(res["name"], "\"" + text + "\": the bench has GPIB, VXI, GPIB-VXI and ASRL instruments only");
+    if (!parsed->is_instr())
+      r.fail(res["name"], "\"" + text +
+                              "\" is not an instrument (INSTR); the interfaces and backplanes come with the "
+                              "instruments on them");
     name = *parsed;
   } else if (!res["interface"]) {
     r.fail(res, "a resource needs a \"name\" or an \"interface\"");
@@ -217,6 +224,17 @@ BenchResource read_resource(const Reader& r, const YAML::Node& res) {
   if (res["model-code"])
     out.model_code = static_cast<ViUInt16>(r.integer(res["model-code"], "model-code", 0, 0xFFFF));
   if (res["manufacturer-name"]) out.manufacturer_name = r.text(res["manufacturer-name"], "manufacturer-name");
+  if (res["alias"]) {
+    out.alias = r.text(res["alias"], "alias");
+    bool plain = !out.alias.empty() && out.alias.size() <= 64 &&
+                 std::all_of(out.alias.begin(), out.alias.end(), [](char c) {
+                   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
+                 });
+    if (!plain)
+      r.fail(res["alias"], "alias \"" + out.alias + "\" must be 1 to 64 letters, digits, '_', '-' or '.'");
+    if (parse_resource_name(out.alias))
+      r.fail(res["alias"], "alias \"" + out.alias + "\" reads as a resource name");
+  }
   if (res["model-name"]) out.model_name = r.text(res["model-name"], "model-name");
 
   sim::DeviceConfig& device = out.device;
@@ -235,6 +253,7 @@ BenchResource read_resource(const Reader& r, const YAML::Node& res) {
   if (res["firmware"]) device.firmware = r.text(res["firmware"], "firmware");
   if (res["faults"]) device.faults = read_faults(r, res["faults"]);
   if (out.model_name.empty()) out.model_name = device.model;
+  if (vxi) device.vxi = sim::VxiIdentity{out.manufacturer_id, out.model_code};
 
   // Benchtop front-ends (Q5xx) live on GPIB, module front-ends (M40xx) in a VXI mainframe.
   if (device.kind == "pulse-generator") {
@@ -275,11 +294,17 @@ BenchConfig parse_bench(const std::string& yaml_text, const std::string& source)
   YAML::Node resources = root["resources"];
   if (!resources.IsSequence()) r.fail(resources, "\"resources\" must be a list");
   std::set<std::string> names;
+  std::set<std::string> aliases;  // in lower case: an alias is found whatever its case
   try {
     for (const auto& res : resources) {
       BenchResource resource = read_resource(r, res);
       if (!names.insert(resource.name.canonical()).second)
         r.fail(res, "resource " + resource.name.canonical() + " is listed twice");
+      std::string alias = resource.alias;
+      std::transform(alias.begin(), alias.end(), alias.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      if (!alias.empty() && !aliases.insert(alias).second)
+        r.fail(res["alias"], "alias \"" + resource.alias + "\" is given twice");
       bench.resources.push_back(std::move(resource));
     }
   } catch (const YAML::Exception& e) {

@@ -12,6 +12,7 @@ namespace pgx::visa {
 
 struct BenchResource {
   ResourceName name;                  // interface, board and addresses
+  std::string alias;                  // another name users may open it by (empty: none)
   ViInt16 slot = VI_UNKNOWN_SLOT;     // VXI
   ViUInt16 manufacturer_id = 0x0FFF;  // VXI
   ViUInt16 model_code = 0;            // VXI

@@ -21,6 +21,7 @@ using testing::TempDir;
 
 constexpr const char* kSmallBench = R"(resources:
   - name: GPIB1::5::INSTR
+    alias: Lab.Pulser-1
     front-ends: [Q530A]
     serial: SN-GPIB-5
   - interface: gpib
@@ -82,6 +83,27 @@ TEST(VisaBench, ABenchFileReplacesTheDefaultBench) {
 
   // The default bench's resources are not there.
   EXPECT_EQ(viOpen(rm, "GPIB0::10::INSTR", VI_NULL, 2500, &vi), VI_ERROR_RSRC_NFOUND);
+}
+
+TEST(VisaBench, AnAliasOpensItsResourceWhateverItsCase) {
+  TempDir dir;
+  ScopedEnv bench("PGX_VISA_BENCH", dir.write("bench.yaml", kSmallBench));
+  ResourceManager rm;
+  for (const char* name : {"Lab.Pulser-1", "lab.pulser-1", "GPIB1::5::INSTR"}) {
+    SCOPED_TRACE(name);
+    ViUInt16 type = 0, board = 0;
+    char rsrc_class[VI_FIND_BUFLEN], expanded[VI_FIND_BUFLEN], alias[VI_FIND_BUFLEN];
+    EXPECT_EQ(viParseRsrcEx(rm, name, &type, &board, rsrc_class, expanded, alias), VI_SUCCESS);
+    EXPECT_EQ(board, 1);
+    EXPECT_STREQ(expanded, "GPIB1::5::INSTR");
+    EXPECT_STREQ(alias, "Lab.Pulser-1");
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(viOpen(rm, name, VI_NULL, 0, &vi), VI_SUCCESS);
+    EXPECT_NE(query(vi, "*IDN?\n").find("SN-GPIB-5"), std::string::npos);
+    viClose(vi);
+  }
+  ViSession vi = VI_NULL;
+  EXPECT_EQ(viOpen(rm, "Lab.Pulser-2", VI_NULL, 0, &vi), VI_ERROR_INV_RSRC_NAME);
 }
 
 TEST(VisaBench, FaultsFromTheFileReachTheInstrument) {
@@ -173,6 +195,14 @@ TEST(VisaBench, MistakesInABenchFileNameFileLineAndWhat) {
       {"resources:\n  - name: GPIB0::5::INSTR\nresources:\n  - name: GPIB0::6::INSTR\n", 3,
        "\"resources\" is given twice"},
       {"instruments:\n  - name: GPIB0::5::INSTR\n", 1, "\"resources\""},
+      // Aliases are plain words, not resource names, and name one resource each.
+      {"resources:\n  - name: GPIB0::5::INSTR\n    alias: my scope\n", 3, "letters, digits"},
+      {"resources:\n  - name: GPIB0::5::INSTR\n    alias: gpib0::6\n", 3, "letters, digits"},
+      {"resources:\n  - name: GPIB0::5::INSTR\n    alias: asrl2\n", 3, "reads as a resource name"},
+      {"resources:\n  - name: GPIB0::5::INSTR\n    alias: A\n  - name: GPIB0::6::INSTR\n    alias: a\n", 5,
+       "given twice"},
+      {"resources:\n  - name: GPIB0::INTFC\n", 2, "not an instrument"},
+      {"resources:\n  - name: USB0::1::2::SN::INSTR\n", 2, "GPIB, VXI"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

@@ -1,49 +1,12 @@
 #include "visa/objects.h"
 
-#include <chrono>
-#include <map>
+#include "visa/events.h"
+#include "visa/session_io.h"
 
 namespace pgx::visa {
 
-std::shared_ptr<ResourceLock> ResourceLock::of(const std::string& resource) {
-  static std::mutex mutex;
-  static auto* locks = new std::map<std::string, std::weak_ptr<ResourceLock>>();
-  std::lock_guard guard(mutex);
-  auto& slot = (*locks)[resource];
-  auto lock = slot.lock();
-  if (!lock) {
-    lock = std::make_shared<ResourceLock>();
-    slot = lock;
-  }
-  return lock;
-}
-
-bool ResourceLock::acquire(ViSession session, ViUInt32 timeout_ms, const std::atomic<bool>& abandoned) {
-  std::unique_lock guard(mutex);
-  auto done = [&] { return abandoned.load() || holder.load() == VI_NULL || holder.load() == session; };
-  if (timeout_ms == VI_TMO_INFINITE) {
-    released.wait(guard, done);
-  } else if (!released.wait_for(guard, std::chrono::milliseconds(timeout_ms), done)) {
-    return false;
-  }
-  if (abandoned.load()) return false;
-  holder.store(session, std::memory_order_release);
-  return true;
-}
-
-void ResourceLock::wake_waiters() {
-  { std::lock_guard guard(mutex); }  // a waiter between its check and its wait has reached the wait
-  released.notify_all();
-}
-
-void ResourceLock::release(ViSession session) {
-  {
-    std::lock_guard guard(mutex);
-    if (holder.load() != session) return;
-    holder.store(VI_NULL, std::memory_order_release);
-  }
-  released.notify_all();
-}
+Object::Object(Kind k, ViObject owner) : kind(k), parent(owner) {}
+Object::~Object() = default;
 
 ObjectTable& ObjectTable::instance() {
   static ObjectTable* table = new ObjectTable();  // lives as long as the process
@@ -52,7 +15,7 @@ ObjectTable& ObjectTable::instance() {
 
 ViObject ObjectTable::add(std::shared_ptr<Object> object) {
   std::lock_guard lock(mutex_);
-  if (object->manager != VI_NULL && !objects_.count(object->manager)) return VI_NULL;
+  if (object->parent != VI_NULL && !objects_.count(object->parent)) return VI_NULL;
   // Handles are not reused while the process runs (until 32 bits wrap), so a stale handle stays invalid.
   do {
     if (++next_handle_ == 0) next_handle_ = 0x1000;
@@ -75,9 +38,13 @@ std::vector<std::shared_ptr<Object>> ObjectTable::remove(ViObject handle) {
   if (it == objects_.end()) return removed;
   removed.push_back(it->second);
   objects_.erase(it);
-  if (removed.front()->kind == Object::Kind::kResourceManager) {
+  // What belongs to a removed object goes with it; sessions and events are few, so a scan per level does.
+  for (std::size_t level = 0; level < removed.size(); ++level) {
+    if (removed[level]->kind == Object::Kind::kFindList || removed[level]->kind == Object::Kind::kEvent)
+      continue;
+    const ViObject owner = removed[level]->handle;
     for (auto child = objects_.begin(); child != objects_.end();) {
-      if (child->second->manager == handle) {
+      if (child->second->parent == owner) {
         removed.push_back(child->second);
         child = objects_.erase(child);
       } else {

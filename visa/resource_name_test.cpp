@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace pgx::visa {
 namespace {
 
@@ -33,6 +36,27 @@ TEST(VisaResourceName, ValidNamesParseToTheirCanonicalForm) {
       {"tcpip2::[fe80::1%eth0]::6000::socket", "TCPIP2::[fe80::1%eth0]::6000::SOCKET", VI_INTF_TCPIP, 2},
       {"TCPIP::[2001:db8::5]", "TCPIP0::[2001:db8::5]::inst0::INSTR", VI_INTF_TCPIP, 0},
       {"TCPIP::[::ffff:10.0.0.1]::inst1", "TCPIP0::[::ffff:10.0.0.1]::inst1::INSTR", VI_INTF_TCPIP, 0},
+      // The other resource classes of each interface.
+      {"GPIB0::INTFC", "GPIB0::INTFC", VI_INTF_GPIB, 0},
+      {"gpib1::servant", "GPIB1::SERVANT", VI_INTF_GPIB, 1},
+      {"VXI::BACKPLANE", "VXI0::0::BACKPLANE", VI_INTF_VXI, 0},
+      {"VXI1::8::BACKPLANE", "VXI1::8::BACKPLANE", VI_INTF_VXI, 1},
+      {"vxi0::memacc", "VXI0::MEMACC", VI_INTF_VXI, 0},
+      {"VXI0::SERVANT", "VXI0::SERVANT", VI_INTF_VXI, 0},
+      {"GPIB-VXI1::MEMACC", "GPIB-VXI1::MEMACC", VI_INTF_GPIB_VXI, 1},
+      {"GPIB-VXI::BACKPLANE", "GPIB-VXI0::0::BACKPLANE", VI_INTF_GPIB_VXI, 0},
+      {"GPIB-VXI::3::0::INSTR", "GPIB-VXI0::3::INSTR", VI_INTF_GPIB_VXI, 0},  // as PyVISA writes it
+      {"TCPIP::SERVANT", "TCPIP0::SERVANT", VI_INTF_TCPIP, 0},
+      {"USB::0x0957::0x1755::MY123::INSTR", "USB0::0x0957::0x1755::MY123::INSTR", VI_INTF_USB, 0},
+      {"usb1::2391::6::A-1::2", "USB1::0x0957::0x0006::A-1::2::INSTR", VI_INTF_USB, 1},
+      {"USB0::0xabcd::0x1::SN::RAW", "USB0::0xABCD::0x0001::SN::RAW", VI_INTF_USB, 0},
+      {"PXI::15::INSTR", "PXI0::0-15::INSTR", VI_INTF_PXI, 0},
+      {"PXI2::15::3", "PXI2::2-15.3::INSTR", VI_INTF_PXI, 2},
+      {"PXI0::2-12.1::INSTR", "PXI0::2-12.1::INSTR", VI_INTF_PXI, 0},
+      {"pxi1::chassis1::slot3", "PXI1::CHASSIS1::SLOT3::INSTR", VI_INTF_PXI, 1},
+      {"PXI0::CHASSIS2::SLOT4::FUNC1::INSTR", "PXI0::CHASSIS2::SLOT4::FUNC1::INSTR", VI_INTF_PXI, 0},
+      {"PXI0::MEMACC", "PXI0::MEMACC", VI_INTF_PXI, 0},
+      {"PXI0::1::BACKPLANE", "PXI0::1::BACKPLANE", VI_INTF_PXI, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -66,6 +90,28 @@ TEST(VisaResourceName, AddressesAreTakenApart) {
   EXPECT_EQ(ipv6->port, 5025);
 }
 
+TEST(VisaResourceName, ClientsSpellSomeResourcesInMoreThanOneWay) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> others;
+  };
+  const Case cases[] = {
+      {"GPIB0::10::INSTR", {"GPIB0::10::0::INSTR"}},
+      {"GPIB0::10::0::INSTR", {"GPIB0::10::INSTR"}},
+      {"GPIB0::10::3::INSTR", {}},
+      {"USB0::1::2::SN::INSTR", {"USB0::0x0001::0x0002::SN::0::INSTR"}},
+      {"USB0::1::2::SN::0::RAW", {"USB0::0x0001::0x0002::SN::RAW"}},
+      {"VXI0::8::INSTR", {}},
+      {"GPIB0::INTFC", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto name = parse_resource_name(c.text);
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->other_spellings(), c.others);
+  }
+}
+
 TEST(VisaResourceName, MalformedNamesAreRefused) {
   const char* cases[] = {
       "",
@@ -92,8 +138,23 @@ TEST(VisaResourceName, MalformedNamesAreRefused) {
       "TCPIP0::::5025::SOCKET",     // no host
       "TCPIP0::h o::5025::SOCKET",  // blank in host
       "TCPIP0::h::a b::INSTR",      // bad device name
-      "USB0::1::2::3::INSTR",       // unknown interface
-      "PXI0::INSTR",
+      "FIREWIRE0::1::INSTR",        // unknown interface
+      "PXI0::INSTR",                // no device
+      "GPIB0::5::INTFC",            // an interface has no address
+      "GPIB0::MEMACC",              // not a class of GPIB
+      "ASRL1::SERVANT",
+      "VXI0::8::MEMACC",
+      "VXI0::8::1::INSTR",
+      "GPIB-VXI0::8::1::INSTR",  // only PyVISA's "0" is taken
+      "USB0::1::2::INSTR",       // no serial number
+      "USB0::0x10000::2::S::INSTR",
+      "USB0::1::2::S N::INSTR",
+      "USB0::1::2::S::256::INSTR",
+      "PXI0::32::INSTR",  // device out of range
+      "PXI0::1::8::INSTR",
+      "PXI0::1-2.9::INSTR",
+      "PXI0::CHASSIS1::INSTR",
+      "PXI0::BACKPLANE",
       "GPIB0::99999999999999999999::INSTR",  // overflow
       "TCPIP0::[::1::5025::SOCKET",          // unclosed bracket
       "TCPIP0::[]::5025::SOCKET",            // empty brackets

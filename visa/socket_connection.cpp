@@ -141,6 +141,7 @@ ViStatus SocketConnection::write(const ViByte* buf, ViUInt32 size, ViUInt32& cou
   if (lost_) return VI_ERROR_CONN_LOST;
   Deadline deadline(io.timeout_ms);
   while (count < size) {
+    if (io.aborted()) return VI_ERROR_ABORT;
     set_send_timeout(static_cast<ViUInt32>(socket_timeout_ms(deadline)));
     ssize_t sent = ::send(fd_, buf + count, size - count, MSG_NOSIGNAL);
     if (sent > 0) {
@@ -161,7 +162,7 @@ ViStatus SocketConnection::write(const ViByte* buf, ViUInt32 size, ViUInt32& cou
   return VI_SUCCESS;
 }
 
-ViStatus SocketConnection::fill(const Deadline& deadline) {
+ViStatus SocketConnection::fill(const Deadline& deadline, const std::atomic<bool>* abort) {
   if (begin_ == end_) {
     begin_ = end_ = 0;
   } else if (end_ == input_.size()) {
@@ -172,9 +173,16 @@ ViStatus SocketConnection::fill(const Deadline& deadline) {
     if (end_ == input_.size()) input_.resize(input_.size() * 2);
   }
   for (;;) {
+    if (abort && abort->load()) return VI_ERROR_ABORT;
     int flags = 0;
     if (deadline.expired()) {
       flags = MSG_DONTWAIT;  // time is up: take only what has already arrived
+    } else if (abort) {
+      // An asynchronous read waits in short steps, so that viTerminate is noticed soon.
+      pollfd p{fd_, POLLIN, 0};
+      int ready = ::poll(&p, 1, static_cast<int>(std::min<long>(20, socket_timeout_ms(deadline))));
+      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+      flags = MSG_DONTWAIT;
     } else {
       set_receive_timeout(static_cast<ViUInt32>(socket_timeout_ms(deadline)));
     }
@@ -236,28 +244,44 @@ ViStatus SocketConnection::read(ViByte* buf, ViUInt32 size, ViUInt32& count, con
       return VI_SUCCESS;
     }
     std::size_t offset = scanned - begin_;
-    ViStatus status = fill(deadline);
+    ViStatus status = fill(deadline, io.abort);
     scanned = begin_ + offset;  // fill() may have moved the unread input to the front
-    if (status == VI_ERROR_CONN_LOST && end_ > begin_) {
-      // The peer went in the middle of a message: hand over the part it sent, and say that it went.
+    if ((status == VI_ERROR_CONN_LOST || status == VI_ERROR_TMO || status == VI_ERROR_ABORT) &&
+        end_ > begin_) {
+      // The peer went, time ran out, or viTerminate ended the read, in the middle of a message: hand over
+      // the part that came, and say why the rest did not. Nothing of it stays behind, or it would be taken
+      // for the start of the next message.
       std::size_t n = std::min<std::size_t>(end_ - begin_, size);
       std::memcpy(buf, input_.data() + begin_, n);
       begin_ += n;
       count = static_cast<ViUInt32>(n);
-      return VI_ERROR_CONN_LOST;
+      return status;
     }
     if (status != VI_SUCCESS) return status;
   }
 }
 
-ViStatus SocketConnection::clear(const IoSettings&) {
+ViStatus SocketConnection::clear(const IoSettings& io) {
   if (lost_) return VI_ERROR_CONN_LOST;
   begin_ = end_ = 0;
-  // Discard whatever else has already arrived.
+  // A socket has no device clear: what the peer sends is discarded until it has been quiet for a moment,
+  // so that replies still on their way when the clear began are not taken for the answers to later queries
+  // (at most until the session's time-out).
+  constexpr int kQuietMs = 50;
+  Deadline deadline(io.timeout_ms == VI_TMO_IMMEDIATE ? kQuietMs : io.timeout_ms);
   char scratch[4096];
-  while (::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
+  for (;;) {
+    pollfd p{fd_, POLLIN, 0};
+    int ready = ::poll(&p, 1, kQuietMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return VI_SUCCESS;
+    ssize_t got = ::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT);
+    if (got == 0) {
+      lost_ = true;
+      return VI_ERROR_CONN_LOST;
+    }
+    if (deadline.expired()) return VI_SUCCESS;
   }
-  return VI_SUCCESS;
 }
 
 ViStatus SocketConnection::take_arrived() {
@@ -320,6 +344,15 @@ ViStatus SocketConnection::read_stb(ViUInt16& status, const IoSettings& io) {
   if (parsed_end == text.c_str() || value < 0 || value > 255) return VI_ERROR_IO;
   status = static_cast<ViUInt16>(value);
   return VI_SUCCESS;
+}
+
+ViStatus SocketConnection::assert_trigger(ViUInt16 protocol, ViInt16 trigger_id, const IoSettings& io) {
+  if (io.io_protocol != VI_PROT_4882_STRS) return VI_ERROR_NSUP_OPER;
+  if (trigger_id != VI_TRIG_SW) return VI_ERROR_INV_SETUP;
+  if (protocol != VI_TRIG_PROT_DEFAULT) return VI_ERROR_INV_PROT;
+  static const char command[] = "*TRG\n";
+  ViUInt32 count = 0;
+  return write(reinterpret_cast<const ViByte*>(command), sizeof command - 1, count, io);
 }
 
 }  // namespace pgx::visa

@@ -20,8 +20,11 @@ class SocketConnection : public Connection {
 
   ViStatus write(const ViByte* buf, ViUInt32 size, ViUInt32& count, const IoSettings& io) override;
   ViStatus read(ViByte* buf, ViUInt32 size, ViUInt32& count, const IoSettings& io) override;
+  // Discards the input until the peer has been quiet for 50 ms.
   ViStatus clear(const IoSettings& io) override;
   ViStatus read_stb(ViUInt16& status, const IoSettings& io) override;
+  // A socket has no bus trigger; with the IEEE 488.2 string protocol it sends "*TRG".
+  ViStatus assert_trigger(ViUInt16 protocol, ViInt16 trigger_id, const IoSettings& io) override;
 
   // The peer's numeric address ("127.0.0.1").
   const std::string& address() const { return address_; }
@@ -30,8 +33,8 @@ class SocketConnection : public Connection {
 
  private:
   SocketConnection(int fd, std::string address);
-  // Waits for and receives more bytes into the input buffer.
-  ViStatus fill(const Deadline& deadline);
+  // Waits for and receives more bytes into the input buffer; ends with VI_ERROR_ABORT when `abort` is set.
+  ViStatus fill(const Deadline& deadline, const std::atomic<bool>* abort = nullptr);
   // Receives whatever has arrived, without waiting.
   ViStatus take_arrived();
   // Waits until the unread input holds a line feed at or after `from` bytes into it; `line_end` is then

@@ -110,6 +110,22 @@ TEST_F(VisaSocket, ALateReplyIsATimeOutAndTheSessionStaysUsable) {
   EXPECT_EQ(testing::query(vi, "NEXT?\n"), "prompt\n");
 }
 
+TEST_F(VisaSocket, AReadThatTimesOutPartWayHandsOverWhatCameAndKeepsNothing) {
+  TcpPeer peer([](int fd) {
+    TcpPeer::read_line(fd);
+    TcpPeer::send_all(fd, "ABC");  // the rest of this reply never comes
+    while (!TcpPeer::read_line(fd).empty()) TcpPeer::send_all(fd, "one\n");
+  });
+  ViSession vi = open(peer);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 150), VI_SUCCESS);
+  ASSERT_EQ(write_text(vi, "FIRST?\n"), VI_SUCCESS);
+  ViStatus status;
+  EXPECT_EQ(read_text(vi, &status), "ABC");
+  EXPECT_EQ(status, VI_ERROR_TMO);
+  EXPECT_EQ(testing::query(vi, "NEXT?\n", &status), "one\n");  // not "ABCone\n"
+  EXPECT_EQ(status, VI_SUCCESS_TERM_CHAR);
+}
+
 TEST_F(VisaSocket, APeerThatGoesAwayIsConnectionLostAndTheSessionStaysClosable) {
   TcpPeer peer([](int fd) {
     TcpPeer::read_line(fd);
@@ -244,6 +260,31 @@ TEST_F(VisaSocket, SerialPollOverTheLineWhenTheProtocolAsksForIt) {
   ViUInt16 stb = 0;
   EXPECT_EQ(viReadSTB(vi, &stb), VI_SUCCESS);  // ... unless the 488.2 string protocol is chosen
   EXPECT_EQ(stb, 80);
+}
+
+TEST_F(VisaSocket, ATriggerIsTrgAndAClearWaitsForTheRepliesOnTheirWay) {
+  TcpPeer peer([](int fd) {
+    for (std::string line; !(line = TcpPeer::read_line(fd)).empty();) {
+      if (line == "*TRG\n") {
+        TcpPeer::send_all(fd, "triggered\n");
+      } else {
+        std::this_thread::sleep_for(20ms);  // the reply is still on its way when the clear begins
+        TcpPeer::send_all(fd, "late reply\n");
+      }
+    }
+  });
+  ViSession vi = open(peer);
+  EXPECT_EQ(viAssertTrigger(vi, VI_TRIG_PROT_DEFAULT),
+            VI_ERROR_NSUP_OPER);  // raw sockets have no trigger ...
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_IO_PROT, VI_PROT_4882_STRS), VI_SUCCESS);
+  ASSERT_EQ(viAssertTrigger(vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);  // ... unless "*TRG" stands in for it
+  EXPECT_EQ(read_text(vi), "triggered\n");
+  ASSERT_EQ(write_text(vi, "Q?\n"), VI_SUCCESS);
+  ASSERT_EQ(viClear(vi), VI_SUCCESS);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 100), VI_SUCCESS);
+  ViStatus status;
+  EXPECT_EQ(read_text(vi, &status), "");
+  EXPECT_EQ(status, VI_ERROR_TMO);
 }
 
 TEST_F(VisaSocket, SerialPollLeavesRepliesThatWaitUnreadForTheReadsThatFollow) {

@@ -22,10 +22,21 @@ constexpr StatusText kStatusTexts[] = {
     PGX_STATUS(VI_SUCCESS_MAX_CNT, "The number of bytes read is equal to the input count."),
     PGX_STATUS(VI_SUCCESS_DEV_NPRESENT,
                "Session opened successfully, but the device at the specified address is not responding."),
+    PGX_STATUS(VI_SUCCESS_TRIG_MAPPED, "The path from trigSrc to trigDest is already mapped."),
+    PGX_STATUS(VI_SUCCESS_QUEUE_NEMPTY,
+               "Wait terminated successfully on receipt of an event notification. There is still at least "
+               "one more event occurrence of the requested type(s) available for this session."),
     PGX_STATUS(
         VI_SUCCESS_NCHAIN,
         "Event handled successfully. Do not invoke any other handlers on this session for this event."),
+    PGX_STATUS(VI_SUCCESS_NESTED_SHARED,
+               "Operation completed successfully, and this session has nested shared locks."),
+    PGX_STATUS(VI_SUCCESS_NESTED_EXCLUSIVE,
+               "Operation completed successfully, and this session has nested exclusive locks."),
     PGX_STATUS(VI_SUCCESS_SYNC, "Asynchronous operation request was actually performed synchronously."),
+    PGX_STATUS(VI_WARN_QUEUE_OVERFLOW,
+               "VISA received more event information of the specified type than the configured queue size "
+               "could hold."),
     PGX_STATUS(VI_WARN_CONFIG_NLOADED,
                "The specified configuration either does not exist or could not be loaded; using defaults."),
     PGX_STATUS(VI_WARN_NULL_OBJECT, "The specified object reference is uninitialized."),
@@ -34,6 +45,9 @@ constexpr StatusText kStatusTexts[] = {
                "implementation."),
     PGX_STATUS(VI_WARN_UNKNOWN_STATUS, "The status code passed to the operation could not be interpreted."),
     PGX_STATUS(VI_WARN_NSUP_BUF, "The specified buffer is not supported."),
+    PGX_STATUS(VI_WARN_EXT_FUNC_NIMPL,
+               "The operation succeeded, but a lower level driver did not implement the extended "
+               "functionality."),
     PGX_STATUS(VI_ERROR_SYSTEM_ERROR, "Unknown system error (miscellaneous error)."),
     PGX_STATUS(VI_ERROR_INV_OBJECT, "The given session or object reference is invalid."),
     PGX_STATUS(VI_ERROR_RSRC_LOCKED,
@@ -48,6 +62,8 @@ constexpr StatusText kStatusTexts[] = {
     PGX_STATUS(VI_ERROR_CLOSING_FAILED,
                "Unable to deallocate the previously allocated data structures corresponding to this session "
                "or object reference."),
+    PGX_STATUS(VI_ERROR_INV_DEGREE, "Specified degree is invalid."),
+    PGX_STATUS(VI_ERROR_INV_JOB_ID, "Specified job identifier is invalid."),
     PGX_STATUS(VI_ERROR_NSUP_ATTR,
                "The specified attribute is not defined or supported by the referenced session, event, or "
                "find list."),

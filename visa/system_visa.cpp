@@ -60,21 +60,9 @@ std::shared_ptr<const SystemVisa> load_system_visa(const std::string& path, ViSt
   auto visa = std::make_shared<SystemVisa>();
   visa->path = path;
   visa->handle = handle;
-  resolve(handle, "viOpenDefaultRM", visa->viOpenDefaultRM);
-  resolve(handle, "viFindRsrc", visa->viFindRsrc);
-  resolve(handle, "viFindNext", visa->viFindNext);
-  resolve(handle, "viParseRsrc", visa->viParseRsrc);
-  resolve(handle, "viParseRsrcEx", visa->viParseRsrcEx);
-  resolve(handle, "viOpen", visa->viOpen);
-  resolve(handle, "viClose", visa->viClose);
-  resolve(handle, "viSetAttribute", visa->viSetAttribute);
-  resolve(handle, "viGetAttribute", visa->viGetAttribute);
-  resolve(handle, "viStatusDesc", visa->viStatusDesc);
-  resolve(handle, "viRead", visa->viRead);
-  resolve(handle, "viWrite", visa->viWrite);
-  resolve(handle, "viClear", visa->viClear);
-  resolve(handle, "viReadSTB", visa->viReadSTB);
-  resolve(handle, "viFlush", visa->viFlush);
+#define PGX_VISA_RESOLVE(name) resolve(handle, #name, visa->name);
+  PGX_VISA_FORWARDED_FUNCTIONS(PGX_VISA_RESOLVE)
+#undef PGX_VISA_RESOLVE
   if (!visa->viOpenDefaultRM) {
     status = VI_ERROR_LIBRARY_NFOUND;
     detail = path + " is not a VISA library: it has no viOpenDefaultRM";

@@ -64,6 +64,53 @@ TEST(VisaSystemLibrary, EveryCallIsForwarded) {
   EXPECT_EQ(viFindNext(list, desc), VI_ERROR_INV_OBJECT);
 }
 
+// An application's handler: what it was given, as our handles.
+struct SeenByHandler {
+  ViSession vi = VI_NULL;
+  ViEventType type_of_event = 0;
+  static ViStatus _VI_FUNCH handle(ViSession vi, ViEventType, ViEvent event, ViAddr user) {
+    auto* self = static_cast<SeenByHandler*>(user);
+    self->vi = vi;
+    viGetAttribute(event, VI_ATTR_EVENT_TYPE, &self->type_of_event);
+    return VI_SUCCESS;
+  }
+};
+
+TEST(VisaSystemLibrary, LocksEventsAndHandlersAreForwardedWithOurHandles) {
+  ScopedEnv library("PGX_VISA_LIBRARY", STAND_IN_VISA);
+  testing::ResourceManager rm;
+  ASSERT_EQ(rm.status(), VI_SUCCESS);
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "GPIB7::1::INSTR", VI_NULL, 2500, &vi), VI_SUCCESS);
+  char key[VI_FIND_BUFLEN] = "";
+  EXPECT_EQ(viLock(vi, VI_SHARED_LOCK, 0, "bench 3", key), VI_SUCCESS);
+  EXPECT_STREQ(key, "bench 3");
+  EXPECT_EQ(viUnlock(vi), VI_SUCCESS);
+
+  // The library calls its handler with its own handles; ours is given ours.
+  SeenByHandler seen;
+  ASSERT_EQ(viInstallHandler(vi, VI_EVENT_SERVICE_REQ, &SeenByHandler::handle, &seen), VI_SUCCESS);
+  ASSERT_EQ(viEnableEvent(vi, VI_EVENT_SERVICE_REQ, VI_HNDLR | VI_QUEUE, VI_NULL), VI_SUCCESS);
+  ASSERT_EQ(testing::write_text(vi, "*OPC"), VI_SUCCESS);
+  EXPECT_EQ(seen.vi, vi);
+  EXPECT_EQ(seen.type_of_event, VI_EVENT_SERVICE_REQ);  // the library's event 77, reached through ours
+  ViEvent event = VI_NULL;
+  ViEventType type = 0;
+  ASSERT_EQ(viWaitOnEvent(vi, VI_EVENT_SERVICE_REQ, 0, &type, &event), VI_SUCCESS);
+  EXPECT_NE(event, VI_NULL);
+  EXPECT_NE(event, 88u);  // our handle of the library's event 88
+  ViEventType reported = 0;
+  EXPECT_EQ(viGetAttribute(event, VI_ATTR_EVENT_TYPE, &reported), VI_SUCCESS);
+  EXPECT_EQ(reported, VI_EVENT_SERVICE_REQ + 0x100);
+  EXPECT_EQ(viClose(event), VI_SUCCESS);
+  EXPECT_EQ(viUninstallHandler(vi, VI_EVENT_SERVICE_REQ, &SeenByHandler::handle, &seen), VI_SUCCESS);
+  EXPECT_EQ(viUninstallHandler(vi, VI_EVENT_SERVICE_REQ, &SeenByHandler::handle, &seen),
+            VI_ERROR_INV_HNDLR_REF);
+  // What the library lacks is reported as lacking.
+  EXPECT_EQ(viAssertTrigger(vi, VI_TRIG_PROT_DEFAULT), VI_ERROR_LIBRARY_NFOUND);
+  EXPECT_NE(description(VI_ERROR_LIBRARY_NFOUND).find("has no viAssertTrigger"), std::string::npos);
+}
+
 TEST(VisaSystemLibrary, AnExceptionFromTheLibraryIsASystemErrorThatKeepsItsMessageForThatFailureOnly) {
   ScopedEnv library("PGX_VISA_LIBRARY", STAND_IN_VISA);
   testing::ResourceManager rm;

@@ -9,6 +9,8 @@
  * call.
  */
 
+#include <stdarg.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -16,8 +18,13 @@ extern "C" {
 /* ---- Types ---------------------------------------------------------------------------------------- */
 
 #define _VI_FAR
+/* The library exports its functions and nothing else. */
+#if defined(__GNUC__)
+#define _VI_FUNC __attribute__((visibility("default")))
+#else
 #define _VI_FUNC
-#define _VI_FUNCC
+#endif
+#define _VI_FUNCC _VI_FUNC
 #define _VI_FUNCH
 #define _VI_SIGNED signed
 #define _VI_PTR *
@@ -89,10 +96,16 @@ typedef ViUInt32 ViJobId;
 typedef ViJobId* ViPJobId;
 typedef ViUInt64 ViBusAddress;
 typedef ViBusAddress* ViPBusAddress;
+typedef ViUInt64 ViBusAddress64;
+typedef ViBusAddress64* ViPBusAddress64;
 typedef ViUInt64 ViBusSize;
 typedef ViUInt64 ViAttrState;
 typedef void* ViPAttrState;
-typedef ViUInt16 ViUInt16Array[];
+typedef ViUInt8* ViAUInt8;
+typedef ViUInt16* ViAUInt16;
+typedef ViUInt32* ViAUInt32;
+typedef ViUInt64* ViAUInt64;
+typedef ViInt16* ViAInt16;
 typedef const ViChar* ViConstAttr;
 
 #define VI_NULL 0
@@ -219,7 +232,12 @@ typedef const ViChar* ViConstAttr;
 #define VI_ATTR_RSRC_IMPL_VERSION (0x3FFF0003UL)
 #define VI_ATTR_RSRC_LOCK_STATE (0x3FFF0004UL)
 #define VI_ATTR_MAX_QUEUE_LENGTH (0x3FFF0005UL)
-#define VI_ATTR_USER_DATA (0x3FFF0007UL)
+#define VI_ATTR_USER_DATA_32 (0x3FFF0007UL)
+#define VI_ATTR_USER_DATA_64 (0x3FFF000AUL)
+#define VI_ATTR_FDC_CHNL (0x3FFF000DUL)
+#define VI_ATTR_FDC_MODE (0x3FFF000FUL)
+#define VI_ATTR_FDC_GEN_SIGNAL_EN (0x3FFF0011UL)
+#define VI_ATTR_FDC_USE_PAIR (0x3FFF0013UL)
 #define VI_ATTR_SEND_END_EN (0x3FFF0016UL)
 #define VI_ATTR_TERMCHAR (0x3FFF0018UL)
 #define VI_ATTR_TMO_VALUE (0x3FFF001AUL)
@@ -237,20 +255,53 @@ typedef const ViChar* ViConstAttr;
 #define VI_ATTR_WR_BUF_SIZE (0x3FFF002EUL)
 #define VI_ATTR_SUPPRESS_END_EN (0x3FFF0036UL)
 #define VI_ATTR_TERMCHAR_EN (0x3FFF0038UL)
-#define VI_ATTR_GPIB_REN_STATE (0x3FFF0181UL)
-#define VI_ATTR_GPIB_UNADDR_EN (0x3FFF0184UL)
+#define VI_ATTR_DEST_ACCESS_PRIV (0x3FFF0039UL)
+#define VI_ATTR_DEST_BYTE_ORDER (0x3FFF003AUL)
+#define VI_ATTR_SRC_ACCESS_PRIV (0x3FFF003CUL)
+#define VI_ATTR_SRC_BYTE_ORDER (0x3FFF003DUL)
+#define VI_ATTR_SRC_INCREMENT (0x3FFF0040UL)
+#define VI_ATTR_DEST_INCREMENT (0x3FFF0041UL)
+#define VI_ATTR_WIN_ACCESS_PRIV (0x3FFF0045UL)
+#define VI_ATTR_WIN_BYTE_ORDER (0x3FFF0047UL)
+#define VI_ATTR_GPIB_ATN_STATE (0x3FFF0057UL)
+#define VI_ATTR_GPIB_ADDR_STATE (0x3FFF005CUL)
+#define VI_ATTR_GPIB_CIC_STATE (0x3FFF005EUL)
+#define VI_ATTR_GPIB_NDAC_STATE (0x3FFF0062UL)
+#define VI_ATTR_GPIB_SRQ_STATE (0x3FFF0067UL)
+#define VI_ATTR_GPIB_SYS_CNTRL_STATE (0x3FFF0068UL)
+#define VI_ATTR_GPIB_HS488_CBL_LEN (0x3FFF0069UL)
 #define VI_ATTR_CMDR_LA (0x3FFF006BUL)
 #define VI_ATTR_VXI_DEV_CLASS (0x3FFF006CUL)
 #define VI_ATTR_MAINFRAME_LA (0x3FFF0070UL)
 #define VI_ATTR_MANF_NAME (0xBFFF0072UL)
 #define VI_ATTR_MODEL_NAME (0xBFFF0077UL)
+#define VI_ATTR_VXI_VME_INTR_STATUS (0x3FFF008BUL)
+#define VI_ATTR_VXI_TRIG_STATUS (0x3FFF008DUL)
+#define VI_ATTR_VXI_VME_SYSFAIL_STATE (0x3FFF0094UL)
+#define VI_ATTR_WIN_BASE_ADDR_32 (0x3FFF0098UL)
+#define VI_ATTR_WIN_SIZE_32 (0x3FFF009AUL)
+#define VI_ATTR_WIN_BASE_ADDR_64 (0x3FFF009BUL)
+#define VI_ATTR_WIN_SIZE_64 (0x3FFF009CUL)
 #define VI_ATTR_ASRL_AVAIL_NUM (0x3FFF00ACUL)
+#define VI_ATTR_MEM_BASE_32 (0x3FFF00ADUL)
+#define VI_ATTR_ASRL_CTS_STATE (0x3FFF00AEUL)
+#define VI_ATTR_ASRL_DCD_STATE (0x3FFF00AFUL)
+#define VI_ATTR_ASRL_DSR_STATE (0x3FFF00B1UL)
+#define VI_ATTR_ASRL_DTR_STATE (0x3FFF00B2UL)
 #define VI_ATTR_ASRL_END_IN (0x3FFF00B3UL)
 #define VI_ATTR_ASRL_END_OUT (0x3FFF00B4UL)
+#define VI_ATTR_ASRL_REPLACE_CHAR (0x3FFF00BEUL)
+#define VI_ATTR_ASRL_RI_STATE (0x3FFF00BFUL)
+#define VI_ATTR_ASRL_RTS_STATE (0x3FFF00C0UL)
+#define VI_ATTR_ASRL_XON_CHAR (0x3FFF00C1UL)
+#define VI_ATTR_ASRL_XOFF_CHAR (0x3FFF00C2UL)
+#define VI_ATTR_WIN_ACCESS (0x3FFF00C3UL)
 #define VI_ATTR_RM_SESSION (0x3FFF00C4UL)
 #define VI_ATTR_VXI_LA (0x3FFF00D5UL)
+#define VI_ATTR_MEM_BASE_64 (0x3FFF00D0UL)
+#define VI_ATTR_MEM_SIZE_64 (0x3FFF00D1UL)
 #define VI_ATTR_MANF_ID (0x3FFF00D9UL)
-#define VI_ATTR_MEM_SIZE (0x3FFF00DDUL)
+#define VI_ATTR_MEM_SIZE_32 (0x3FFF00DDUL)
 #define VI_ATTR_MEM_SPACE (0x3FFF00DEUL)
 #define VI_ATTR_MODEL_CODE (0x3FFF00DFUL)
 #define VI_ATTR_SLOT (0x3FFF00E8UL)
@@ -265,15 +316,84 @@ typedef const ViChar* ViConstAttr;
 #define VI_ATTR_RSRC_MANF_ID (0x3FFF0175UL)
 #define VI_ATTR_INTF_NUM (0x3FFF0176UL)
 #define VI_ATTR_TRIG_ID (0x3FFF0177UL)
+#define VI_ATTR_GPIB_REN_STATE (0x3FFF0181UL)
+#define VI_ATTR_GPIB_UNADDR_EN (0x3FFF0184UL)
 #define VI_ATTR_DEV_STATUS_BYTE (0x3FFF0189UL)
-#define VI_ATTR_4882_COMPLIANT (0x3FFF019FUL)
+#define VI_ATTR_FILE_APPEND_EN (0x3FFF0192UL)
+#define VI_ATTR_VXI_TRIG_SUPPORT (0x3FFF0194UL)
 #define VI_ATTR_TCPIP_ADDR (0xBFFF0195UL)
 #define VI_ATTR_TCPIP_HOSTNAME (0xBFFF0196UL)
 #define VI_ATTR_TCPIP_PORT (0x3FFF0197UL)
 #define VI_ATTR_TCPIP_DEVICE_NAME (0xBFFF0199UL)
 #define VI_ATTR_TCPIP_NODELAY (0x3FFF019AUL)
 #define VI_ATTR_TCPIP_KEEPALIVE (0x3FFF019BUL)
+#define VI_ATTR_4882_COMPLIANT (0x3FFF019FUL)
+#define VI_ATTR_USB_SERIAL_NUM (0xBFFF01A0UL)
+#define VI_ATTR_USB_INTFC_NUM (0x3FFF01A1UL)
+#define VI_ATTR_USB_PROTOCOL (0x3FFF01A7UL)
+#define VI_ATTR_USB_MAX_INTR_SIZE (0x3FFF01AFUL)
+#define VI_ATTR_PXI_DEV_NUM (0x3FFF0201UL)
+#define VI_ATTR_PXI_FUNC_NUM (0x3FFF0202UL)
+#define VI_ATTR_PXI_BUS_NUM (0x3FFF0205UL)
+#define VI_ATTR_PXI_CHASSIS (0x3FFF0206UL)
 #define VI_ATTR_FIND_RSRC_MODE (0x3FFF0190UL)
+
+/* Attributes of event objects. */
+#define VI_ATTR_JOB_ID (0x3FFF4006UL)
+#define VI_ATTR_EVENT_TYPE (0x3FFF4010UL)
+#define VI_ATTR_SIGP_STATUS_ID (0x3FFF4011UL)
+#define VI_ATTR_RECV_TRIG_ID (0x3FFF4012UL)
+#define VI_ATTR_INTR_STATUS_ID (0x3FFF4023UL)
+#define VI_ATTR_STATUS (0x3FFF4025UL)
+#define VI_ATTR_RET_COUNT_32 (0x3FFF4026UL)
+#define VI_ATTR_BUFFER (0x3FFF4027UL)
+#define VI_ATTR_RET_COUNT_64 (0x3FFF4028UL)
+#define VI_ATTR_RECV_INTR_LEVEL (0x3FFF4041UL)
+#define VI_ATTR_OPER_NAME (0xBFFF4042UL)
+#define VI_ATTR_GPIB_RECV_CIC_STATE (0x3FFF4193UL)
+#define VI_ATTR_RECV_TCPIP_ADDR (0xBFFF4198UL)
+
+/* The attributes whose width follows the platform's: 64 bits on a 64-bit platform. */
+#if defined(__LP64__) || defined(_WIN64)
+#define VI_ATTR_USER_DATA VI_ATTR_USER_DATA_64
+#define VI_ATTR_RET_COUNT VI_ATTR_RET_COUNT_64
+#define VI_ATTR_WIN_BASE_ADDR VI_ATTR_WIN_BASE_ADDR_64
+#define VI_ATTR_WIN_SIZE VI_ATTR_WIN_SIZE_64
+#define VI_ATTR_MEM_BASE VI_ATTR_MEM_BASE_64
+#define VI_ATTR_MEM_SIZE VI_ATTR_MEM_SIZE_64
+#else
+#define VI_ATTR_USER_DATA VI_ATTR_USER_DATA_32
+#define VI_ATTR_RET_COUNT VI_ATTR_RET_COUNT_32
+#define VI_ATTR_WIN_BASE_ADDR VI_ATTR_WIN_BASE_ADDR_32
+#define VI_ATTR_WIN_SIZE VI_ATTR_WIN_SIZE_32
+#define VI_ATTR_MEM_BASE VI_ATTR_MEM_BASE_32
+#define VI_ATTR_MEM_SIZE VI_ATTR_MEM_SIZE_32
+#endif
+
+/* ---- Event types and mechanisms ------------------------------------------------------------------- */
+
+#define VI_EVENT_IO_COMPLETION (0x3FFF2009UL)
+#define VI_EVENT_TRIG (0xBFFF200AUL)
+#define VI_EVENT_SERVICE_REQ (0x3FFF200BUL)
+#define VI_EVENT_CLEAR (0x3FFF200DUL)
+#define VI_EVENT_EXCEPTION (0xBFFF200EUL)
+#define VI_EVENT_GPIB_CIC (0x3FFF2012UL)
+#define VI_EVENT_GPIB_TALK (0x3FFF2013UL)
+#define VI_EVENT_GPIB_LISTEN (0x3FFF2014UL)
+#define VI_EVENT_VXI_VME_SYSFAIL (0x3FFF201DUL)
+#define VI_EVENT_VXI_VME_SYSRESET (0x3FFF201EUL)
+#define VI_EVENT_VXI_SIGP (0x3FFF2020UL)
+#define VI_EVENT_VXI_VME_INTR (0xBFFF2021UL)
+#define VI_EVENT_PXI_INTR (0x3FFF2022UL)
+#define VI_EVENT_TCPIP_CONNECT (0x3FFF2036UL)
+#define VI_EVENT_USB_INTR (0x3FFF2037UL)
+#define VI_ALL_ENABLED_EVENTS (0x3FFF7FFFUL)
+
+#define VI_QUEUE (1)
+#define VI_HNDLR (2)
+#define VI_SUSPEND_HNDLR (4)
+#define VI_ALL_MECH (0xFFFF)
+#define VI_ANY_HNDLR (0)
 
 /* ---- Attribute values and other constants --------------------------------------------------------- */
 
@@ -337,6 +457,128 @@ typedef const ViChar* ViConstAttr;
 
 #define VI_FIND_RSRC_MODE_DEFAULT (0)
 
+#define VI_STATE_ASSERTED (1)
+#define VI_STATE_UNASSERTED (0)
+#define VI_STATE_UNKNOWN (-1)
+
+/* Address spaces, byte orders, access privileges and widths of register access. */
+#define VI_LOCAL_SPACE (0)
+#define VI_A16_SPACE (1)
+#define VI_A24_SPACE (2)
+#define VI_A32_SPACE (3)
+#define VI_A64_SPACE (4)
+#define VI_PXI_ALLOC_SPACE (9)
+#define VI_PXI_CFG_SPACE (10)
+#define VI_PXI_BAR0_SPACE (11)
+#define VI_PXI_BAR5_SPACE (16)
+#define VI_OPAQUE_SPACE (0xFFFF)
+
+#define VI_BIG_ENDIAN (0)
+#define VI_LITTLE_ENDIAN (1)
+
+#define VI_DATA_PRIV (0)
+#define VI_DATA_NPRIV (1)
+#define VI_PROG_PRIV (2)
+#define VI_PROG_NPRIV (3)
+#define VI_BLCK_PRIV (4)
+#define VI_BLCK_NPRIV (5)
+#define VI_D64_PRIV (6)
+#define VI_D64_NPRIV (7)
+
+#define VI_WIDTH_8 (1)
+#define VI_WIDTH_16 (2)
+#define VI_WIDTH_32 (4)
+#define VI_WIDTH_64 (8)
+
+#define VI_NMAPPED (1)
+#define VI_USE_OPERS (2)
+#define VI_DEREF_ADDR (3)
+
+#define VI_VXI_CLASS_MEMORY (0)
+#define VI_VXI_CLASS_EXTENDED (1)
+#define VI_VXI_CLASS_MESSAGE (2)
+#define VI_VXI_CLASS_REGISTER (3)
+#define VI_VXI_CLASS_OTHER (4)
+
+/* Triggers. */
+#define VI_TRIG_ALL (-2)
+#define VI_TRIG_SW (-1)
+#define VI_TRIG_TTL0 (0)
+#define VI_TRIG_TTL1 (1)
+#define VI_TRIG_TTL2 (2)
+#define VI_TRIG_TTL3 (3)
+#define VI_TRIG_TTL4 (4)
+#define VI_TRIG_TTL5 (5)
+#define VI_TRIG_TTL6 (6)
+#define VI_TRIG_TTL7 (7)
+#define VI_TRIG_ECL0 (8)
+#define VI_TRIG_ECL1 (9)
+#define VI_TRIG_ECL2 (10)
+#define VI_TRIG_ECL3 (11)
+#define VI_TRIG_ECL4 (12)
+#define VI_TRIG_ECL5 (13)
+#define VI_TRIG_STAR_SLOT1 (14)
+#define VI_TRIG_STAR_SLOT12 (25)
+#define VI_TRIG_STAR_INSTR (26)
+#define VI_TRIG_PANEL_IN (27)
+#define VI_TRIG_PANEL_OUT (28)
+#define VI_TRIG_STAR_VXI0 (29)
+#define VI_TRIG_STAR_VXI1 (30)
+#define VI_TRIG_STAR_VXI2 (31)
+#define VI_TRIG_TTL8 (32)
+#define VI_TRIG_TTL9 (33)
+#define VI_TRIG_TTL10 (34)
+#define VI_TRIG_TTL11 (35)
+
+#define VI_TRIG_PROT_DEFAULT (0)
+#define VI_TRIG_PROT_ON (1)
+#define VI_TRIG_PROT_OFF (2)
+#define VI_TRIG_PROT_SYNC (5)
+#define VI_TRIG_PROT_RESERVE (6)
+#define VI_TRIG_PROT_UNRESERVE (7)
+
+/* GPIB control. */
+#define VI_GPIB_REN_DEASSERT (0)
+#define VI_GPIB_REN_ASSERT (1)
+#define VI_GPIB_REN_DEASSERT_GTL (2)
+#define VI_GPIB_REN_ASSERT_ADDRESS (3)
+#define VI_GPIB_REN_ASSERT_LLO (4)
+#define VI_GPIB_REN_ASSERT_ADDRESS_LLO (5)
+#define VI_GPIB_REN_ADDRESS_GTL (6)
+
+#define VI_GPIB_ATN_DEASSERT (0)
+#define VI_GPIB_ATN_ASSERT (1)
+#define VI_GPIB_ATN_DEASSERT_HANDSHAKE (2)
+#define VI_GPIB_ATN_ASSERT_IMMEDIATE (3)
+
+#define VI_GPIB_UNADDRESSED (0)
+#define VI_GPIB_TALKER (1)
+#define VI_GPIB_LISTENER (2)
+
+/* VXI word serial commands and utility signals. */
+#define VI_VXI_CMD16 (0x0200)
+#define VI_VXI_CMD16_RESP16 (0x0202)
+#define VI_VXI_RESP16 (0x0002)
+#define VI_VXI_CMD32 (0x0400)
+#define VI_VXI_CMD32_RESP16 (0x0402)
+#define VI_VXI_CMD32_RESP32 (0x0404)
+#define VI_VXI_RESP32 (0x0004)
+
+#define VI_ASSERT_SIGNAL (-1)
+#define VI_ASSERT_USE_ASSIGNED (0)
+#define VI_ASSERT_IRQ1 (1)
+#define VI_ASSERT_IRQ7 (7)
+
+#define VI_UTIL_ASSERT_SYSRESET (1)
+#define VI_UTIL_ASSERT_SYSFAIL (2)
+#define VI_UTIL_DEASSERT_SYSFAIL (3)
+
+/* An event handler: runs on a thread of this library (an exception handler on the thread of the call that
+   failed) and may call VISA, on its own session too. */
+typedef ViStatus(_VI_FUNCH _VI_PTR ViHndlr)(ViSession vi, ViEventType eventType, ViEvent event,
+                                            ViAddr userHandle);
+typedef va_list ViVAList;
+
 /* ---- Functions ------------------------------------------------------------------------------------ */
 
 /* Resource manager and discovery. */
@@ -356,13 +598,150 @@ ViStatus _VI_FUNC viClose(ViObject vi);
 ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue);
 ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void _VI_PTR attrValue);
 ViStatus _VI_FUNC viStatusDesc(ViObject vi, ViStatus status, ViChar _VI_FAR desc[]);
+ViStatus _VI_FUNC viTerminate(ViObject vi, ViUInt16 degree, ViJobId jobId);
+
+/* Locks. */
+ViStatus _VI_FUNC viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout, ViConstKeyId requestedKey,
+                         ViChar _VI_FAR accessKey[]);
+ViStatus _VI_FUNC viUnlock(ViSession vi);
+
+/* Events. */
+ViStatus _VI_FUNC viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism,
+                                ViEventFilter context);
+ViStatus _VI_FUNC viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
+ViStatus _VI_FUNC viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
+ViStatus _VI_FUNC viWaitOnEvent(ViSession vi, ViEventType inEventType, ViUInt32 timeout,
+                                ViPEventType outEventType, ViPEvent outContext);
+ViStatus _VI_FUNC viInstallHandler(ViSession vi, ViEventType eventType, ViHndlr handler, ViAddr userHandle);
+ViStatus _VI_FUNC viUninstallHandler(ViSession vi, ViEventType eventType, ViHndlr handler, ViAddr userHandle);
 
 /* Message-based I/O. */
 ViStatus _VI_FUNC viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
+ViStatus _VI_FUNC viReadAsync(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPJobId jobId);
+ViStatus _VI_FUNC viReadToFile(ViSession vi, ViConstString filename, ViUInt32 cnt, ViPUInt32 retCnt);
 ViStatus _VI_FUNC viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
-ViStatus _VI_FUNC viClear(ViSession vi);
+ViStatus _VI_FUNC viWriteAsync(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPJobId jobId);
+ViStatus _VI_FUNC viWriteFromFile(ViSession vi, ViConstString filename, ViUInt32 cnt, ViPUInt32 retCnt);
+ViStatus _VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol);
 ViStatus _VI_FUNC viReadSTB(ViSession vi, ViPUInt16 status);
+ViStatus _VI_FUNC viClear(ViSession vi);
+
+/* Buffered and formatted I/O. */
+ViStatus _VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size);
 ViStatus _VI_FUNC viFlush(ViSession vi, ViUInt16 mask);
+ViStatus _VI_FUNC viBufWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
+ViStatus _VI_FUNC viBufRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
+ViStatus _VI_FUNCC viPrintf(ViSession vi, ViConstString writeFmt, ...);
+ViStatus _VI_FUNC viVPrintf(ViSession vi, ViConstString writeFmt, ViVAList params);
+ViStatus _VI_FUNCC viSPrintf(ViSession vi, ViPBuf buf, ViConstString writeFmt, ...);
+ViStatus _VI_FUNC viVSPrintf(ViSession vi, ViPBuf buf, ViConstString writeFmt, ViVAList parms);
+ViStatus _VI_FUNCC viScanf(ViSession vi, ViConstString readFmt, ...);
+ViStatus _VI_FUNC viVScanf(ViSession vi, ViConstString readFmt, ViVAList params);
+ViStatus _VI_FUNCC viSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt, ...);
+ViStatus _VI_FUNC viVSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt, ViVAList parms);
+ViStatus _VI_FUNCC viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ...);
+ViStatus _VI_FUNC viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ViVAList params);
+
+/* Register-based access. */
+ViStatus _VI_FUNC viIn8(ViSession vi, ViUInt16 space, ViBusAddress offset, ViPUInt8 val8);
+ViStatus _VI_FUNC viOut8(ViSession vi, ViUInt16 space, ViBusAddress offset, ViUInt8 val8);
+ViStatus _VI_FUNC viIn16(ViSession vi, ViUInt16 space, ViBusAddress offset, ViPUInt16 val16);
+ViStatus _VI_FUNC viOut16(ViSession vi, ViUInt16 space, ViBusAddress offset, ViUInt16 val16);
+ViStatus _VI_FUNC viIn32(ViSession vi, ViUInt16 space, ViBusAddress offset, ViPUInt32 val32);
+ViStatus _VI_FUNC viOut32(ViSession vi, ViUInt16 space, ViBusAddress offset, ViUInt32 val32);
+ViStatus _VI_FUNC viIn64(ViSession vi, ViUInt16 space, ViBusAddress offset, ViPUInt64 val64);
+ViStatus _VI_FUNC viOut64(ViSession vi, ViUInt16 space, ViBusAddress offset, ViUInt64 val64);
+ViStatus _VI_FUNC viIn8Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViPUInt8 val8);
+ViStatus _VI_FUNC viOut8Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViUInt8 val8);
+ViStatus _VI_FUNC viIn16Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViPUInt16 val16);
+ViStatus _VI_FUNC viOut16Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViUInt16 val16);
+ViStatus _VI_FUNC viIn32Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViPUInt32 val32);
+ViStatus _VI_FUNC viOut32Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViUInt32 val32);
+ViStatus _VI_FUNC viIn64Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViPUInt64 val64);
+ViStatus _VI_FUNC viOut64Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViUInt64 val64);
+
+ViStatus _VI_FUNC viMoveIn8(ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length,
+                            ViAUInt8 buf8);
+ViStatus _VI_FUNC viMoveOut8(ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length,
+                             ViAUInt8 buf8);
+ViStatus _VI_FUNC viMoveIn16(ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length,
+                             ViAUInt16 buf16);
+ViStatus _VI_FUNC viMoveOut16(ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length,
+                              ViAUInt16 buf16);
+ViStatus _VI_FUNC viMoveIn32(ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length,
+                             ViAUInt32 buf32);
+ViStatus _VI_FUNC viMoveOut32(ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length,
+                              ViAUInt32 buf32);
+ViStatus _VI_FUNC viMoveIn64(ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length,
+                             ViAUInt64 buf64);
+ViStatus _VI_FUNC viMoveOut64(ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length,
+                              ViAUInt64 buf64);
+ViStatus _VI_FUNC viMoveIn8Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length,
+                              ViAUInt8 buf8);
+ViStatus _VI_FUNC viMoveOut8Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length,
+                               ViAUInt8 buf8);
+ViStatus _VI_FUNC viMoveIn16Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length,
+                               ViAUInt16 buf16);
+ViStatus _VI_FUNC viMoveOut16Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length,
+                                ViAUInt16 buf16);
+ViStatus _VI_FUNC viMoveIn32Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length,
+                               ViAUInt32 buf32);
+ViStatus _VI_FUNC viMoveOut32Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length,
+                                ViAUInt32 buf32);
+ViStatus _VI_FUNC viMoveIn64Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length,
+                               ViAUInt64 buf64);
+ViStatus _VI_FUNC viMoveOut64Ex(ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length,
+                                ViAUInt64 buf64);
+ViStatus _VI_FUNC viMove(ViSession vi, ViUInt16 srcSpace, ViBusAddress srcOffset, ViUInt16 srcWidth,
+                         ViUInt16 destSpace, ViBusAddress destOffset, ViUInt16 destWidth,
+                         ViBusSize srcLength);
+ViStatus _VI_FUNC viMoveAsync(ViSession vi, ViUInt16 srcSpace, ViBusAddress srcOffset, ViUInt16 srcWidth,
+                              ViUInt16 destSpace, ViBusAddress destOffset, ViUInt16 destWidth,
+                              ViBusSize srcLength, ViPJobId jobId);
+ViStatus _VI_FUNC viMoveEx(ViSession vi, ViUInt16 srcSpace, ViBusAddress64 srcOffset, ViUInt16 srcWidth,
+                           ViUInt16 destSpace, ViBusAddress64 destOffset, ViUInt16 destWidth,
+                           ViBusSize srcLength);
+ViStatus _VI_FUNC viMoveAsyncEx(ViSession vi, ViUInt16 srcSpace, ViBusAddress64 srcOffset, ViUInt16 srcWidth,
+                                ViUInt16 destSpace, ViBusAddress64 destOffset, ViUInt16 destWidth,
+                                ViBusSize srcLength, ViPJobId jobId);
+
+ViStatus _VI_FUNC viMapAddress(ViSession vi, ViUInt16 mapSpace, ViBusAddress mapOffset, ViBusSize mapSize,
+                               ViBoolean access, ViAddr suggested, ViPAddr address);
+ViStatus _VI_FUNC viMapAddressEx(ViSession vi, ViUInt16 mapSpace, ViBusAddress64 mapOffset, ViBusSize mapSize,
+                                 ViBoolean access, ViAddr suggested, ViPAddr address);
+ViStatus _VI_FUNC viUnmapAddress(ViSession vi);
+void _VI_FUNC viPeek8(ViSession vi, ViAddr address, ViPUInt8 val8);
+void _VI_FUNC viPoke8(ViSession vi, ViAddr address, ViUInt8 val8);
+void _VI_FUNC viPeek16(ViSession vi, ViAddr address, ViPUInt16 val16);
+void _VI_FUNC viPoke16(ViSession vi, ViAddr address, ViUInt16 val16);
+void _VI_FUNC viPeek32(ViSession vi, ViAddr address, ViPUInt32 val32);
+void _VI_FUNC viPoke32(ViSession vi, ViAddr address, ViUInt32 val32);
+void _VI_FUNC viPeek64(ViSession vi, ViAddr address, ViPUInt64 val64);
+void _VI_FUNC viPoke64(ViSession vi, ViAddr address, ViUInt64 val64);
+
+/* Shared memory. */
+ViStatus _VI_FUNC viMemAlloc(ViSession vi, ViBusSize size, ViPBusAddress offset);
+ViStatus _VI_FUNC viMemAllocEx(ViSession vi, ViBusSize size, ViPBusAddress64 offset);
+ViStatus _VI_FUNC viMemFree(ViSession vi, ViBusAddress offset);
+ViStatus _VI_FUNC viMemFreeEx(ViSession vi, ViBusAddress64 offset);
+
+/* Interface-specific operations. */
+ViStatus _VI_FUNC viGpibControlREN(ViSession vi, ViUInt16 mode);
+ViStatus _VI_FUNC viGpibControlATN(ViSession vi, ViUInt16 mode);
+ViStatus _VI_FUNC viGpibSendIFC(ViSession vi);
+ViStatus _VI_FUNC viGpibCommand(ViSession vi, ViConstBuf cmd, ViUInt32 cnt, ViPUInt32 retCnt);
+ViStatus _VI_FUNC viGpibPassControl(ViSession vi, ViUInt16 primAddr, ViUInt16 secAddr);
+ViStatus _VI_FUNC viVxiCommandQuery(ViSession vi, ViUInt16 mode, ViUInt32 cmd, ViPUInt32 response);
+ViStatus _VI_FUNC viAssertUtilSignal(ViSession vi, ViUInt16 line);
+ViStatus _VI_FUNC viAssertIntrSignal(ViSession vi, ViInt16 mode, ViUInt32 statusID);
+ViStatus _VI_FUNC viMapTrigger(ViSession vi, ViInt16 trigSrc, ViInt16 trigDest, ViUInt16 mode);
+ViStatus _VI_FUNC viUnmapTrigger(ViSession vi, ViInt16 trigSrc, ViInt16 trigDest);
+ViStatus _VI_FUNC viUsbControlOut(ViSession vi, ViInt16 bmRequestType, ViInt16 bRequest, ViUInt16 wValue,
+                                  ViUInt16 wIndex, ViUInt16 wLength, ViConstBuf buf);
+ViStatus _VI_FUNC viUsbControlIn(ViSession vi, ViInt16 bmRequestType, ViInt16 bRequest, ViUInt16 wValue,
+                                 ViUInt16 wIndex, ViUInt16 wLength, ViPBuf buf, ViPUInt16 retCnt);
+ViStatus _VI_FUNC viPxiReserveTriggers(ViSession vi, ViInt16 cnt, ViAInt16 trigBuses, ViAInt16 trigLines,
+                                       ViPInt16 failureIndex);
 
 #ifdef __cplusplus
 }

@@ -14,12 +14,12 @@
 #include "apps/pgx/connection.h"
 #include "apps/pgx/shell.h"
 #include "visa/testing/test_files.h"
-#include "visa/trace.h"
 
 namespace pgx::cli {
 namespace {
 
 using visa::testing::read_file;
+using visa::testing::read_file_once_it_has;
 using visa::testing::ScopedEnv;
 using visa::testing::TempDir;
 
@@ -471,8 +471,7 @@ TEST(PgxOptions, TraceRecordsTheIdentityCheckAndOpenOptionsReachTheInstrument) {
   EXPECT_EQ(r.out, "False\n");
   r = Pgx({"get", "GPIB0::10::INSTR", "AutoDetect"});
   EXPECT_EQ(r.out, "True\n");
-  visa::Trace::instance().flush();
-  const std::string text = read_file(trace);
+  const std::string text = read_file_once_it_has(trace, "*RST");
   EXPECT_NE(text.find("GPIB0::10::INSTR viWrite \"*IDN?"), std::string::npos) << text.substr(0, 400);
   EXPECT_NE(text.find("*RST"), std::string::npos);
 }

@@ -4,11 +4,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <thread>
 
 namespace pgx::visa::testing {
 
@@ -40,6 +43,19 @@ class TempDir {
 inline std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The file once it holds `text`, or as it is after `limit`: for a file that a thread of the library writes
+// (the I/O trace), from outside the library, which does not export the trace's flush.
+inline std::string read_file_once_it_has(const std::string& path, std::string_view text,
+                                         std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto give_up = std::chrono::steady_clock::now() + limit;
+  std::string content = read_file(path);
+  while (content.find(text) == std::string::npos && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    content = read_file(path);
+  }
+  return content;
 }
 
 // Sets an environment variable for the lifetime of the object, then restores it.
