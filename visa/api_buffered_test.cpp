@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "visa/testing/default_bench_test.h"
 #include "visa/testing/session_helpers.h"
 #include "visa/testing/tcp_peer.h"
 #include "visa/testing/test_files.h"
@@ -21,15 +22,8 @@ using testing::TcpPeer;
 using testing::TempDir;
 using testing::write_text;
 
-class VisaBufferedIo : public ::testing::Test {
+class VisaBufferedIo : public testing::DefaultBenchTest {
  protected:
-  void SetUp() override { ASSERT_EQ(rm.status(), VI_SUCCESS); }
-
-  ViSession open(const std::string& name) {
-    ViSession vi = VI_NULL;
-    EXPECT_EQ(viOpen(rm, name.c_str(), VI_NULL, 2500, &vi), VI_SUCCESS) << name;
-    return vi;
-  }
   static ViStatus buf_write(ViSession vi, const std::string& text) {
     ViUInt32 count = 0;
     return viBufWrite(vi, reinterpret_cast<ViConstBuf>(text.data()), static_cast<ViUInt32>(text.size()),
@@ -42,9 +36,6 @@ class VisaBufferedIo : public ::testing::Test {
     text.resize(count);
     return text;
   }
-
-  testing::ScopedEnv default_bench_{"PGX_VISA_BENCH", ""};
-  ResourceManager rm;
 };
 
 TEST_F(VisaBufferedIo, TheWriteBufferSendsWhenFlushedOrFull) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "visa/testing/default_bench_test.h"
 #include "visa/testing/session_helpers.h"
 #include "visa/testing/test_files.h"
 #include "visa/visa.h"
@@ -14,19 +15,7 @@ namespace {
 using testing::query;
 using testing::ResourceManager;
 
-class VisaRegisters : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(rm.status(), VI_SUCCESS); }
-
-  ViSession open(const char* name) {
-    ViSession vi = VI_NULL;
-    EXPECT_EQ(viOpen(rm, name, VI_NULL, 2500, &vi), VI_SUCCESS) << name;
-    return vi;
-  }
-
-  testing::ScopedEnv default_bench_{"PGX_VISA_BENCH", ""};
-  ResourceManager rm;
-};
+using VisaRegisters = testing::DefaultBenchTest;
 
 // VXI0::16::INSTR: manufacturer 0xFFF, model code 0x0402, a message-based module in A16 space only.
 constexpr ViUInt16 kId = 0xBFFF, kDeviceType = 0x0402, kStatusReady = 0x7FFF;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "visa/testing/default_bench_test.h"
 #include "visa/testing/session_helpers.h"
 #include "visa/testing/test_files.h"
 #include "visa/visa.h"
@@ -18,16 +19,8 @@ namespace {
 using testing::query;
 using testing::ResourceManager;
 
-class VisaApi : public ::testing::Test {
+class VisaApi : public testing::DefaultBenchTest {
  protected:
-  void SetUp() override { ASSERT_EQ(rm.status(), VI_SUCCESS); }
-
-  ViSession open(const char* name) {
-    ViSession vi = VI_NULL;
-    EXPECT_EQ(viOpen(rm, name, VI_NULL, 2500, &vi), VI_SUCCESS) << name;
-    return vi;
-  }
-
   std::vector<std::string> find_all(const char* expression, ViStatus* status = nullptr) {
     std::vector<std::string> names;
     ViFindList list = VI_NULL;
@@ -45,9 +38,6 @@ class VisaApi : public ::testing::Test {
     EXPECT_EQ(viClose(list), VI_SUCCESS);
     return names;
   }
-
-  testing::ScopedEnv default_bench_{"PGX_VISA_BENCH", ""};
-  ResourceManager rm;
 };
 
 const std::vector<std::string> kDefaultBench = {

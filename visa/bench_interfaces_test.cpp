@@ -5,6 +5,7 @@
 #include <string>
 
 #include "visa/testing/bench_access.h"
+#include "visa/testing/default_bench_test.h"
 #include "visa/testing/session_helpers.h"
 #include "visa/testing/test_files.h"
 #include "visa/visa.h"
@@ -16,15 +17,8 @@ using testing::query;
 using testing::ResourceManager;
 using testing::write_text;
 
-class VisaBus : public ::testing::Test {
+class VisaBus : public testing::DefaultBenchTest {
  protected:
-  void SetUp() override { ASSERT_EQ(rm.status(), VI_SUCCESS); }
-
-  ViSession open(const char* name) {
-    ViSession vi = VI_NULL;
-    EXPECT_EQ(viOpen(rm, name, VI_NULL, 2500, &vi), VI_SUCCESS) << name;
-    return vi;
-  }
   static std::uint64_t triggers(ViSession vi) {
     std::uint64_t count = 0;
     EXPECT_TRUE(
@@ -41,9 +35,6 @@ class VisaBus : public ::testing::Test {
     EXPECT_EQ(viGetAttribute(vi, VI_ATTR_GPIB_REN_STATE, &state), VI_SUCCESS);
     return state;
   }
-
-  testing::ScopedEnv default_bench_{"PGX_VISA_BENCH", ""};
-  ResourceManager rm;
 };
 
 TEST_F(VisaBus, ABusTriggerIsTheInstrumentsTrg) {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "visa/testing/default_bench_test.h"
 #include "visa/testing/session_helpers.h"
 #include "visa/testing/test_files.h"
 #include "visa/visa.h"
@@ -22,24 +23,18 @@ using testing::query;
 using testing::ResourceManager;
 using testing::write_text;
 
-class VisaEvents : public ::testing::Test {
+class VisaEvents : public testing::DefaultBenchTest {
  protected:
-  void SetUp() override { ASSERT_EQ(rm.status(), VI_SUCCESS); }
-
   // A session on an instrument as it is after a device clear, *CLS and a serial poll: no reply waiting, no
   // enable mask set and no request for service pending (other tests may have used it).
   ViSession open(const char* name) {
-    ViSession vi = VI_NULL;
-    EXPECT_EQ(viOpen(rm, name, VI_NULL, 2500, &vi), VI_SUCCESS) << name;
+    ViSession vi = DefaultBenchTest::open(name);
     ViUInt16 stb = 0;
     EXPECT_EQ(viClear(vi), VI_SUCCESS);
     EXPECT_EQ(write_text(vi, "*CLS;*SRE 0;*ESE 0\n"), VI_SUCCESS);
     EXPECT_EQ(viReadSTB(vi, &stb), VI_SUCCESS);
     return vi;
   }
-
-  testing::ScopedEnv default_bench_{"PGX_VISA_BENCH", ""};
-  ResourceManager rm;
 };
 
 // Something a handler tells the test thread.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "visa/testing/default_bench_test.h"
 #include "visa/testing/session_helpers.h"
 #include "visa/testing/test_files.h"
 #include "visa/visa.h"
@@ -18,24 +19,14 @@ using namespace std::chrono_literals;
 using testing::query;
 using testing::ResourceManager;
 
-class VisaLocks : public ::testing::Test {
+class VisaLocks : public testing::DefaultBenchTest {
  protected:
-  void SetUp() override { ASSERT_EQ(rm.status(), VI_SUCCESS); }
-
-  ViSession open(const char* name) {
-    ViSession vi = VI_NULL;
-    EXPECT_EQ(viOpen(rm, name, VI_NULL, 2500, &vi), VI_SUCCESS) << name;
-    return vi;
-  }
   static ViAccessMode state(ViSession vi) {
     ViAccessMode mode = 99;
     viGetAttribute(vi, VI_ATTR_RSRC_LOCK_STATE, &mode);
     return mode;
   }
   static bool can_talk(ViSession vi) { return testing::write_text(vi, "*CLS\n") == VI_SUCCESS; }
-
-  testing::ScopedEnv default_bench_{"PGX_VISA_BENCH", ""};
-  ResourceManager rm;
 };
 
 TEST_F(VisaLocks, AnExclusiveLockNestsAndKeepsOthersOutUntilTheLastUnlock) {
