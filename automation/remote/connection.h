@@ -66,10 +66,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   template <class T>
   HRESULT Wait(kj::Promise<T>&& promise, kj::Maybe<T>& out);
 
-  // Holds back (true) or lets out (false) what is written, so that messages sent together leave in one
-  // packet; letting out first writes what the event loop has queued.
-  void Cork(bool on);
-
   // Ends the connection: its socket closes (the host then releases every object this client held) and
   // every proxy of it answers RPC_E_DISCONNECTED.
   void Break(const std::string& reason);

@@ -23,6 +23,7 @@
 #include "automation/comptr.h"
 #include "automation/errorinfo.h"
 #include "automation/guid.h"
+#include "automation/remote/batching_stream.h"
 #include "automation/remote/dispatch.capnp.h"
 #include "automation/remote/server_address.h"
 #include "automation/remote/type_description.h"
@@ -516,7 +517,8 @@ kj::Promise<void> Host::State::Serve(kj::Own<kj::AsyncIoStream> stream, std::str
 void Host::State::Serving(kj::Own<kj::AsyncIoStream> stream, std::shared_ptr<ConnectionStats> stats) {
   const std::uint64_t id = next_connection++;
   Log("client " + stats->peer + ": connected");
-  auto connection = kj::heap<Connection>(kj::mv(stream), kj::heap<HostServer>(*this, stats));
+  auto connection =
+      kj::heap<Connection>(kj::heap<BatchingStream>(kj::mv(stream)), kj::heap<HostServer>(*this, stats));
   // Every failure the RPC system reports to the client (a message that is not Cap'n Proto, say) gets a
   // log line; the client is told only the failure, never the host's stack.
   connection->rpc.setTraceEncoder([this, stats](const kj::Exception& e) {

@@ -1,7 +1,6 @@
 #include "automation/remote/proxy.h"
 
 #include <cstring>
-#include <optional>
 #include <vector>
 
 #include "automation/errorinfo.h"
@@ -321,12 +320,6 @@ STDMETHODIMP RemoteDispatch::InvokeChain(const pgx::auto_::MemberStep* steps, UI
     // Every step goes out at once, each on the object the step before will return.
     std::vector<capnp::RemotePromise<wire::Dispatch::InvokeResults>> pending;
     pending.reserve(count);
-    struct Corked {
-      Connection& c;
-      explicit Corked(Connection& connection) : c(connection) { c.Cork(true); }
-      ~Corked() { c.Cork(false); }
-    };
-    std::optional<Corked> corked(std::in_place, *connection_);
     wire::Dispatch::Client target = capability();
     for (UINT i = 0; i < count; ++i) {
       const pgx::auto_::MemberStep& step = steps[i];
@@ -346,19 +339,18 @@ STDMETHODIMP RemoteDispatch::InvokeChain(const pgx::auto_::MemberStep* steps, UI
       target = sent.getObject();
       pending.push_back(kj::mv(sent));
     }
-    corked.reset();  // the calls leave together
-    // The answers are kept to the end, so that what letting go of them sends (Finish, Release) leaves
-    // in one packet after the last answer instead of between the answers.
+    // The calls leave together, in one write, when the first wait lets the event loop run. The answers
+    // are kept to the end, so that what letting go of them sends (Finish, Release) leaves together too.
     std::vector<kj::Maybe<capnp::Response<wire::Dispatch::InvokeResults>>> answers(count);
     struct LetGo {
       Connection& c;
       std::vector<kj::Maybe<capnp::Response<wire::Dispatch::InvokeResults>>>& answers;
       std::vector<capnp::RemotePromise<wire::Dispatch::InvokeResults>>& pending;
       ~LetGo() {
-        c.Cork(true);
         answers.clear();
         pending.clear();
-        c.Cork(false);
+        // The host lets go of the objects between the steps now, not at this thread's next call.
+        c.thread().Flush();
       }
     } let_go{*connection_, answers, pending};
     // The answers come in order; the first failure is the chain's.
