@@ -165,7 +165,7 @@ class DispatchServer final : public wire::Dispatch::Server {
     ++stats_->calls;
     HRESULT hr = object_->GetIDsOfNames(IID_NULL, pointers.data(), static_cast<UINT>(pointers.size()),
                                         params.getLcid(), ids.data());
-    auto results = context.getResults();
+    auto results = context.getResults(kCallMessageSize);
     results.setHresult(hr);
     auto out = results.initIds(static_cast<unsigned>(ids.size()));
     for (unsigned i = 0; i < ids.size(); ++i) out.set(i, ids[i]);
@@ -284,7 +284,7 @@ kj::Promise<void> DispatchServer::invoke(InvokeContext context) {
           received.emplace_back(found[i]);
         }
         if (!complete) {
-          context.getResults().setHresult(RPC_E_SERVER_CANTUNMARSHAL_DATA);
+          context.getResults(kCallMessageSize).setHresult(RPC_E_SERVER_CANTUNMARSHAL_DATA);
           return;
         }
         Call(context, std::move(received));
@@ -294,7 +294,7 @@ kj::Promise<void> DispatchServer::invoke(InvokeContext context) {
 void DispatchServer::Call(InvokeContext& context, std::vector<ComPtr<IDispatch>> received) {
   ++stats_->calls;
   auto params = context.getParams();
-  auto results = context.getResults();
+  auto results = context.getResults(kCallMessageSize);
   HostObjects objects(state_, stats_, std::move(received));
   const LCID lcid = params.getLcid();
 

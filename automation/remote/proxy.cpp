@@ -251,7 +251,7 @@ STDMETHODIMP RemoteDispatch::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT co
         return S_OK;
       }
     }
-    auto request = capability().getIDsOfNamesRequest();
+    auto request = capability().getIDsOfNamesRequest(kCallMessageSize);
     request.setLcid(lcid);
     auto list = request.initNames(count);
     for (UINT i = 0; i < count; ++i) {
@@ -287,7 +287,7 @@ STDMETHODIMP RemoteDispatch::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flag
   if (FAILED(hr)) return hr;
   try {
     ClientObjects objects(connection_);
-    auto request = capability().invokeRequest();
+    auto request = capability().invokeRequest(kCallMessageSize);
     request.initMember().setId(id);
     hr = FillRequest(request, flags, lcid, params, result != nullptr, objects, arg_err);
     if (FAILED(hr)) return hr;
@@ -323,7 +323,7 @@ STDMETHODIMP RemoteDispatch::InvokeChain(const pgx::auto_::MemberStep* steps, UI
     wire::Dispatch::Client target = capability();
     for (UINT i = 0; i < count; ++i) {
       const pgx::auto_::MemberStep& step = steps[i];
-      auto request = target.invokeRequest();
+      auto request = target.invokeRequest(kCallMessageSize);
       request.initMember().setName(Utf16Bytes(step.name));
       // Borrowed copies, last parameter first as in DISPPARAMS.
       std::vector<VARIANT> reversed(step.args.size());
