@@ -29,9 +29,10 @@ using pgx::auto_::DispatchPtr;
 using pgx::auto_::Variant;
 
 // Bytes of one property get on the wire, each way, as Cap'n Proto frames them (measured with strace on
-// this benchmark): the bare round trip moves the same.
-constexpr std::size_t kRequestBytes = 152;
-constexpr std::size_t kResponseBytes = 112;
+// this benchmark): the call (168) with the Finish of the call before it (40), and the answer. The bare
+// round trip moves the same.
+constexpr std::size_t kRequestBytes = 208;
+constexpr std::size_t kResponseBytes = 144;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "bench_remote: %s\n", what);
