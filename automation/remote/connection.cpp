@@ -223,6 +223,9 @@ HRESULT Connection::Failed(const kj::Exception& e) {
     Break(Describe(e));
     return Disconnected();
   }
+  if (e.getType() == kj::Exception::Type::UNIMPLEMENTED) {
+    return Raise(E_NOTIMPL, description_ + ": " + Describe(e));
+  }
   return Raise(RPC_E_SERVERFAULT, description_ + ": " + Describe(e));
 }
 

@@ -315,6 +315,68 @@ STDMETHODIMP RemoteDispatch::InvokeChain(const pgx::auto_::MemberStep* steps, UI
   if (count == 0) return E_INVALIDARG;
   HRESULT hr = Enter();
   if (FAILED(hr)) return hr;
+  if (connection_->host_runs_chains()) {
+    hr = ChainOnHost(steps, count, result, excep, failed_step);
+    if (hr != E_NOTIMPL || connection_->host_runs_chains()) return hr;
+  }
+  return ChainPipelined(steps, count, result, excep, failed_step);
+}
+
+HRESULT RemoteDispatch::ChainOnHost(const pgx::auto_::MemberStep* steps, UINT count, VARIANT* result,
+                                    EXCEPINFO* excep, UINT* failed_step) {
+  try {
+    ClientObjects objects(connection_);
+    auto request = capability().invokeChainRequest(kCallMessageSize);
+    request.setLcid(LOCALE_USER_DEFAULT);
+    auto list = request.initSteps(count);
+    for (UINT i = 0; i < count; ++i) {
+      const pgx::auto_::MemberStep& step = steps[i];
+      auto out = list[i];
+      out.setName(Utf16Bytes(step.name));
+      out.setFlags(step.flags);
+      const auto n = static_cast<unsigned>(step.args.size());
+      auto args = out.initArgs(n);
+      for (unsigned k = 0; k < n; ++k) {
+        // Last parameter first, as in DISPPARAMS.
+        HRESULT hr = EncodeVariant(step.args[n - 1 - k], args[k], objects, RPC_E_CLIENT_CANTMARSHAL_DATA);
+        if (FAILED(hr)) {
+          if (failed_step) *failed_step = i;
+          return hr;
+        }
+      }
+    }
+    kj::Maybe<capnp::Response<wire::Dispatch::InvokeChainResults>> response;
+    HRESULT hr = connection_->Wait(request.send(), response);
+    if (hr == E_NOTIMPL) {
+      // A host of an earlier version: its members are called step by step, pipelined.
+      connection_->set_host_runs_chains(false);
+      return hr;
+    }
+    if (FAILED(hr)) return hr;
+    KJ_IF_MAYBE (r, response) {
+      hr = r->getHresult();
+      if (FAILED(hr)) {
+        if (failed_step) *failed_step = r->getFailedStep();
+        if (hr == DISP_E_EXCEPTION && excep) DecodeExcepInfo(r->getExcepInfo(), *excep);
+        return hr;
+      }
+      hr = DecodeVariant(r->getResult(), *result, objects, RPC_E_CLIENT_CANTUNMARSHAL_DATA);
+      if (FAILED(hr) && failed_step) *failed_step = count - 1;
+      return hr;
+    }
+    return RPC_E_CLIENT_CANTUNMARSHAL_DATA;
+  } catch (const std::bad_alloc&) {
+    VariantClear(result);
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    VariantClear(result);
+    return RPC_E_CLIENT_CANTUNMARSHAL_DATA;
+  }
+}
+
+HRESULT RemoteDispatch::ChainPipelined(const pgx::auto_::MemberStep* steps, UINT count, VARIANT* result,
+                                       EXCEPINFO* excep, UINT* failed_step) {
+  HRESULT hr = S_OK;
   try {
     ClientObjects objects(connection_);
     // Every step goes out at once, each on the object the step before will return.
