@@ -1,8 +1,8 @@
 // Remote calls on loopback: a property get through the IDispatch proxy against a bare TCP round trip of
-// the same size, a chain of four members (one round trip, pipelined) against the same four members called
-// one by one, and the throughput of eight clients at once on one host; each also in process, for scale.
-// The host runs on a thread of this program, as pgxd runs it; the objects come from the test server
-// module, registered in the build's own registry.
+// the same size, a chain of four members (one round trip, carried out by the host) against the same four
+// members called one by one, and the throughput of eight clients at once on one host; each also in
+// process, for scale. The host runs on a thread of this program, as pgxd runs it; the objects come from
+// the test server module, registered in the build's own registry.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
