@@ -1,6 +1,7 @@
 // A chain of members, `root.Instruments.Item(1).Channels.Item(2).Voltage`, called as one operation: on a
-// remote object every step goes out at once, pipelined on the object the step before returns, so the
-// chain costs one round trip; on a local object the steps are called one after another.
+// remote object the whole chain goes to the host as one call (or, to a host that cannot take it, every
+// step at once, pipelined on the object the step before returns), so the chain costs one round trip; on
+// a local object the steps are called one after another.
 #pragma once
 
 #include <span>

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "automation/errorinfo.h"
+#include "automation/remote/batching_stream.h"
 #include "automation/remote/proxy.h"
 
 namespace pgx::remote {
@@ -185,7 +186,7 @@ HRESULT Connection::Open(const std::vector<ResolvedAddress>& addresses, const st
           continue;
         }
       }
-      stream_ = kj::mv(stream);
+      stream_ = kj::heap<BatchingStream>(kj::mv(stream));
       why.clear();
       break;
     } catch (const kj::Exception& e) {
@@ -222,18 +223,10 @@ HRESULT Connection::Failed(const kj::Exception& e) {
     Break(Describe(e));
     return Disconnected();
   }
-  return Raise(RPC_E_SERVERFAULT, description_ + ": " + Describe(e));
-}
-
-void Connection::Cork(bool on) {
-  if (!stream_) return;
-  if (!on) thread_.Flush();
-  int value = on ? 1 : 0;
-  try {
-    stream_->setsockopt(IPPROTO_TCP, TCP_CORK, &value, sizeof value);
-  } catch (...) {
-    // Not a TCP socket underneath: messages then leave one by one.
+  if (e.getType() == kj::Exception::Type::UNIMPLEMENTED) {
+    return Raise(E_NOTIMPL, description_ + ": " + Describe(e));
   }
+  return Raise(RPC_E_SERVERFAULT, description_ + ": " + Describe(e));
 }
 
 void Connection::Break(const std::string& reason) {

@@ -61,14 +61,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
   wire::Activator::Client activator() { return activator_; }
 
   // Waits for `promise` within the call time-out. A lost connection gives RPC_E_DISCONNECTED (and breaks
-  // the connection), any other failure of the RPC system RPC_E_SERVERFAULT; the error information says
-  // what happened.
+  // the connection), a method the host does not have E_NOTIMPL, any other failure of the RPC system
+  // RPC_E_SERVERFAULT; the error information says what happened.
   template <class T>
   HRESULT Wait(kj::Promise<T>&& promise, kj::Maybe<T>& out);
 
-  // Holds back (true) or lets out (false) what is written, so that messages sent together leave in one
-  // packet; letting out first writes what the event loop has queued.
-  void Cork(bool on);
+  // Whether the host carries out a chain of members as one call (hosts of earlier versions do not).
+  bool host_runs_chains() const { return host_runs_chains_; }
+  void set_host_runs_chains(bool runs) { host_runs_chains_ = runs; }
 
   // Ends the connection: its socket closes (the host then releases every object this client held) and
   // every proxy of it answers RPC_E_DISCONNECTED.
@@ -82,6 +82,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   ThreadRpc& thread_;
   std::string description_;  // "host:port" as the user named it
   bool broken_ = false;
+  bool host_runs_chains_ = true;
   std::string broken_reason_;
   kj::Own<kj::AsyncIoStream> stream_;
   kj::Own<capnp::TwoPartyClient> rpc_;

@@ -166,6 +166,18 @@ interface Dispatch {
   # The object's type in its whole library (enumerations and records included), or the type alone when
   # it has no library.
   getTypeInfo @2 (lcid :UInt32) -> (hresult :Int32, type :TypeDescription, library :LibraryDescription);
+
+  # A chain of members called by the host, each step on the object the step before returned, so that the
+  # objects between the steps never cross. On failure `failedStep` says which step failed.
+  invokeChain @3 (steps :List(ChainStep), lcid :UInt32)
+              -> (hresult :Int32, result :Variant, object :Dispatch, excepInfo :ExcepInfo,
+                  failedStep :UInt32);
+}
+
+struct ChainStep {
+  name @0 :Data;  # UTF-16
+  flags @1 :UInt16;
+  args @2 :List(Variant);  # in DISPPARAMS order (last parameter first), by value
 }
 
 struct Member {

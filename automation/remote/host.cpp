@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "automation/activation.h"
@@ -23,6 +24,7 @@
 #include "automation/comptr.h"
 #include "automation/errorinfo.h"
 #include "automation/guid.h"
+#include "automation/remote/batching_stream.h"
 #include "automation/remote/dispatch.capnp.h"
 #include "automation/remote/server_address.h"
 #include "automation/remote/type_description.h"
@@ -164,7 +166,7 @@ class DispatchServer final : public wire::Dispatch::Server {
     ++stats_->calls;
     HRESULT hr = object_->GetIDsOfNames(IID_NULL, pointers.data(), static_cast<UINT>(pointers.size()),
                                         params.getLcid(), ids.data());
-    auto results = context.getResults();
+    auto results = context.getResults(kCallMessageSize);
     results.setHresult(hr);
     auto out = results.initIds(static_cast<unsigned>(ids.size()));
     for (unsigned i = 0; i < ids.size(); ++i) out.set(i, ids[i]);
@@ -172,6 +174,7 @@ class DispatchServer final : public wire::Dispatch::Server {
   }
 
   kj::Promise<void> invoke(InvokeContext context) override;
+  kj::Promise<void> invokeChain(InvokeChainContext context) override;
 
   kj::Promise<void> getTypeInfo(GetTypeInfoContext context) override {
     ++stats_->calls;
@@ -186,6 +189,11 @@ class DispatchServer final : public wire::Dispatch::Server {
 
  private:
   void Call(InvokeContext& context, std::vector<ComPtr<IDispatch>> received);
+  void Chain(InvokeChainContext& context, std::vector<ComPtr<IDispatch>> received);
+  // The objects behind capabilities the client passed back, in order: this host's own, found before the
+  // call; none when one of them is not.
+  kj::Promise<std::optional<std::vector<ComPtr<IDispatch>>>> Received(
+      std::vector<wire::Dispatch::Client> capabilities);
 
   Host::State& state_;
   std::shared_ptr<ConnectionStats> stats_;
@@ -251,14 +259,8 @@ wire::Dispatch::Client Host::State::Export(IDispatch* object, const std::shared_
   return exported.add(kj::heap<DispatchServer>(*this, stats, object));
 }
 
-kj::Promise<void> DispatchServer::invoke(InvokeContext context) {
-  std::vector<wire::Dispatch::Client> capabilities;
-  for (auto arg : context.getParams().getArgs()) CollectCapabilities(arg.getValue(), capabilities);
-  if (capabilities.empty()) {
-    Call(context, {});
-    return kj::READY_NOW;
-  }
-  // Objects passed back by the client are this host's own: find them before the call.
+kj::Promise<std::optional<std::vector<ComPtr<IDispatch>>>> DispatchServer::Received(
+    std::vector<wire::Dispatch::Client> capabilities) {
   auto lookups = kj::heapArrayBuilder<kj::Promise<IDispatch*>>(capabilities.size());
   for (auto& c : capabilities) {
     if (IsNull(c)) {
@@ -275,25 +277,131 @@ kj::Promise<void> DispatchServer::invoke(InvokeContext context) {
         [](kj::Exception&&) -> IDispatch* { return nullptr; }));
   }
   return kj::joinPromises(lookups.finish())
-      .then([this, context, capabilities = kj::mv(capabilities)](kj::Array<IDispatch*> found) mutable {
+      .then([capabilities = kj::mv(capabilities)](
+                kj::Array<IDispatch*> found) mutable -> std::optional<std::vector<ComPtr<IDispatch>>> {
         std::vector<ComPtr<IDispatch>> received;
-        bool complete = true;
         for (std::size_t i = 0; i < found.size(); ++i) {
-          if (!found[i] && !IsNull(capabilities[i])) complete = false;
+          if (!found[i] && !IsNull(capabilities[i])) return std::nullopt;
           received.emplace_back(found[i]);
         }
-        if (!complete) {
+        return received;
+      });
+}
+
+kj::Promise<void> DispatchServer::invoke(InvokeContext context) {
+  std::vector<wire::Dispatch::Client> capabilities;
+  for (auto arg : context.getParams().getArgs()) CollectCapabilities(arg.getValue(), capabilities);
+  if (capabilities.empty()) {
+    Call(context, {});
+    return kj::READY_NOW;
+  }
+  // Objects passed back by the client are this host's own: find them before the call.
+  return Received(kj::mv(capabilities))
+      .then([this, context](std::optional<std::vector<ComPtr<IDispatch>>> received) mutable {
+        if (!received) {
           context.getResults().setHresult(RPC_E_SERVER_CANTUNMARSHAL_DATA);
           return;
         }
-        Call(context, std::move(received));
+        Call(context, std::move(*received));
       });
+}
+
+kj::Promise<void> DispatchServer::invokeChain(InvokeChainContext context) {
+  std::vector<wire::Dispatch::Client> capabilities;
+  for (auto step : context.getParams().getSteps()) {
+    for (auto arg : step.getArgs()) CollectCapabilities(arg, capabilities);
+  }
+  if (capabilities.empty()) {
+    Chain(context, {});
+    return kj::READY_NOW;
+  }
+  return Received(kj::mv(capabilities))
+      .then([this, context](std::optional<std::vector<ComPtr<IDispatch>>> received) mutable {
+        if (!received) {
+          context.getResults().setHresult(RPC_E_SERVER_CANTUNMARSHAL_DATA);
+          return;
+        }
+        Chain(context, std::move(*received));
+      });
+}
+
+void DispatchServer::Chain(InvokeChainContext& context, std::vector<ComPtr<IDispatch>> received) {
+  auto params = context.getParams();
+  auto results = context.getResults(kCallMessageSize);
+  HostObjects objects(state_, stats_, std::move(received));
+  const LCID lcid = params.getLcid();
+  auto steps = params.getSteps();
+  if (steps.size() == 0) {
+    results.setHresult(E_INVALIDARG);
+    return;
+  }
+  ComPtr<IDispatch> current = object_;
+  for (unsigned i = 0; i < steps.size(); ++i) {
+    ++stats_->calls;
+    auto step = steps[i];
+    results.setFailedStep(i);
+    std::u16string name = Utf16FromBytes(step.getName());
+    LPOLESTR names[] = {name.data()};
+    DISPID id = DISPID_UNKNOWN;
+    HRESULT hr = current->GetIDsOfNames(IID_NULL, names, 1, lcid, &id);
+    if (FAILED(hr)) {
+      results.setHresult(hr);
+      return;
+    }
+    auto args = step.getArgs();
+    std::vector<Variant> values(args.size());
+    std::vector<VARIANT> dispargs(args.size());
+    for (unsigned k = 0; k < args.size(); ++k) {
+      hr = DecodeVariant(args[k], values[k], objects, RPC_E_SERVER_CANTUNMARSHAL_DATA);
+      if (FAILED(hr)) {
+        results.setHresult(hr);
+        return;
+      }
+      dispargs[k] = values[k];  // borrowed: values[k] keeps ownership
+    }
+    DISPPARAMS dp{dispargs.empty() ? nullptr : dispargs.data(), nullptr, static_cast<UINT>(dispargs.size()),
+                  0};
+    Variant result;
+    EXCEPINFO excep{};
+    UINT arg_err = 0;
+    SetErrorInfo(0, nullptr);
+    hr = current->Invoke(id, IID_NULL, lcid, step.getFlags(), &dp, &result, &excep, &arg_err);
+    if (hr == DISP_E_EXCEPTION) {
+      if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
+      EncodeExcepInfo(excep, results.initExcepInfo());
+    }
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    if (FAILED(hr)) {
+      results.setHresult(hr);
+      return;
+    }
+    if (i + 1 < steps.size()) {
+      // The next step is called on this one's object, which stays here.
+      if (result.vt != VT_DISPATCH || !result.pdispVal) {
+        results.setHresult(DISP_E_TYPEMISMATCH);
+        return;
+      }
+      current = result.pdispVal;
+      continue;
+    }
+    hr = EncodeVariant(result, results.initResult(), objects, RPC_E_SERVER_CANTMARSHAL_DATA);
+    if (FAILED(hr)) {
+      results.initResult().setEmpty();
+    } else {
+      auto r = results.getResult();
+      if (r.isDispatch()) results.setObject(r.getDispatch());
+      if (r.isUnknown()) results.setObject(r.getUnknown());
+    }
+    results.setHresult(hr);
+  }
 }
 
 void DispatchServer::Call(InvokeContext& context, std::vector<ComPtr<IDispatch>> received) {
   ++stats_->calls;
   auto params = context.getParams();
-  auto results = context.getResults();
+  auto results = context.getResults(kCallMessageSize);
   HostObjects objects(state_, stats_, std::move(received));
   const LCID lcid = params.getLcid();
 
@@ -516,7 +624,8 @@ kj::Promise<void> Host::State::Serve(kj::Own<kj::AsyncIoStream> stream, std::str
 void Host::State::Serving(kj::Own<kj::AsyncIoStream> stream, std::shared_ptr<ConnectionStats> stats) {
   const std::uint64_t id = next_connection++;
   Log("client " + stats->peer + ": connected");
-  auto connection = kj::heap<Connection>(kj::mv(stream), kj::heap<HostServer>(*this, stats));
+  auto connection =
+      kj::heap<Connection>(kj::heap<BatchingStream>(kj::mv(stream)), kj::heap<HostServer>(*this, stats));
   // Every failure the RPC system reports to the client (a message that is not Cap'n Proto, say) gets a
   // log line; the client is told only the failure, never the host's stack.
   connection->rpc.setTraceEncoder([this, stats](const kj::Exception& e) {

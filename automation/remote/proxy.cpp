@@ -1,7 +1,6 @@
 #include "automation/remote/proxy.h"
 
 #include <cstring>
-#include <optional>
 #include <vector>
 
 #include "automation/errorinfo.h"
@@ -252,7 +251,7 @@ STDMETHODIMP RemoteDispatch::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT co
         return S_OK;
       }
     }
-    auto request = capability().getIDsOfNamesRequest();
+    auto request = capability().getIDsOfNamesRequest(kCallMessageSize);
     request.setLcid(lcid);
     auto list = request.initNames(count);
     for (UINT i = 0; i < count; ++i) {
@@ -288,7 +287,7 @@ STDMETHODIMP RemoteDispatch::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flag
   if (FAILED(hr)) return hr;
   try {
     ClientObjects objects(connection_);
-    auto request = capability().invokeRequest();
+    auto request = capability().invokeRequest(kCallMessageSize);
     request.initMember().setId(id);
     hr = FillRequest(request, flags, lcid, params, result != nullptr, objects, arg_err);
     if (FAILED(hr)) return hr;
@@ -316,21 +315,77 @@ STDMETHODIMP RemoteDispatch::InvokeChain(const pgx::auto_::MemberStep* steps, UI
   if (count == 0) return E_INVALIDARG;
   HRESULT hr = Enter();
   if (FAILED(hr)) return hr;
+  if (connection_->host_runs_chains()) {
+    hr = ChainOnHost(steps, count, result, excep, failed_step);
+    if (hr != E_NOTIMPL || connection_->host_runs_chains()) return hr;
+  }
+  return ChainPipelined(steps, count, result, excep, failed_step);
+}
+
+HRESULT RemoteDispatch::ChainOnHost(const pgx::auto_::MemberStep* steps, UINT count, VARIANT* result,
+                                    EXCEPINFO* excep, UINT* failed_step) {
+  try {
+    ClientObjects objects(connection_);
+    auto request = capability().invokeChainRequest(kCallMessageSize);
+    request.setLcid(LOCALE_USER_DEFAULT);
+    auto list = request.initSteps(count);
+    for (UINT i = 0; i < count; ++i) {
+      const pgx::auto_::MemberStep& step = steps[i];
+      auto out = list[i];
+      out.setName(Utf16Bytes(step.name));
+      out.setFlags(step.flags);
+      const auto n = static_cast<unsigned>(step.args.size());
+      auto args = out.initArgs(n);
+      for (unsigned k = 0; k < n; ++k) {
+        // Last parameter first, as in DISPPARAMS.
+        HRESULT hr = EncodeVariant(step.args[n - 1 - k], args[k], objects, RPC_E_CLIENT_CANTMARSHAL_DATA);
+        if (FAILED(hr)) {
+          if (failed_step) *failed_step = i;
+          return hr;
+        }
+      }
+    }
+    kj::Maybe<capnp::Response<wire::Dispatch::InvokeChainResults>> response;
+    HRESULT hr = connection_->Wait(request.send(), response);
+    if (hr == E_NOTIMPL) {
+      // A host of an earlier version: its members are called step by step, pipelined.
+      connection_->set_host_runs_chains(false);
+      return hr;
+    }
+    if (FAILED(hr)) return hr;
+    KJ_IF_MAYBE (r, response) {
+      hr = r->getHresult();
+      if (FAILED(hr)) {
+        if (failed_step) *failed_step = r->getFailedStep();
+        if (hr == DISP_E_EXCEPTION && excep) DecodeExcepInfo(r->getExcepInfo(), *excep);
+        return hr;
+      }
+      hr = DecodeVariant(r->getResult(), *result, objects, RPC_E_CLIENT_CANTUNMARSHAL_DATA);
+      if (FAILED(hr) && failed_step) *failed_step = count - 1;
+      return hr;
+    }
+    return RPC_E_CLIENT_CANTUNMARSHAL_DATA;
+  } catch (const std::bad_alloc&) {
+    VariantClear(result);
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    VariantClear(result);
+    return RPC_E_CLIENT_CANTUNMARSHAL_DATA;
+  }
+}
+
+HRESULT RemoteDispatch::ChainPipelined(const pgx::auto_::MemberStep* steps, UINT count, VARIANT* result,
+                                       EXCEPINFO* excep, UINT* failed_step) {
+  HRESULT hr = S_OK;
   try {
     ClientObjects objects(connection_);
     // Every step goes out at once, each on the object the step before will return.
     std::vector<capnp::RemotePromise<wire::Dispatch::InvokeResults>> pending;
     pending.reserve(count);
-    struct Corked {
-      Connection& c;
-      explicit Corked(Connection& connection) : c(connection) { c.Cork(true); }
-      ~Corked() { c.Cork(false); }
-    };
-    std::optional<Corked> corked(std::in_place, *connection_);
     wire::Dispatch::Client target = capability();
     for (UINT i = 0; i < count; ++i) {
       const pgx::auto_::MemberStep& step = steps[i];
-      auto request = target.invokeRequest();
+      auto request = target.invokeRequest(kCallMessageSize);
       request.initMember().setName(Utf16Bytes(step.name));
       // Borrowed copies, last parameter first as in DISPPARAMS.
       std::vector<VARIANT> reversed(step.args.size());
@@ -346,19 +401,18 @@ STDMETHODIMP RemoteDispatch::InvokeChain(const pgx::auto_::MemberStep* steps, UI
       target = sent.getObject();
       pending.push_back(kj::mv(sent));
     }
-    corked.reset();  // the calls leave together
-    // The answers are kept to the end, so that what letting go of them sends (Finish, Release) leaves
-    // in one packet after the last answer instead of between the answers.
+    // The calls leave together, in one write, when the first wait lets the event loop run. The answers
+    // are kept to the end, so that what letting go of them sends (Finish, Release) leaves together too.
     std::vector<kj::Maybe<capnp::Response<wire::Dispatch::InvokeResults>>> answers(count);
     struct LetGo {
       Connection& c;
       std::vector<kj::Maybe<capnp::Response<wire::Dispatch::InvokeResults>>>& answers;
       std::vector<capnp::RemotePromise<wire::Dispatch::InvokeResults>>& pending;
       ~LetGo() {
-        c.Cork(true);
         answers.clear();
         pending.clear();
-        c.Cork(false);
+        // The host lets go of the objects between the steps now, not at this thread's next call.
+        c.thread().Flush();
       }
     } let_go{*connection_, answers, pending};
     // The answers come in order; the first failure is the chain's.

@@ -44,6 +44,12 @@ class RemoteDispatch final
   friend class ThreadRpc;
   // Checks the thread and the connection and drops what other threads released; S_OK to go on.
   HRESULT Enter();
+  // A chain as one call that the host carries out (E_NOTIMPL from a host that cannot), or as one call
+  // per step, pipelined, each on the object the step before returns.
+  HRESULT ChainOnHost(const pgx::auto_::MemberStep* steps, UINT count, VARIANT* result, EXCEPINFO* excep,
+                      UINT* failed_step);
+  HRESULT ChainPipelined(const pgx::auto_::MemberStep* steps, UINT count, VARIANT* result, EXCEPINFO* excep,
+                         UINT* failed_step);
 
   std::shared_ptr<Connection> connection_;
   std::shared_ptr<ThreadShared> shared_;

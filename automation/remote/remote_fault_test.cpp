@@ -28,6 +28,8 @@
 #include "automation/client.h"
 #include "automation/com_error.h"
 #include "automation/errorinfo.h"
+#include "automation/member_chain.h"
+#include "automation/remote/proxy.h"
 #include "automation/remote/testing/host_process.h"
 #include "automation/testing/testsrv_idl.h"
 
@@ -436,6 +438,95 @@ TEST_F(RemoteFaultTest, CreateInstanceExAnswersEachInterfaceAsked) {
     EXPECT_EQ(CoCreateInstanceEx(CLSID_Widget, nullptr, CLSCTX_REMOTE_SERVER, &info, 1, &qi),
               CO_E_NOTINITIALIZED);
   }).join();
+}
+
+// A chain of members goes to the host as one call; a host that cannot take one gets the steps one by one,
+// pipelined. Either way the outcome is the same, and the objects between the steps do not outlive it.
+TEST_F(RemoteFaultTest, AChainHasTheSameOutcomeOnTheHostOrStepByStep) {
+  ThreadHost host;
+  ASSERT_FALSE(host.address().empty()) << host.error();
+  struct ChainCase {
+    const char* name;
+    std::vector<std::pair<std::u16string, std::vector<Variant>>> steps;
+    HRESULT hr;
+    UINT failed_step;
+    std::string outcome;  // the value's type and value, or the exception's description
+  };
+  const ChainCase cases[] = {
+      {"four steps",
+       {{u"Item", {Variant(LONG{2})}}, {u"Parent", {}}, {u"Child", {}}, {u"Index", {}}},
+       S_OK,
+       0,
+       "3 0"},
+      {"an object at the end", {{u"Item", {Variant(LONG{2})}}}, S_OK, 0, "9 object"},
+      {"the first step raises",
+       {{u"Item", {Variant(LONG{8})}}, {u"Parent", {}}},
+       DISP_E_EXCEPTION,
+       0,
+       "Index out of range"},
+      {"a value before the end",
+       {{u"Item", {Variant(LONG{1})}}, {u"Index", {}}, {u"Child", {}}},
+       DISP_E_TYPEMISMATCH,
+       1,
+       ""},
+      {"an unknown member",
+       {{u"Item", {Variant(LONG{2})}}, {u"NoSuchMember", {}}},
+       DISP_E_UNKNOWNNAME,
+       1,
+       ""},
+      {"the last step raises",
+       {{u"Item", {Variant(LONG{2})}},
+        {u"Parent", {}},
+        {u"Fail", {Variant(static_cast<LONG>(0x80040333)), Variant(u"in a chain")}}},
+       DISP_E_EXCEPTION,
+       2,
+       "in a chain"},
+  };
+  for (const bool on_host : {true, false}) {
+    ComPtr<IDispatch> widget;
+    ASSERT_EQ(CreateWidget(host.server_name(), widget.ReleaseAndGetAddressOf()), S_OK);
+    ComPtr<IUnknown> identity;
+    ASSERT_EQ(widget->QueryInterface(pgx::remote::IID_RemoteDispatchIdentity,
+                                     identity.ReleaseAndGetAddressOfVoid()),
+              S_OK);
+    auto* proxy = static_cast<pgx::remote::RemoteDispatch*>(static_cast<void*>(identity.Get()));
+    proxy->connection()->set_host_runs_chains(on_host);
+    ComPtr<pgx::auto_::IMemberChain> chain;
+    ASSERT_EQ(widget->QueryInterface(pgx::auto_::IID_IMemberChain, chain.ReleaseAndGetAddressOfVoid()), S_OK);
+    for (const ChainCase& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (on_host ? " on the host" : " step by step"));
+      std::vector<pgx::auto_::MemberStep> steps;
+      for (const auto& [name, args] : c.steps)
+        steps.push_back({name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args});
+      VARIANT result;
+      EXCEPINFO excep{};
+      UINT failed = 99;
+      const HRESULT hr =
+          chain->InvokeChain(steps.data(), static_cast<UINT>(steps.size()), &result, &excep, &failed);
+      EXPECT_EQ(hr, c.hr);
+      if (FAILED(hr)) {
+        EXPECT_EQ(failed, c.failed_step);
+        std::string description;
+        if (excep.bstrDescription)
+          pgx::auto_::Utf16ToUtf8(pgx::auto_::BstrView(excep.bstrDescription), description);
+        EXPECT_EQ(description, c.outcome);
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+        continue;
+      }
+      Variant value = Variant::Attach(result);
+      EXPECT_EQ(std::to_string(value.vt) + " " +
+                    (value.vt == VT_DISPATCH ? std::string(value.pdispVal ? "object" : "null")
+                                             : std::to_string(value.lVal)),
+                c.outcome);
+    }
+    chain.Reset();
+    identity.Reset();
+    widget.Reset();
+    // Nothing of the chains stays on the host.
+    EXPECT_TRUE(Eventually([] { return TestServerCanUnloadNow() == S_OK; }));
+  }
 }
 
 }  // namespace

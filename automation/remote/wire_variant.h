@@ -27,6 +27,12 @@ class ObjectMarshal {
 // cannot make the receiver allocate more than the message itself justifies.
 constexpr unsigned kMaxEnumeratorItems = 1u << 20;
 
+// The first segment of a call's or an answer's message. Most are far smaller (a property get is a few
+// dozen words); Cap'n Proto's own default (8 KiB, zeroed) costs more than filling the message, and a
+// larger one simply continues in more segments. With the RPC envelope it stays under 1 KiB, below
+// which glibc's allocator does not first consolidate its free lists.
+inline constexpr capnp::MessageSize kCallMessageSize{64, 4};
+
 // Writes `value` (a BYREF variant is written as the value it refers to). Fails with the HRESULT of a value
 // that cannot travel: DISP_E_BADVARTYPE for types the wire lacks (records, decimals), or what Export says;
 // `cannot` is the code for anything else that cannot be sent (RPC_E_CLIENT_CANTMARSHAL_DATA or
