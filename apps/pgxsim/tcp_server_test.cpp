@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,13 +56,16 @@ class Client {
     fd_ = -1;
   }
   bool connected() const { return connected_; }
-  void send(const std::string& bytes) {
+  void send(const std::string& bytes) { ASSERT_TRUE(try_send(bytes)) << std::strerror(errno); }
+  // Sends all of `bytes`; false when the connection is closed or reset on the way.
+  bool try_send(const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
       ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-      ASSERT_GT(n, 0);
+      if (n <= 0) return false;
       done += static_cast<std::size_t>(n);
     }
+    return true;
   }
   // True when something (data or the end of the stream) is waiting to be read.
   bool readable() {
@@ -379,12 +383,16 @@ TEST(TcpServerProgramTest, OutOfDescriptorsTheWaitingClientsAreRefusedWithoutSpi
   LimitedSimulator sim(24);
   ASSERT_NE(sim.port(), 0) << "pgxsim did not start";
   std::vector<std::unique_ptr<Client>> clients;
-  for (int i = 0; i < 30; ++i) clients.push_back(std::make_unique<Client>(sim.port()));
+  // One client is served before the descriptors run out. The sanitizers' first check of an object's dynamic
+  // type needs a pipe; made while no descriptor is left it fails and ends the (sanitized) server.
+  clients.push_back(std::make_unique<Client>(sim.port()));
+  clients.front()->send("*OPC?\n");
+  ASSERT_EQ(clients.front()->line(), "1\n");
+  for (int i = 1; i < 30; ++i) clients.push_back(std::make_unique<Client>(sim.port()));
   int served = 0, refused = 0;
   for (auto& c : clients) {
     ASSERT_TRUE(c->connected());
-    c->send("*OPC?\n");
-    const std::string first = c->line(10000);
+    const std::string first = c->try_send("*OPC?\n") ? c->line(10000) : "<closed>";
     if (first == "1\n") {
       ++served;
       continue;
