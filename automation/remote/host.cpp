@@ -194,6 +194,10 @@ class DispatchServer final : public wire::Dispatch::Server {
   // call; none when one of them is not.
   kj::Promise<std::optional<std::vector<ComPtr<IDispatch>>>> Received(
       std::vector<wire::Dispatch::Client> capabilities);
+  // Runs `run(context, objects)` with the objects behind `capabilities`, at once when there are none;
+  // answers RPC_E_SERVER_CANTUNMARSHAL_DATA when one of them is not this host's.
+  template <class Context, class Run>
+  kj::Promise<void> WithReceived(Context context, std::vector<wire::Dispatch::Client> capabilities, Run run);
 
   Host::State& state_;
   std::shared_ptr<ConnectionStats> stats_;
@@ -288,22 +292,31 @@ kj::Promise<std::optional<std::vector<ComPtr<IDispatch>>>> DispatchServer::Recei
       });
 }
 
-kj::Promise<void> DispatchServer::invoke(InvokeContext context) {
-  std::vector<wire::Dispatch::Client> capabilities;
-  for (auto arg : context.getParams().getArgs()) CollectCapabilities(arg.getValue(), capabilities);
+template <class Context, class Run>
+kj::Promise<void> DispatchServer::WithReceived(Context context,
+                                               std::vector<wire::Dispatch::Client> capabilities, Run run) {
   if (capabilities.empty()) {
-    Call(context, {});
+    run(context, {});
     return kj::READY_NOW;
   }
   // Objects passed back by the client are this host's own: find them before the call.
   return Received(kj::mv(capabilities))
-      .then([this, context](std::optional<std::vector<ComPtr<IDispatch>>> received) mutable {
+      .then([context, run](std::optional<std::vector<ComPtr<IDispatch>>> received) mutable {
         if (!received) {
           context.getResults().setHresult(RPC_E_SERVER_CANTUNMARSHAL_DATA);
           return;
         }
-        Call(context, std::move(*received));
+        run(context, std::move(*received));
       });
+}
+
+kj::Promise<void> DispatchServer::invoke(InvokeContext context) {
+  std::vector<wire::Dispatch::Client> capabilities;
+  for (auto arg : context.getParams().getArgs()) CollectCapabilities(arg.getValue(), capabilities);
+  return WithReceived(context, std::move(capabilities),
+                      [this](InvokeContext& call, std::vector<ComPtr<IDispatch>> received) {
+                        Call(call, std::move(received));
+                      });
 }
 
 kj::Promise<void> DispatchServer::invokeChain(InvokeChainContext context) {
@@ -311,18 +324,10 @@ kj::Promise<void> DispatchServer::invokeChain(InvokeChainContext context) {
   for (auto step : context.getParams().getSteps()) {
     for (auto arg : step.getArgs()) CollectCapabilities(arg, capabilities);
   }
-  if (capabilities.empty()) {
-    Chain(context, {});
-    return kj::READY_NOW;
-  }
-  return Received(kj::mv(capabilities))
-      .then([this, context](std::optional<std::vector<ComPtr<IDispatch>>> received) mutable {
-        if (!received) {
-          context.getResults().setHresult(RPC_E_SERVER_CANTUNMARSHAL_DATA);
-          return;
-        }
-        Chain(context, std::move(*received));
-      });
+  return WithReceived(context, std::move(capabilities),
+                      [this](InvokeChainContext& chain, std::vector<ComPtr<IDispatch>> received) {
+                        Chain(chain, std::move(received));
+                      });
 }
 
 void DispatchServer::Chain(InvokeChainContext& context, std::vector<ComPtr<IDispatch>> received) {
