@@ -6,33 +6,23 @@
 #include "automation/client.h"
 #include "automation/com_error.h"
 #include "automation/module.h"
+#include "server/testing/on_bench.h"
 
 namespace {
 
 using pgx::auto_::com_error;
 using pgx::auto_::DispatchPtr;
 using pgx::auto_::Variant;
+using namespace pgx::server::testing;
 
-constexpr WORD kGet = DISPATCH_PROPERTYGET;
-constexpr WORD kCall = DISPATCH_METHOD;
 constexpr LONG kBurst = 1;  // PgxPulseModeBurst
-
-DispatchPtr Object(const Variant& v) {
-  EXPECT_EQ(v.vt, VT_DISPATCH);
-  return DispatchPtr(v.vt == VT_DISPATCH ? v.pdispVal : nullptr);
-}
 
 class ServerOnBench : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(CoInitialize(nullptr) >= 0, true);
-    CLSID clsid;
-    ASSERT_EQ(CLSIDFromProgID(u"Pgxsrv.PgxGen", &clsid), S_OK);
-    IDispatch* root = nullptr;
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&root)),
-              S_OK);
-    root_ = DispatchPtr(pgx::auto_::AttachComPtr(root));
+    root_ = CreateRoot();
+    ASSERT_TRUE(root_);
   }
   void TearDown() override {
     root_ = nullptr;

@@ -38,6 +38,20 @@ inline auto_::DispatchPtr Object(const auto_::Variant& v) {
   return auto_::DispatchPtr(v.vt == VT_DISPATCH ? v.pdispVal : nullptr);
 }
 
+// Pgxsrv.PgxGen created by its ProgID through the registry of the build, as a script creates it; null (and
+// the test failed) when it cannot be. The thread must have called CoInitialize.
+inline auto_::DispatchPtr CreateRoot() {
+  CLSID clsid;
+  IDispatch* root = nullptr;
+  const HRESULT found = CLSIDFromProgID(u"Pgxsrv.PgxGen", &clsid);
+  EXPECT_EQ(found, S_OK);
+  if (found != S_OK) return {};
+  EXPECT_EQ(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&root)),
+      S_OK);
+  return auto_::DispatchPtr(auto_::AttachComPtr(root));
+}
+
 // The HRESULT a call fails with, S_OK when it succeeds.
 inline HRESULT FailureOf(const std::function<void()>& call) {
   try {
@@ -66,13 +80,8 @@ class OnBench : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_GE(CoInitialize(nullptr), 0);
-    CLSID clsid;
-    ASSERT_EQ(CLSIDFromProgID(u"Pgxsrv.PgxGen", &clsid), S_OK);
-    IDispatch* root = nullptr;
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&root)),
-              S_OK);
-    root_ = auto_::DispatchPtr(auto_::AttachComPtr(root));
+    root_ = CreateRoot();
+    ASSERT_TRUE(root_);
   }
   void TearDown() override {
     root_ = nullptr;

@@ -11,18 +11,14 @@
 #include "automation/activation.h"
 #include "automation/client.h"
 #include "automation/com_error.h"
+#include "server/testing/on_bench.h"
 
 namespace {
 
 using pgx::auto_::com_error;
 using pgx::auto_::DispatchPtr;
 using pgx::auto_::Variant;
-
-constexpr WORD kGet = DISPATCH_PROPERTYGET;
-constexpr WORD kPut = DISPATCH_PROPERTYPUT;
-constexpr WORD kCall = DISPATCH_METHOD;
-
-constexpr HRESULT kNotSupported = static_cast<HRESULT>(0x80040467);
+using namespace pgx::server::testing;
 
 // Enumeration values of the type library, as a script passes them.
 enum : LONG {
@@ -51,11 +47,6 @@ enum : LONG {
   kLevel = 1,  // PgxArmSense
 };
 
-DispatchPtr Object(const Variant& v) {
-  EXPECT_EQ(v.vt, VT_DISPATCH);
-  return DispatchPtr(v.vt == VT_DISPATCH ? v.pdispVal : nullptr);
-}
-
 LONG Long(const Variant& v) {
   Variant copy(v);
   EXPECT_EQ(VariantChangeType(&copy, &copy, 0, VT_I4), S_OK);
@@ -70,13 +61,8 @@ class TriggerOnBench : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     ASSERT_EQ(CoInitialize(nullptr) >= 0, true);
-    CLSID clsid;
-    ASSERT_EQ(CLSIDFromProgID(u"Pgxsrv.PgxGen", &clsid), S_OK);
-    IDispatch* root = nullptr;
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&root)),
-              S_OK);
-    root_ = DispatchPtr(pgx::auto_::AttachComPtr(root));
+    root_ = CreateRoot();
+    ASSERT_TRUE(root_);
     DispatchPtr instruments = Object(root_.InvokeByName(u"Instruments", kGet));
     instrument_ = Object(instruments.InvokeByName(u"Item", kGet, {Variant(GetParam())}));
     // Opened with the identity check, a reset and the instrument's errors checked after every call.
@@ -203,13 +189,13 @@ TEST_P(TriggerOnBench, VxiArmingIsRefusedAndChangesNothing) {
     mode_.InvokeByName(u"TriggeredPulses", kCall, {L(kTtlT0), L(kPositive)});
     FAIL() << "VXI arming was accepted";
   } catch (const com_error& e) {
-    EXPECT_EQ(e.Error(), vxi ? kNotSupported : E_INVALIDARG) << e.what();
+    EXPECT_EQ(e.Error(), vxi ? kRefused : E_INVALIDARG) << e.what();
   }
   try {
     arm_.InvokeByName(u"Source", kPut, {L(kTtlT0)});
     FAIL() << "VXI arming was accepted";
   } catch (const com_error& e) {
-    EXPECT_EQ(e.Error(), vxi ? kNotSupported : static_cast<HRESULT>(0x8004046C)) << e.what();
+    EXPECT_EQ(e.Error(), vxi ? kRefused : static_cast<HRESULT>(0x8004046C)) << e.what();
     if (!vxi) {
       EXPECT_NE(e.Description().find(u"Instr. Error [-241]"), std::u16string::npos) << e.what();
     }
@@ -274,13 +260,8 @@ HRESULT Failure(const std::function<void()>& call) {
 TEST(TrgOutputOnBench, SourceAndVxiMembersAreRefusedWhereTheModelLacksThem) {
   ASSERT_EQ(CoInitialize(nullptr) >= 0, true);
   {
-    CLSID clsid;
-    ASSERT_EQ(CLSIDFromProgID(u"Pgxsrv.PgxGen", &clsid), S_OK);
-    IDispatch* root_pointer = nullptr;
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&root_pointer)),
-              S_OK);
-    DispatchPtr root(pgx::auto_::AttachComPtr(root_pointer));
+    DispatchPtr root = CreateRoot();
+    ASSERT_TRUE(root);
     DispatchPtr instruments = Object(root.InvokeByName(u"Instruments", kGet));
     struct Case {
       const char* resource;
@@ -289,9 +270,9 @@ TEST(TrgOutputOnBench, SourceAndVxiMembersAreRefusedWhereTheModelLacksThem) {
     // The driver's refusal of a VXI function on a benchtop instrument is one of its parameter errors.
     const HRESULT kNoBackplane = E_INVALIDARG;
     const Case cases[] = {
-        {"GPIB0::11::INSTR", S_OK, kNotSupported, kNoBackplane},           // Q520A
-        {"GPIB0::12::INSTR", kNotSupported, kNoBackplane, kNoBackplane},   // Q530A
-        {"VXI0::32::INSTR", kNotSupported, kNotSupported, kNotSupported},  // M4040A
+        {"GPIB0::11::INSTR", S_OK, kRefused, kNoBackplane},          // Q520A
+        {"GPIB0::12::INSTR", kRefused, kNoBackplane, kNoBackplane},  // Q530A
+        {"VXI0::32::INSTR", kRefused, kRefused, kRefused},           // M4040A
     };
     for (const Case& c : cases) {
       SCOPED_TRACE(c.resource);
@@ -301,7 +282,7 @@ TEST(TrgOutputOnBench, SourceAndVxiMembersAreRefusedWhereTheModelLacksThem) {
           Object(Object(instrument.InvokeByName(u"Trigger", kGet)).InvokeByName(u"Output", kGet));
       EXPECT_EQ(Failure([&] { output.InvokeByName(u"Source", kGet); }), c.source_get);
       EXPECT_EQ(Failure([&] { output.InvokeByName(u"Source", kPut, {L(1)}); }),
-                c.source_get == S_OK ? E_INVALIDARG : kNotSupported);
+                c.source_get == S_OK ? E_INVALIDARG : kRefused);
       EXPECT_EQ(Failure([&] { output.InvokeByName(u"VxiSource", kGet); }), c.vxi_source);
       EXPECT_EQ(Failure([&] { output.InvokeByName(u"VxiSource", kPut, {L(1)}); }), c.vxi_source);
       EXPECT_EQ(Failure([&] { output.InvokeByName(u"VxiTrigger", kGet); }), c.vxi_trigger);
