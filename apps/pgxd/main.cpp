@@ -7,11 +7,10 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "automation/remote/host.h"
+#include "automation/remote/small_file.h"
 
 namespace {
 
@@ -37,20 +36,7 @@ void Log(const std::string& line) {
   std::fflush(stderr);
 }
 
-// The whole file; `what` names it in the error.
-bool ReadFile(const std::string& path, const char* what, std::string& out, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = std::string("cannot read the ") + what + " " + path;
-    return false;
-  }
-  std::stringstream text;
-  text << file.rdbuf();
-  out = text.str();
-  return true;
-}
-
-// The token: the file's first line. A token file others can read is no secret, so it is refused.
+// The token (see small_file.h). A token file others can read is no secret, so it is refused.
 bool ReadToken(const std::string& path, std::string& token, std::string& error) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
@@ -61,8 +47,7 @@ bool ReadToken(const std::string& path, std::string& token, std::string& error) 
     error = "the token file " + path + " can be read by others; make it private (chmod 600 " + path + ")";
     return false;
   }
-  if (!ReadFile(path, "token file", token, error)) return false;
-  token = token.substr(0, token.find_first_of("\r\n"));
+  if (!pgx::remote::ReadTokenFile(path, token, error)) return false;
   if (token.size() < 16) {
     error = "the token in " + path + " is shorter than 16 characters";
     return false;
@@ -99,8 +84,12 @@ int main(int argc, char** argv) {
     Log("not started: " + error);
     return 2;
   }
-  if ((!cert_file.empty() && !ReadFile(cert_file, "certificate", options.tls_certificate, error)) ||
-      (!key_file.empty() && !ReadFile(key_file, "private key", options.tls_key, error))) {
+  if ((!cert_file.empty() &&
+       !pgx::remote::ReadSmallFile(cert_file, "certificate", pgx::remote::kMaxPemFileBytes,
+                                   options.tls_certificate, error)) ||
+      (!key_file.empty() &&
+       !pgx::remote::ReadSmallFile(key_file, "private key", pgx::remote::kMaxPemFileBytes, options.tls_key,
+                                   error))) {
     Log("not started: " + error);
     return 2;
   }

@@ -1,8 +1,6 @@
 // Creating objects on a remote host: what CoCreateInstanceEx does for a server name. The runtime loads
 // this library only then, so local activation never brings in Cap'n Proto.
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "automation/activation.h"
 #include "automation/apartment.h"
@@ -10,6 +8,7 @@
 #include "automation/remote/connection.h"
 #include "automation/remote/host.h"
 #include "automation/remote/proxy.h"
+#include "automation/remote/small_file.h"
 #include "automation/remote/wire_variant.h"
 
 namespace pgx::remote {
@@ -22,7 +21,7 @@ HRESULT Raise(HRESULT hr, const std::string& what) {
 }
 
 // The token a client presents: the password of the authentication identity when one is given, else the
-// contents of the file PGX_REMOTE_TOKEN_FILE names (without its line break), else none.
+// token of the file PGX_REMOTE_TOKEN_FILE names, else none.
 bool ClientToken(const COSERVERINFO& info, std::string& token) {
   token.clear();
   if (info.pAuthInfo && info.pAuthInfo->pAuthIdentityData && info.pAuthInfo->pAuthIdentityData->Password) {
@@ -31,14 +30,8 @@ bool ClientToken(const COSERVERINFO& info, std::string& token) {
   }
   const char* path = std::getenv("PGX_REMOTE_TOKEN_FILE");
   if (!path || !*path) return true;
-  std::ifstream file(path);
-  if (!file) return false;
-  std::stringstream text;
-  text << file.rdbuf();
-  token = text.str();
-  while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' '))
-    token.pop_back();
-  return true;
+  std::string error;
+  return ReadTokenFile(path, token, error);
 }
 
 // An open connection of this thread to the host `info` names.

@@ -203,7 +203,9 @@ TEST_F(RemoteFaultTest, AClientKilledWhileHoldingObjectsHasThemReleased) {
 TEST_F(RemoteFaultTest, AWrongTokenIsRefusedAndTheRightOneServed) {
   const TempFolder folder;
   const std::string token = "0123456789abcdef-not-a-guess";
-  HostProcess host({"--token-file", WriteFile(folder + "/token", token + "\n", 0600)});
+  // Both ends read the token file's first line, whatever follows it.
+  HostProcess host(
+      {"--token-file", WriteFile(folder + "/token", token + " \r\nkept for the ops team\n", 0600)});
   ASSERT_TRUE(host.listening());
   ComPtr<IDispatch> widget;
   EXPECT_EQ(CreateWidget(host.server_name(), widget.ReleaseAndGetAddressOf(), u"0123456789abcdef-guess"),
@@ -234,11 +236,13 @@ TEST_F(RemoteFaultTest, TheHostRefusesToStartUnprotectedBeyondLoopback) {
   const std::string good = WriteFile(folder + "/good", "0123456789abcdef0123\n", 0600);
   const std::string open = WriteFile(folder + "/open", "0123456789abcdef0123\n", 0644);
   const std::string shortish = WriteFile(folder + "/short", "secret\n", 0600);
+  const std::string huge = WriteFile(folder + "/huge", std::string(5000, 'x'), 0600);
   const StartCase cases[] = {
       {"no token", {"--listen", "0.0.0.0:0"}, "without a token"},
       {"no TLS", {"--listen", "0.0.0.0:0", "--token-file", good}, "without TLS"},
       {"a token file others can read", {"--token-file", open}, "can be read by others"},
       {"a short token", {"--token-file", shortish}, "shorter than 16 characters"},
+      {"a token file larger than any token", {"--token-file", huge}, "longer than 4096 bytes"},
       {"a certificate without its key", {"--tls-cert", good}, "both a certificate and its private key"},
   };
   for (const StartCase& c : cases) {
