@@ -5,12 +5,11 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "automation/errorinfo.h"
 #include "automation/remote/batching_stream.h"
 #include "automation/remote/proxy.h"
+#include "automation/remote/small_file.h"
 
 namespace pgx::remote {
 
@@ -98,10 +97,9 @@ kj::TlsContext& ThreadRpc::Tls() {
     // PGX_REMOTE_CA names a PEM file of certificates to trust besides the system's (a host's own
     // self-signed certificate, say).
     if (const char* path = std::getenv("PGX_REMOTE_CA"); path && *path) {
-      std::ifstream file(path);
-      std::stringstream text;
-      text << file.rdbuf();
-      if (file) trusted_.emplace_back(kj::StringPtr(text.str().c_str()));
+      std::string text, error;
+      if (ReadSmallFile(path, "certificate file", kMaxPemFileBytes, text, error))
+        trusted_.emplace_back(kj::StringPtr(text.c_str()));
     }
     options.trustedCertificates = kj::ArrayPtr<const kj::TlsCertificate>(trusted_.data(), trusted_.size());
     tls_ = kj::heap<kj::TlsContext>(kj::mv(options));
