@@ -147,25 +147,29 @@ void query_delay_unit(PulseGenerator& g, Call& c) {
   if (g.channel_of(c, 0, ch) && c.expect(0, 0)) c.reply_raw(kUnitReplies[g.chan(ch).delay_unit]);
 }
 
-// TIME|PRATio keeps the delay; with a second parameter, the delay held (s, or % of the period).
+// TIME|PRATio keeps a delay (the pulse's, or the second pulse's); with a second parameter, the delay held
+// (s, or % of the period).
+template <int Channel::*Hold, double Channel::*Held, double (PulseGenerator::*Delay)(int) const>
 void set_delay_hold(PulseGenerator& g, Call& c) {
   int ch = 0, h = 0;
   if (!g.channel_of(c, 0, ch) || !c.expect(1, 2) || !c.choice(0, {"TIME", "PRATio"}, h)) return;
-  Channel& k = g.chan(ch);
+  const bool time = h == PulseGenerator::kHoldTime;
+  double held = 0;
   if (c.count() == 2) {
-    double held = 0;
-    if (!held_time(c, 1, h == PulseGenerator::kHoldTime ? kS : kPct, held)) return;
-    k.delay_hold = h;
-    k.delay_held = h == PulseGenerator::kHoldTime ? held : held / 100;
-    return;
+    if (!held_time(c, 1, time ? kS : kPct, held)) return;
+    if (!time) held /= 100;
+  } else {
+    const double d = (g.*Delay)(ch);
+    held = time ? d : d / g.settings().period;
   }
-  const double d = g.delay(ch);
-  k.delay_hold = h;
-  g.store_delay(ch, d);
+  Channel& k = g.chan(ch);
+  k.*Hold = h;
+  k.*Held = held;
 }
+template <int Channel::*Hold>
 void query_delay_hold(PulseGenerator& g, Call& c) {
   int ch = 0;
-  if (g.channel_of(c, 0, ch) && c.expect(0, 0)) c.reply_raw(kTimeHoldReplies[g.chan(ch).delay_hold]);
+  if (g.channel_of(c, 0, ch) && c.expect(0, 0)) c.reply_raw(kTimeHoldReplies[g.chan(ch).*Hold]);
 }
 
 // ---- Double pulses
@@ -211,28 +215,6 @@ void set_double_delay_unit(PulseGenerator& g, Call& c) {
 void query_double_delay_unit(PulseGenerator& g, Call& c) {
   int ch = 0;
   if (g.channel_of(c, 0, ch) && c.expect(0, 0)) c.reply_raw(kUnitReplies[g.chan(ch).double_unit]);
-}
-
-// TIME|PRATio keeps the delay of the second pulse; with a second parameter, the delay held (s, or % of the
-// period).
-void set_double_delay_hold(PulseGenerator& g, Call& c) {
-  int ch = 0, h = 0;
-  if (!g.channel_of(c, 0, ch) || !c.expect(1, 2) || !c.choice(0, {"TIME", "PRATio"}, h)) return;
-  Channel& k = g.chan(ch);
-  if (c.count() == 2) {
-    double held = 0;
-    if (!held_time(c, 1, h == PulseGenerator::kHoldTime ? kS : kPct, held)) return;
-    k.double_hold = h;
-    k.double_held = h == PulseGenerator::kHoldTime ? held : held / 100;
-    return;
-  }
-  const double d = g.double_delay(ch);
-  k.double_hold = h;
-  k.double_held = h == PulseGenerator::kHoldTime ? d : d / g.settings().period;
-}
-void query_double_delay_hold(PulseGenerator& g, Call& c) {
-  int ch = 0;
-  if (g.channel_of(c, 0, ch) && c.expect(0, 0)) c.reply_raw(kTimeHoldReplies[g.chan(ch).double_hold]);
 }
 
 // ---- Transitions
@@ -357,12 +339,14 @@ void add_timing_commands(CommandTree& t) {
 
   add<set_delay, query_delay>(t, "[:SOURce]:PULSe:DELay#");
   add<set_delay_unit, query_delay_unit>(t, "[:SOURce]:PULSe:DELay#:UNIT");
-  add<set_delay_hold, query_delay_hold>(t, "[:SOURce]:PULSe:DELay#:HOLD");
+  add<set_delay_hold<&Channel::delay_hold, &Channel::delay_held, &PulseGenerator::delay>,
+      query_delay_hold<&Channel::delay_hold>>(t, "[:SOURce]:PULSe:DELay#:HOLD");
 
   add<set_double_pulse, query_double_pulse>(t, "[:SOURce]:PULSe:DOUBle#[:STATe]");
   add<set_double_delay, query_double_delay>(t, "[:SOURce]:PULSe:DOUBle#:DELay");
   add<set_double_delay_unit, query_double_delay_unit>(t, "[:SOURce]:PULSe:DOUBle#:DELay:UNIT");
-  add<set_double_delay_hold, query_double_delay_hold>(t, "[:SOURce]:PULSe:DOUBle#:DELay:HOLD");
+  add<set_delay_hold<&Channel::double_hold, &Channel::double_held, &PulseGenerator::double_delay>,
+      query_delay_hold<&Channel::double_hold>>(t, "[:SOURce]:PULSe:DOUBle#:DELay:HOLD");
 
   add<set_transition<false>, query_transition<false>>(t, "[:SOURce]:PULSe:TRANsition#[:LEADing]");
   add<set_transition<true>, query_transition<true>>(t, "[:SOURce]:PULSe:TRANsition#:TRAiling");

@@ -18,16 +18,6 @@ namespace {
 constexpr ViUInt32 kLargestBuffer = 64u << 20;
 constexpr std::size_t kFileChunk = 64 * 1024;
 
-// Runs `operation` on the session behind `vi` with its lock held, or forwards with `forward`.
-template <typename Operation, typename Forward>
-ViStatus on_session(ViSession vi, CallRecord* record, Operation&& operation, Forward&& forward) {
-  std::shared_ptr<Object> session;
-  if (ViStatus refused = operation_session(vi, record, session); refused != VI_SUCCESS) return refused;
-  if (session->system) return forward(*session);
-  std::lock_guard lock(session->mutex);
-  return operation(*session);
-}
-
 ViStatus set_buf(ViSession vi, ViUInt16 mask, ViUInt32 size, CallRecord* record) {
   if (record) record->details = "mask=" + std::to_string(mask) + " size=" + std::to_string(size);
   return on_session(

@@ -8,16 +8,6 @@
 namespace pgx::visa {
 namespace {
 
-// Runs `operation` on the connection of the session behind `vi` (its lock held), or forwards with `forward`.
-template <typename Operation, typename Forward>
-ViStatus on_session(ViSession vi, CallRecord* record, Operation&& operation, Forward&& forward) {
-  std::shared_ptr<Object> session;
-  if (ViStatus refused = operation_session(vi, record, session); refused != VI_SUCCESS) return refused;
-  if (session->system) return forward(*session);
-  std::lock_guard lock(session->mutex);
-  return operation(*session);
-}
-
 ViStatus assert_trigger(ViSession vi, ViUInt16 protocol, CallRecord* record) {
   if (record) record->details = "protocol=" + std::to_string(protocol);
   return on_session(

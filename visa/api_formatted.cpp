@@ -110,15 +110,6 @@ ViStatus scan(Object& s, const char* format, va_list* args) {
   return status;
 }
 
-ViStatus on_session(ViSession vi, CallRecord* record, const std::function<ViStatus(Object&)>& operation,
-                    const std::function<ViStatus(Object&)>& forward) {
-  std::shared_ptr<Object> session;
-  if (ViStatus refused = operation_session(vi, record, session); refused != VI_SUCCESS) return refused;
-  if (session->system) return forward(*session);
-  std::lock_guard lock(session->mutex);
-  return operation(*session);
-}
-
 void describe_format(CallRecord* record, const char* format) {
   if (record && format) append_escaped(record->details, format, std::strlen(format));
 }

@@ -45,16 +45,6 @@ ViStatus write_value(Object& s, ViUInt16 space, ViBusAddress64 offset, unsigned 
   return s.connection->register_write(space, offset, width, value);
 }
 
-// Runs `operation` on the session behind `vi` with its lock held, or forwards with `forward`.
-template <typename Operation, typename Forward>
-ViStatus on_session(ViSession vi, CallRecord* record, Operation&& operation, Forward&& forward) {
-  std::shared_ptr<Object> session;
-  if (ViStatus refused = operation_session(vi, record, session); refused != VI_SUCCESS) return refused;
-  if (session->system) return forward(*session);
-  std::lock_guard lock(session->mutex);
-  return operation(*session);
-}
-
 void describe_access(CallRecord* record, ViUInt16 space, ViBusAddress64 offset) {
   if (!record) return;
   record->details = "space=" + std::to_string(space) + " ";

@@ -4,6 +4,7 @@
 // to the system VISA library.
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -83,6 +84,17 @@ std::shared_ptr<Object> lookup(ViObject vi, CallRecord* record);
 // The session behind `vi` for an operation that the resource's locks govern, or the status that refuses
 // it: VI_ERROR_INV_OBJECT, VI_ERROR_NSUP_OPER (not a session), VI_ERROR_RSRC_LOCKED.
 ViStatus operation_session(ViSession vi, CallRecord* record, std::shared_ptr<Object>& session);
+
+// Runs `operation` on the session behind `vi` with its lock held, or, for a session of the system VISA
+// library, `forward`; a session the locks refuse runs neither.
+template <typename Operation, typename Forward>
+ViStatus on_session(ViSession vi, CallRecord* record, Operation&& operation, Forward&& forward) {
+  std::shared_ptr<Object> session;
+  if (ViStatus refused = operation_session(vi, record, session); refused != VI_SUCCESS) return refused;
+  if (session->system) return forward(*session);
+  std::lock_guard lock(session->mutex);
+  return operation(*session);
+}
 
 // A session's I/O settings for one synchronous call: viTerminate without a job ends it.
 IoSettings call_settings(Object& session);

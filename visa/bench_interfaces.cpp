@@ -224,16 +224,6 @@ ViStatus GpibInterfaceConnection::gpib_pass_control(ViUInt16 primary, ViUInt16 s
 // ---- VXI backplane
 // -------------------------------------------------------------------------------------------
 
-ViStatus VxiBackplaneConnection::write(const ViByte*, ViUInt32, ViUInt32& count, const IoSettings&) {
-  count = 0;
-  return VI_ERROR_NSUP_OPER;
-}
-
-ViStatus VxiBackplaneConnection::read(ViByte*, ViUInt32, ViUInt32& count, const IoSettings&) {
-  count = 0;
-  return VI_ERROR_NSUP_OPER;
-}
-
 void VxiBackplaneConnection::refresh(AttributeSet& attributes) {
   std::lock_guard lock(mainframe_->mutex);
   attributes.update(VI_ATTR_VXI_VME_SYSFAIL_STATE,
@@ -315,16 +305,6 @@ ViStatus assert_backplane_trigger(VxiMainframe& mainframe, ViUInt16 protocol, Vi
 
 // ---- VXI address spaces
 // ---------------------------------------------------------------------------------------
-
-ViStatus VxiMemoryConnection::write(const ViByte*, ViUInt32, ViUInt32& count, const IoSettings&) {
-  count = 0;
-  return VI_ERROR_NSUP_OPER;
-}
-
-ViStatus VxiMemoryConnection::read(ViByte*, ViUInt32, ViUInt32& count, const IoSettings&) {
-  count = 0;
-  return VI_ERROR_NSUP_OPER;
-}
 
 ViBusSize VxiMemoryConnection::register_space_size(ViUInt16 space) const {
   switch (space) {

@@ -48,15 +48,27 @@ class GpibInterfaceConnection : public Connection {
   std::map<unsigned, std::unique_ptr<BenchConnection>> connections_;
 };
 
+// A session on a resource without message-based I/O: reads, writes, clears and status bytes are not
+// supported.
+class NonMessageConnection : public Connection {
+ public:
+  ViStatus write(const ViByte*, ViUInt32, ViUInt32& count, const IoSettings&) override {
+    count = 0;
+    return VI_ERROR_NSUP_OPER;
+  }
+  ViStatus read(ViByte*, ViUInt32, ViUInt32& count, const IoSettings&) override {
+    count = 0;
+    return VI_ERROR_NSUP_OPER;
+  }
+  ViStatus clear(const IoSettings&) override { return VI_ERROR_NSUP_OPER; }
+  ViStatus read_stb(ViUInt16&, const IoSettings&) override { return VI_ERROR_NSUP_OPER; }
+};
+
 // A session on a VXI mainframe's backplane: utility signals (SYSRESET, SYSFAIL) and trigger lines.
-class VxiBackplaneConnection : public Connection {
+class VxiBackplaneConnection : public NonMessageConnection {
  public:
   explicit VxiBackplaneConnection(std::shared_ptr<VxiMainframe> mainframe)
       : mainframe_(std::move(mainframe)) {}
-  ViStatus write(const ViByte*, ViUInt32, ViUInt32& count, const IoSettings&) override;
-  ViStatus read(ViByte*, ViUInt32, ViUInt32& count, const IoSettings&) override;
-  ViStatus clear(const IoSettings&) override { return VI_ERROR_NSUP_OPER; }
-  ViStatus read_stb(ViUInt16&, const IoSettings&) override { return VI_ERROR_NSUP_OPER; }
   void refresh(AttributeSet& attributes) override;
 
   ViStatus assert_trigger(ViUInt16 protocol, ViInt16 trigger_id, const IoSettings& io) override;
@@ -70,13 +82,9 @@ class VxiBackplaneConnection : public Connection {
 
 // A session on the address spaces of a VXI mainframe: every module's configuration registers at
 // 0xC000 + 64 * logical address in A16; anything else there, and all of A24 and A32, is a bus error.
-class VxiMemoryConnection : public Connection {
+class VxiMemoryConnection : public NonMessageConnection {
  public:
   explicit VxiMemoryConnection(std::shared_ptr<VxiMainframe> mainframe) : mainframe_(std::move(mainframe)) {}
-  ViStatus write(const ViByte*, ViUInt32, ViUInt32& count, const IoSettings&) override;
-  ViStatus read(ViByte*, ViUInt32, ViUInt32& count, const IoSettings&) override;
-  ViStatus clear(const IoSettings&) override { return VI_ERROR_NSUP_OPER; }
-  ViStatus read_stb(ViUInt16&, const IoSettings&) override { return VI_ERROR_NSUP_OPER; }
 
   ViStatus register_read(ViUInt16 space, ViBusAddress64 offset, unsigned width, ViUInt64& value) override;
   ViStatus register_write(ViUInt16 space, ViBusAddress64 offset, unsigned width, ViUInt64 value) override;
