@@ -30,8 +30,7 @@ VARIANT Dereferenced(const VARIANT& v) {
 
 std::string ObjectName(IDispatch* object) {
   if (!object) return "Nothing";
-  InterfaceInfo info = InterfaceInfo::Of(object);
-  return "<" + (info.Known() ? info.Name() : std::string("object")) + ">";
+  return "<" + InterfaceInfo::NameOf(object).value_or("object") + ">";
 }
 
 std::vector<BYTE> ByteArray(SAFEARRAY* array) {
@@ -154,8 +153,7 @@ nlohmann::json JsonValue(const VARIANT& value) {
       return Utf8(v.bstrVal);
     case VT_DISPATCH: {
       if (!v.pdispVal) return nullptr;
-      InterfaceInfo info = InterfaceInfo::Of(v.pdispVal);
-      return {{"interface", info.Known() ? info.Name() : "IDispatch"}};
+      return {{"interface", InterfaceInfo::NameOf(v.pdispVal).value_or("IDispatch")}};
     }
     case VT_UNKNOWN:
       return v.punkVal ? nlohmann::json{{"interface", "IUnknown"}} : nlohmann::json(nullptr);
