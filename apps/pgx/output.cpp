@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "automation/safearray.h"
+#include "automation/vartype_info.h"
 
 namespace pgx::cli {
 namespace {
@@ -21,34 +23,14 @@ VARIANT Dereferenced(const VARIANT& v) {
   if (v.vt == (VT_BYREF | VT_VARIANT)) return *v.pvarVal;
   out.vt = static_cast<VARTYPE>(v.vt & ~VT_BYREF);
   out.llVal = 0;
-  switch (out.vt) {
-    case VT_I1:
-    case VT_UI1:
-      out.bVal = *v.pbVal;
-      break;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      out.iVal = *v.piVal;
-      break;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      out.lVal = *v.plVal;
-      break;
-    default:
-      out.llVal = *static_cast<const LONGLONG*>(v.byref);
-  }
+  const std::size_t bytes = (out.vt & VT_ARRAY) ? sizeof(SAFEARRAY*) : auto_::detail::ValueBytes(out.vt);
+  std::memcpy(&out.llVal, v.byref, bytes);
   return out;
 }
 
 std::string ObjectName(IDispatch* object) {
   if (!object) return "Nothing";
-  InterfaceInfo info = InterfaceInfo::Of(object);
-  return "<" + (info.Known() ? info.Name() : std::string("object")) + ">";
+  return "<" + InterfaceInfo::NameOf(object).value_or("object") + ">";
 }
 
 std::vector<BYTE> ByteArray(SAFEARRAY* array) {
@@ -171,8 +153,7 @@ nlohmann::json JsonValue(const VARIANT& value) {
       return Utf8(v.bstrVal);
     case VT_DISPATCH: {
       if (!v.pdispVal) return nullptr;
-      InterfaceInfo info = InterfaceInfo::Of(v.pdispVal);
-      return {{"interface", info.Known() ? info.Name() : "IDispatch"}};
+      return {{"interface", InterfaceInfo::NameOf(v.pdispVal).value_or("IDispatch")}};
     }
     case VT_UNKNOWN:
       return v.punkVal ? nlohmann::json{{"interface", "IUnknown"}} : nlohmann::json(nullptr);

@@ -20,6 +20,16 @@ std::string Documented(ITypeInfo* info, MEMBERID id, std::string* help = nullptr
   return out;
 }
 
+// The type information an object gives (empty when it gives none).
+ComPtr<ITypeInfo> TypeInfoOf(IDispatch* object) {
+  ComPtr<ITypeInfo> info;
+  UINT count = 0;
+  if (!object || FAILED(object->GetTypeInfoCount(&count)) || count == 0 ||
+      FAILED(object->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf())))
+    return {};
+  return info;
+}
+
 std::string BaseIdl(VARTYPE vt) {
   switch (vt) {
     case VT_I1:
@@ -253,12 +263,15 @@ InterfaceInfo::InterfaceInfo(ComPtr<ITypeInfo> info) : info_(std::move(info)) {
 }
 
 InterfaceInfo InterfaceInfo::Of(IDispatch* object) {
-  ComPtr<ITypeInfo> info;
-  UINT count = 0;
-  if (!object || FAILED(object->GetTypeInfoCount(&count)) || count == 0 ||
-      FAILED(object->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf())))
-    return {};
+  ComPtr<ITypeInfo> info = TypeInfoOf(object);
+  if (!info) return {};
   return InterfaceInfo(std::move(info));
+}
+
+std::optional<std::string> InterfaceInfo::NameOf(IDispatch* object) {
+  ComPtr<ITypeInfo> info = TypeInfoOf(object);
+  if (!info) return std::nullopt;
+  return Documented(info.Get(), MEMBERID_NIL);
 }
 
 std::vector<const MemberForm*> InterfaceInfo::Find(std::string_view name) const {
@@ -299,11 +312,8 @@ std::vector<std::string> InterfaceInfo::Closest(std::string_view name) const {
 
 Library Library::Of(IDispatch* object) {
   Library library;
-  ComPtr<ITypeInfo> info;
-  UINT count = 0;
-  if (!object || FAILED(object->GetTypeInfoCount(&count)) || count == 0 ||
-      FAILED(object->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf())))
-    return library;
+  ComPtr<ITypeInfo> info = TypeInfoOf(object);
+  if (!info) return library;
   UINT index = 0;
   if (FAILED(info->GetContainingTypeLib(library.lib_.ReleaseAndGetAddressOf(), &index)) || !library.lib_)
     return {};

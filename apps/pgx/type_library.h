@@ -69,6 +69,9 @@ class InterfaceInfo {
   explicit InterfaceInfo(auto_::ComPtr<ITypeInfo> info);
   // The type information an object gives (empty when it gives none).
   static InterfaceInfo Of(IDispatch* object);
+  // Only the name of the object's interface, without reading its members; nullopt when it gives no type
+  // information.
+  static std::optional<std::string> NameOf(IDispatch* object);
 
   bool Known() const { return static_cast<bool>(info_); }
   const std::string& Name() const { return name_; }

@@ -15,6 +15,11 @@ from idl_parsed import (Attrs, CoClass, CoClassItem, DispInterface, Enum, EnumVa
                         Param, Property, Record, TypeDecl, TypeSpec)
 
 
+def _from_decl(attribute: str) -> property:
+    """A read-only property that answers with the same attribute of the parsed declaration (`decl`)."""
+    return property(lambda self: getattr(self.decl, attribute))
+
+
 @dataclass(frozen=True)
 class TypeUse:
     """A type as a parameter or property uses it."""
@@ -51,9 +56,7 @@ class CheckedParam:
     flags: frozenset  # of 'in', 'out', 'retval', 'optional', implied ones included
     default: Optional[DefaultValue]
 
-    @property
-    def name(self) -> str:
-        return self.decl.name
+    name = _from_decl("name")
 
     def has(self, flag: str) -> bool:
         return flag in self.flags
@@ -65,21 +68,10 @@ class CheckedMethod:
     dispid: int
     params: Tuple[CheckedParam, ...]
 
-    @property
-    def name(self) -> str:
-        return self.decl.name
-
-    @property
-    def invkind(self) -> str:
-        return self.decl.invkind
-
-    @property
-    def attrs(self) -> Attrs:
-        return self.decl.attrs
-
-    @property
-    def helpstring(self) -> Optional[str]:
-        return self.decl.helpstring
+    name = _from_decl("name")
+    invkind = _from_decl("invkind")
+    attrs = _from_decl("attrs")
+    helpstring = _from_decl("helpstring")
 
     @property
     def retval(self) -> Optional[CheckedParam]:
@@ -95,21 +87,10 @@ class CheckedProperty:
     decl: Property
     type: TypeUse
 
-    @property
-    def name(self) -> str:
-        return self.decl.name
-
-    @property
-    def dispid(self) -> int:
-        return self.decl.dispid
-
-    @property
-    def attrs(self) -> Attrs:
-        return self.decl.attrs
-
-    @property
-    def helpstring(self) -> Optional[str]:
-        return self.decl.helpstring
+    name = _from_decl("name")
+    dispid = _from_decl("dispid")
+    attrs = _from_decl("attrs")
+    helpstring = _from_decl("helpstring")
 
 
 @dataclass(frozen=True)
@@ -121,51 +102,27 @@ class CheckedField:
     pointers: int
     type_name: Optional[str]  # a declared type's name; None for base types
 
-    @property
-    def name(self) -> str:
-        return self.decl.name
-
-    @property
-    def count(self) -> int:
-        return self.decl.count
-
-    @property
-    def type(self) -> TypeSpec:
-        return self.decl.type
+    name = _from_decl("name")
+    count = _from_decl("count")
+    type = _from_decl("type")
 
 
 @dataclass(frozen=True)
 class CheckedType:
     decl: TypeDecl
 
-    @property
-    def name(self) -> str:
-        return self.decl.name
-
-    @property
-    def attrs(self) -> Attrs:
-        return self.decl.attrs
-
-    @property
-    def uuid(self) -> Optional[str]:
-        return self.decl.uuid
-
-    @property
-    def helpstring(self) -> Optional[str]:
-        return self.decl.helpstring
+    name = _from_decl("name")
+    attrs = _from_decl("attrs")
+    uuid = _from_decl("uuid")
+    helpstring = _from_decl("helpstring")
 
 
 @dataclass(frozen=True)
 class CheckedEnum(CheckedType):
     decl: Enum
 
-    @property
-    def tag(self) -> Optional[str]:
-        return self.decl.tag
-
-    @property
-    def values(self) -> Tuple[EnumValue, ...]:
-        return self.decl.values
+    tag = _from_decl("tag")
+    values = _from_decl("values")
 
 
 @dataclass(frozen=True)
@@ -175,9 +132,7 @@ class CheckedRecord(CheckedType):
     size: int
     align: int
 
-    @property
-    def tag(self) -> Optional[str]:
-        return self.decl.tag
+    tag = _from_decl("tag")
 
 
 @dataclass(frozen=True)
@@ -187,9 +142,7 @@ class CheckedInterface(CheckedType):
     inherited: Tuple[CheckedMethod, ...]  # of the library's interfaces it derives from, in vtable order
     dispatchable: bool  # derives from IDispatch
 
-    @property
-    def base(self) -> str:
-        return self.decl.base
+    base = _from_decl("base")
 
     @property
     def all_methods(self) -> Tuple[CheckedMethod, ...]:
@@ -212,9 +165,7 @@ class CheckedDispInterface(CheckedType):
 class CheckedCoClass(CheckedType):
     decl: CoClass
 
-    @property
-    def items(self) -> Tuple[CoClassItem, ...]:
-        return self.decl.items
+    items = _from_decl("items")
 
 
 @dataclass(frozen=True)
@@ -222,13 +173,8 @@ class CheckedLibrary(CheckedType):
     decl: Library
     types: Tuple[CheckedType, ...]  # in the order of the library
 
-    @property
-    def version(self) -> Tuple[int, int]:
-        return self.decl.version
-
-    @property
-    def importlibs(self) -> Tuple[str, ...]:
-        return self.decl.importlibs
+    version = _from_decl("version")
+    importlibs = _from_decl("importlibs")
 
     def find(self, name: str) -> Optional[CheckedType]:
         return next((t for t in self.types if t.name == name), None)

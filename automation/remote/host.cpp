@@ -66,7 +66,14 @@ std::string HresultText(HRESULT hr) {
   return text ? std::string(code) + " (" + text + ")" : std::string(code);
 }
 
+void FreeExcepInfo(EXCEPINFO& excep) {
+  SysFreeString(excep.bstrSource);
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrHelpFile);
+}
+
 // The thread's error information (after a failed activation) as an EXCEPINFO on the wire.
+
 void TakeErrorInfo(HRESULT hr, wire::ExcepInfo::Builder out, std::string& description) {
   EXCEPINFO excep{};
   excep.scode = hr;
@@ -81,9 +88,26 @@ void TakeErrorInfo(HRESULT hr, wire::ExcepInfo::Builder out, std::string& descri
   if (excep.bstrDescription)
     pgx::auto_::Utf16ToUtf8(pgx::auto_::BstrView(excep.bstrDescription), description);
   EncodeExcepInfo(excep, out);
-  SysFreeString(excep.bstrSource);
-  SysFreeString(excep.bstrDescription);
-  SysFreeString(excep.bstrHelpFile);
+  FreeExcepInfo(excep);
+}
+
+// Puts what a member's Invoke left in `excep` into the reply when the member raised an exception, and
+// frees its strings either way.
+template <typename Results>
+void SendExcepInfo(HRESULT hr, EXCEPINFO& excep, Results& results) {
+  if (hr == DISP_E_EXCEPTION) {
+    if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
+    EncodeExcepInfo(excep, results.initExcepInfo());
+  }
+  FreeExcepInfo(excep);
+}
+
+// An object result again where a following call can be pipelined on it.
+template <typename Results>
+void OfferResultObject(Results& results) {
+  auto r = results.getResult();
+  if (r.isDispatch()) results.setObject(r.getDispatch());
+  if (r.isUnknown()) results.setObject(r.getUnknown());
 }
 
 }  // namespace
@@ -371,13 +395,7 @@ void DispatchServer::Chain(InvokeChainContext& context, std::vector<ComPtr<IDisp
     UINT arg_err = 0;
     SetErrorInfo(0, nullptr);
     hr = current->Invoke(id, IID_NULL, lcid, step.getFlags(), &dp, &result, &excep, &arg_err);
-    if (hr == DISP_E_EXCEPTION) {
-      if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
-      EncodeExcepInfo(excep, results.initExcepInfo());
-    }
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
+    SendExcepInfo(hr, excep, results);
     if (FAILED(hr)) {
       results.setHresult(hr);
       return;
@@ -395,9 +413,7 @@ void DispatchServer::Chain(InvokeChainContext& context, std::vector<ComPtr<IDisp
     if (FAILED(hr)) {
       results.initResult().setEmpty();
     } else {
-      auto r = results.getResult();
-      if (r.isDispatch()) results.setObject(r.getDispatch());
-      if (r.isUnknown()) results.setObject(r.getUnknown());
+      OfferResultObject(results);
     }
     results.setHresult(hr);
   }
@@ -472,13 +488,7 @@ void DispatchServer::Call(InvokeContext& context, std::vector<ComPtr<IDispatch>>
   SetErrorInfo(0, nullptr);
   HRESULT hr = object_->Invoke(id, IID_NULL, lcid, params.getFlags(), &dp,
                                params.getWantResult() ? &result : nullptr, &excep, &arg_err);
-  if (hr == DISP_E_EXCEPTION) {
-    if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
-    EncodeExcepInfo(excep, results.initExcepInfo());
-  }
-  SysFreeString(excep.bstrSource);
-  SysFreeString(excep.bstrDescription);
-  SysFreeString(excep.bstrHelpFile);
+  SendExcepInfo(hr, excep, results);
   results.setArgErr(arg_err);
 
   // By-reference arguments the member changed go back, whether the call succeeded or not: the caller's
@@ -502,10 +512,7 @@ void DispatchServer::Call(InvokeContext& context, std::vector<ComPtr<IDispatch>>
       hr = write;
       results.initResult().setEmpty();
     } else {
-      // An object result again where a following call can be pipelined on it.
-      auto r = results.getResult();
-      if (r.isDispatch()) results.setObject(r.getDispatch());
-      if (r.isUnknown()) results.setObject(r.getUnknown());
+      OfferResultObject(results);
     }
   }
   results.setHresult(hr);

@@ -6,6 +6,7 @@
 #include "automation/errorinfo.h"
 #include "automation/remote/type_description.h"
 #include "automation/remote/wire_variant.h"
+#include "automation/vartype_info.h"
 
 namespace pgx::remote {
 
@@ -81,25 +82,8 @@ HRESULT WriteBack(VARIANT& target, VARIANT& value) {
         if (*target.ppunkVal) (*target.ppunkVal)->Release();
         *target.ppunkVal = value.punkVal;
         break;
-      case VT_I1:
-      case VT_UI1:
-        std::memcpy(target.byref, &value.llVal, 1);
-        break;
-      case VT_I2:
-      case VT_UI2:
-      case VT_BOOL:
-        std::memcpy(target.byref, &value.llVal, 2);
-        break;
-      case VT_I4:
-      case VT_UI4:
-      case VT_INT:
-      case VT_UINT:
-      case VT_R4:
-      case VT_ERROR:
-        std::memcpy(target.byref, &value.llVal, 4);
-        break;
       default:
-        std::memcpy(target.byref, &value.llVal, 8);
+        std::memcpy(target.byref, &value.llVal, auto_::detail::ValueBytes(vt));
         break;
     }
   }

@@ -9,6 +9,7 @@
 #include "automation/comptr.h"
 #include "automation/enum_variant.h"
 #include "automation/safearray.h"
+#include "automation/vartype_info.h"
 
 namespace pgx::remote {
 
@@ -298,39 +299,9 @@ HRESULT EncodeVariant(const VARIANT& value, wire::Variant::Builder out, ObjectMa
       if (vt & VT_ARRAY) {
         v.parray = *value.pparray;
       } else {
-        switch (vt) {
-          case VT_I1:
-          case VT_UI1:
-            std::memcpy(&v.llVal, value.byref, 1);
-            break;
-          case VT_I2:
-          case VT_UI2:
-          case VT_BOOL:
-            std::memcpy(&v.llVal, value.byref, 2);
-            break;
-          case VT_I4:
-          case VT_UI4:
-          case VT_INT:
-          case VT_UINT:
-          case VT_R4:
-          case VT_ERROR:
-            std::memcpy(&v.llVal, value.byref, 4);
-            break;
-          case VT_I8:
-          case VT_UI8:
-          case VT_R8:
-          case VT_CY:
-          case VT_DATE:
-            std::memcpy(&v.llVal, value.byref, 8);
-            break;
-          case VT_BSTR:
-          case VT_DISPATCH:
-          case VT_UNKNOWN:
-            std::memcpy(&v.llVal, value.byref, sizeof(void*));
-            break;
-          default:
-            return DISP_E_BADVARTYPE;
-        }
+        const std::size_t bytes = auto_::detail::ValueBytes(vt);
+        if (bytes == 0) return DISP_E_BADVARTYPE;
+        std::memcpy(&v.llVal, value.byref, bytes);
       }
       // `v` borrows; it is not cleared.
       return EncodeVariant(v, out, objects, cannot);
