@@ -203,6 +203,10 @@ STDMETHODIMP RemoteDispatch::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info
   if (index != 0) return DISP_E_BADINDEX;
   HRESULT hr = Enter();
   if (FAILED(hr)) return hr;
+  if (type_info_ && type_info_lcid_ == lcid) {
+    *info = pgx::auto_::ComPtr<ITypeInfo>(type_info_).Detach();
+    return S_OK;
+  }
   try {
     auto request = capability().getTypeInfoRequest();
     request.setLcid(lcid);
@@ -212,7 +216,12 @@ STDMETHODIMP RemoteDispatch::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info
     KJ_IF_MAYBE (r, response) {
       hr = r->getHresult();
       if (FAILED(hr)) return hr;
-      return TypeInfoFromDescription(*r, info);
+      hr = TypeInfoFromDescription(*r, info);
+      if (SUCCEEDED(hr)) {
+        type_info_ = *info;
+        type_info_lcid_ = lcid;
+      }
+      return hr;
     }
     return RPC_E_CLIENT_CANTUNMARSHAL_DATA;
   } catch (const std::bad_alloc&) {

@@ -56,6 +56,10 @@ class RemoteDispatch final
   std::thread::id owner_;
   kj::Maybe<wire::Dispatch::Client> capability_;  // dropped when the proxy's thread ends
   std::unordered_map<std::u16string, DISPID> names_;
+  // The object's type description as the host gave it, for the locale it was asked in: an object's type does
+  // not change, so it is asked for once.
+  pgx::auto_::ComPtr<ITypeInfo> type_info_;
+  LCID type_info_lcid_ = 0;
 };
 
 }  // namespace pgx::remote
