@@ -28,8 +28,6 @@ HRESULT Channel::Init(int slot, const char* front_end_model) noexcept {
 STDMETHODIMP Channel::get_Current(ICurrent** value) {
   CallFrame frame("Channel.Current");
   if (HRESULT hr = CheckRestriction(kRestrictLevels)) return ReportError(hr);
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(current_, value);
 }
 
@@ -59,8 +57,6 @@ STDMETHODIMP Channel::get_Number(LONG* value) {
 
 STDMETHODIMP Channel::get_Output(IOutput** value) {
   CallFrame frame("Channel.Output");
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(output_, value);
 }
 
@@ -75,8 +71,6 @@ STDMETHODIMP Channel::get_Parent(IInstrument** value) {
 
 STDMETHODIMP Channel::get_Pulse(IPulse** value) {
   CallFrame frame("Channel.Pulse");
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(pulse_, value);
 }
 
@@ -101,8 +95,6 @@ STDMETHODIMP Channel::put_SignalFormat(PgxSignalFormat value) {
 STDMETHODIMP Channel::get_Voltage(IVoltage** value) {
   CallFrame frame("Channel.Voltage");
   if (HRESULT hr = CheckRestriction(kRestrictLevels)) return ReportError(hr);
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(voltage_, value);
 }
 
