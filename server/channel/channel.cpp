@@ -9,10 +9,8 @@ namespace pgx::server {
 
 namespace {
 
-// The restriction ids of the channel's members.
+// The restriction id of the channel's levels.
 constexpr int kRestrictLevels = 9;
-constexpr int kRestrictLimitStatePut = 13;
-constexpr int kRestrictLimitStateGet = 14;
 
 }  // namespace
 
@@ -33,19 +31,12 @@ STDMETHODIMP Channel::get_Current(ICurrent** value) {
 
 STDMETHODIMP Channel::get_LimitEnabled(VARIANT_BOOL* value) {
   CallFrame frame("Channel.LimitEnabled");
-  if (HRESULT hr = CheckRestriction(kRestrictLimitStateGet)) return ReportError(hr);
-  if (!value) return ReportError(E_POINTER);
-  ViBoolean on = 0;
-  if (HRESULT hr = CheckStatus(pgxgen_limitState_Q(GetSession(), ChannelNumber(), &on)); FAILED(hr))
-    return hr;
-  *value = on ? VARIANT_TRUE : VARIANT_FALSE;
-  return S_OK;
+  return ReadLimitState(*this, value);
 }
 
 STDMETHODIMP Channel::put_LimitEnabled(VARIANT_BOOL value) {
   CallFrame frame("Channel.LimitEnabled");
-  if (HRESULT hr = CheckRestriction(kRestrictLimitStatePut)) return ReportError(hr);
-  return CheckStatus(pgxgen_limitState(GetSession(), ChannelNumber(), value ? 1 : 0));
+  return WriteLimitState(*this, value);
 }
 
 STDMETHODIMP Channel::get_Number(LONG* value) {

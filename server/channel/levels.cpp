@@ -59,6 +59,22 @@ HRESULT SendLevel(PgxBase& object, HRESULT formatted, const TextBuffer& command)
 
 }  // namespace
 
+HRESULT ReadLimitState(PgxBase& object, VARIANT_BOOL* value) noexcept {
+  if (HRESULT hr = object.CheckRestriction(kRestrictLimitStateGet)) return object.ReportError(hr);
+  if (!value) return object.ReportError(E_POINTER);
+  ViBoolean on = 0;
+  if (HRESULT hr = object.CheckStatus(pgxgen_limitState_Q(object.GetSession(), object.ChannelNumber(), &on));
+      FAILED(hr))
+    return hr;
+  *value = on ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT WriteLimitState(PgxBase& object, VARIANT_BOOL value) noexcept {
+  if (HRESULT hr = object.CheckRestriction(kRestrictLimitStatePut)) return object.ReportError(hr);
+  return object.CheckStatus(pgxgen_limitState(object.GetSession(), object.ChannelNumber(), value ? 1 : 0));
+}
+
 // ---- Voltage -------------------------------------------------------------------------------------------
 
 STDMETHODIMP Voltage::get_Amplitude(DOUBLE* value) {
@@ -213,19 +229,12 @@ HRESULT Limit::SendLimit(const char* header_suffix, DOUBLE value) noexcept {
 
 STDMETHODIMP Limit::get_Enabled(VARIANT_BOOL* value) {
   CallFrame frame("Limit.Enabled");
-  if (HRESULT hr = CheckRestriction(kRestrictLimitStateGet)) return ReportError(hr);
-  if (!value) return ReportError(E_POINTER);
-  ViBoolean on = 0;
-  if (HRESULT hr = CheckStatus(pgxgen_limitState_Q(GetSession(), ChannelNumber(), &on)); FAILED(hr))
-    return hr;
-  *value = on ? VARIANT_TRUE : VARIANT_FALSE;
-  return S_OK;
+  return ReadLimitState(*this, value);
 }
 
 STDMETHODIMP Limit::put_Enabled(VARIANT_BOOL value) {
   CallFrame frame("Limit.Enabled");
-  if (HRESULT hr = CheckRestriction(kRestrictLimitStatePut)) return ReportError(hr);
-  return CheckStatus(pgxgen_limitState(GetSession(), ChannelNumber(), value ? 1 : 0));
+  return WriteLimitState(*this, value);
 }
 
 STDMETHODIMP Limit::get_High(DOUBLE* value) {
