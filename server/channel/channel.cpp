@@ -9,10 +9,8 @@ namespace pgx::server {
 
 namespace {
 
-// The restriction ids of the channel's members.
+// The restriction id of the channel's levels.
 constexpr int kRestrictLevels = 9;
-constexpr int kRestrictLimitStatePut = 13;
-constexpr int kRestrictLimitStateGet = 14;
 
 }  // namespace
 
@@ -28,26 +26,17 @@ HRESULT Channel::Init(int slot, const char* front_end_model) noexcept {
 STDMETHODIMP Channel::get_Current(ICurrent** value) {
   CallFrame frame("Channel.Current");
   if (HRESULT hr = CheckRestriction(kRestrictLevels)) return ReportError(hr);
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(current_, value);
 }
 
 STDMETHODIMP Channel::get_LimitEnabled(VARIANT_BOOL* value) {
   CallFrame frame("Channel.LimitEnabled");
-  if (HRESULT hr = CheckRestriction(kRestrictLimitStateGet)) return ReportError(hr);
-  if (!value) return ReportError(E_POINTER);
-  ViBoolean on = 0;
-  if (HRESULT hr = CheckStatus(pgxgen_limitState_Q(GetSession(), ChannelNumber(), &on)); FAILED(hr))
-    return hr;
-  *value = on ? VARIANT_TRUE : VARIANT_FALSE;
-  return S_OK;
+  return ReadLimitState(*this, value);
 }
 
 STDMETHODIMP Channel::put_LimitEnabled(VARIANT_BOOL value) {
   CallFrame frame("Channel.LimitEnabled");
-  if (HRESULT hr = CheckRestriction(kRestrictLimitStatePut)) return ReportError(hr);
-  return CheckStatus(pgxgen_limitState(GetSession(), ChannelNumber(), value ? 1 : 0));
+  return WriteLimitState(*this, value);
 }
 
 STDMETHODIMP Channel::get_Number(LONG* value) {
@@ -59,8 +48,6 @@ STDMETHODIMP Channel::get_Number(LONG* value) {
 
 STDMETHODIMP Channel::get_Output(IOutput** value) {
   CallFrame frame("Channel.Output");
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(output_, value);
 }
 
@@ -75,8 +62,6 @@ STDMETHODIMP Channel::get_Parent(IInstrument** value) {
 
 STDMETHODIMP Channel::get_Pulse(IPulse** value) {
   CallFrame frame("Channel.Pulse");
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(pulse_, value);
 }
 
@@ -101,8 +86,6 @@ STDMETHODIMP Channel::put_SignalFormat(PgxSignalFormat value) {
 STDMETHODIMP Channel::get_Voltage(IVoltage** value) {
   CallFrame frame("Channel.Voltage");
   if (HRESULT hr = CheckRestriction(kRestrictLevels)) return ReportError(hr);
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(voltage_, value);
 }
 

@@ -50,14 +50,36 @@ class LevelText {
   char text_[32];
 };
 
-// Sends the level command that `formatted` (the result of formatting `command`) built. The text grows with
-// what it holds, so no value can overrun it.
-HRESULT SendLevel(PgxBase& object, HRESULT formatted, const TextBuffer& command) noexcept {
-  if (FAILED(formatted)) return object.ReportError(formatted);
+// Sets a level with the command that the template `header` gives on the object's channel, followed by the
+// value and its `unit` ("VOLT#:HIGH", 2.5, "V" sends "VOLT1:HIGH 2.5V"). The text grows with what it holds,
+// so no value can overrun it.
+HRESULT SendLevel(PgxBase& object, const char* header, const char* unit, double value) noexcept {
+  TextBuffer command;
+  HRESULT hr = command.InsertChannelSuffix(header, nullptr, kChannelMarker, object.ChannelSuffix());
+  if (SUCCEEDED(hr)) hr = command.Append(" ");
+  if (SUCCEEDED(hr)) hr = command.Append(LevelText(value).c_str());
+  if (SUCCEEDED(hr)) hr = command.Append(unit);
+  if (FAILED(hr)) return object.ReportError(hr);
   return object.CheckStatus(pgxgen_cmd(object.GetSession(), command.c_str()));
 }
 
 }  // namespace
+
+HRESULT ReadLimitState(PgxBase& object, VARIANT_BOOL* value) noexcept {
+  if (HRESULT hr = object.CheckRestriction(kRestrictLimitStateGet)) return object.ReportError(hr);
+  if (!value) return object.ReportError(E_POINTER);
+  ViBoolean on = 0;
+  if (HRESULT hr = object.CheckStatus(pgxgen_limitState_Q(object.GetSession(), object.ChannelNumber(), &on));
+      FAILED(hr))
+    return hr;
+  *value = on ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT WriteLimitState(PgxBase& object, VARIANT_BOOL value) noexcept {
+  if (HRESULT hr = object.CheckRestriction(kRestrictLimitStatePut)) return object.ReportError(hr);
+  return object.CheckStatus(pgxgen_limitState(object.GetSession(), object.ChannelNumber(), value ? 1 : 0));
+}
 
 // ---- Voltage -------------------------------------------------------------------------------------------
 
@@ -68,8 +90,7 @@ STDMETHODIMP Voltage::get_Amplitude(DOUBLE* value) {
 
 STDMETHODIMP Voltage::put_Amplitude(DOUBLE value) {
   CallFrame frame("Voltage.Amplitude");
-  TextBuffer command;
-  return SendLevel(*this, command.Format("VOLT%s %sV", ChannelSuffix(), LevelText(value).c_str()), command);
+  return SendLevel(*this, "VOLT#", "V", value);
 }
 
 STDMETHODIMP Voltage::get_High(DOUBLE* value) {
@@ -79,9 +100,7 @@ STDMETHODIMP Voltage::get_High(DOUBLE* value) {
 
 STDMETHODIMP Voltage::put_High(DOUBLE value) {
   CallFrame frame("Voltage.High");
-  TextBuffer command;
-  return SendLevel(*this, command.Format("VOLT%s:HIGH %sV", ChannelSuffix(), LevelText(value).c_str()),
-                   command);
+  return SendLevel(*this, "VOLT#:HIGH", "V", value);
 }
 
 STDMETHODIMP Voltage::get_Limit(ILimit** value) {
@@ -99,9 +118,7 @@ STDMETHODIMP Voltage::get_Low(DOUBLE* value) {
 
 STDMETHODIMP Voltage::put_Low(DOUBLE value) {
   CallFrame frame("Voltage.Low");
-  TextBuffer command;
-  return SendLevel(*this, command.Format("VOLT%s:LOW %sV", ChannelSuffix(), LevelText(value).c_str()),
-                   command);
+  return SendLevel(*this, "VOLT#:LOW", "V", value);
 }
 
 STDMETHODIMP Voltage::get_Offset(DOUBLE* value) {
@@ -111,9 +128,7 @@ STDMETHODIMP Voltage::get_Offset(DOUBLE* value) {
 
 STDMETHODIMP Voltage::put_Offset(DOUBLE value) {
   CallFrame frame("Voltage.Offset");
-  TextBuffer command;
-  return SendLevel(*this, command.Format("VOLT%s:OFFS %sV", ChannelSuffix(), LevelText(value).c_str()),
-                   command);
+  return SendLevel(*this, "VOLT#:OFFS", "V", value);
 }
 
 // ---- Current -------------------------------------------------------------------------------------------
@@ -125,8 +140,7 @@ STDMETHODIMP Current::get_Amplitude(DOUBLE* value) {
 
 STDMETHODIMP Current::put_Amplitude(DOUBLE value) {
   CallFrame frame("Current.Amplitude");
-  TextBuffer command;
-  return SendLevel(*this, command.Format(":CURR%s %sA", ChannelSuffix(), LevelText(value).c_str()), command);
+  return SendLevel(*this, ":CURR#", "A", value);
 }
 
 STDMETHODIMP Current::get_High(DOUBLE* value) {
@@ -136,9 +150,7 @@ STDMETHODIMP Current::get_High(DOUBLE* value) {
 
 STDMETHODIMP Current::put_High(DOUBLE value) {
   CallFrame frame("Current.High");
-  TextBuffer command;
-  return SendLevel(*this, command.Format(":CURR%s:HIGH %sA", ChannelSuffix(), LevelText(value).c_str()),
-                   command);
+  return SendLevel(*this, ":CURR#:HIGH", "A", value);
 }
 
 STDMETHODIMP Current::get_Limit(ILimit** value) {
@@ -156,9 +168,7 @@ STDMETHODIMP Current::get_Low(DOUBLE* value) {
 
 STDMETHODIMP Current::put_Low(DOUBLE value) {
   CallFrame frame("Current.Low");
-  TextBuffer command;
-  return SendLevel(*this, command.Format(":CURR%s:LOW %sA", ChannelSuffix(), LevelText(value).c_str()),
-                   command);
+  return SendLevel(*this, ":CURR#:LOW", "A", value);
 }
 
 STDMETHODIMP Current::get_Offset(DOUBLE* value) {
@@ -168,9 +178,7 @@ STDMETHODIMP Current::get_Offset(DOUBLE* value) {
 
 STDMETHODIMP Current::put_Offset(DOUBLE value) {
   CallFrame frame("Current.Offset");
-  TextBuffer command;
-  return SendLevel(*this, command.Format(":CURR%s:OFFS %sA", ChannelSuffix(), LevelText(value).c_str()),
-                   command);
+  return SendLevel(*this, ":CURR#:OFFS", "A", value);
 }
 
 // ---- Limit ---------------------------------------------------------------------------------------------
@@ -213,19 +221,12 @@ HRESULT Limit::SendLimit(const char* header_suffix, DOUBLE value) noexcept {
 
 STDMETHODIMP Limit::get_Enabled(VARIANT_BOOL* value) {
   CallFrame frame("Limit.Enabled");
-  if (HRESULT hr = CheckRestriction(kRestrictLimitStateGet)) return ReportError(hr);
-  if (!value) return ReportError(E_POINTER);
-  ViBoolean on = 0;
-  if (HRESULT hr = CheckStatus(pgxgen_limitState_Q(GetSession(), ChannelNumber(), &on)); FAILED(hr))
-    return hr;
-  *value = on ? VARIANT_TRUE : VARIANT_FALSE;
-  return S_OK;
+  return ReadLimitState(*this, value);
 }
 
 STDMETHODIMP Limit::put_Enabled(VARIANT_BOOL value) {
   CallFrame frame("Limit.Enabled");
-  if (HRESULT hr = CheckRestriction(kRestrictLimitStatePut)) return ReportError(hr);
-  return CheckStatus(pgxgen_limitState(GetSession(), ChannelNumber(), value ? 1 : 0));
+  return WriteLimitState(*this, value);
 }
 
 STDMETHODIMP Limit::get_High(DOUBLE* value) {

@@ -12,6 +12,11 @@
 
 namespace pgx::server {
 
+// The channel's limit state, which both Channel.LimitEnabled and Limit.Enabled show: read into *value, or
+// set, on `object`'s channel, each behind its own restriction.
+HRESULT ReadLimitState(PgxBase& object, VARIANT_BOOL* value) noexcept;
+HRESULT WriteLimitState(PgxBase& object, VARIANT_BOOL value) noexcept;
+
 class Voltage final : public PgxObject<Voltage, IVoltage, Level::kChannel> {
  public:
   static constexpr const char* kClassName = "Voltage";

@@ -110,10 +110,12 @@ class PgxBase {
   // The error object this object reports through, looked up when it is attached: the instrument's for
   // objects below an instrument; the Err and the Instruments collection override it.
   virtual Err* FindErrorObject() noexcept;
-  // A child property: the cached child (created on first use) as interface `I`, with a reference, into *out.
-  // Failures go through ReportError.
+  // A child property: the cached child (created on first use) as interface `I`, with a reference, into *out;
+  // E_POINTER for a null `out`, which is otherwise cleared first. Failures go through ReportError.
   template <class T, class I>
   HRESULT GetChild(ChildHolder<T>& holder, I** out) noexcept {
+    if (!out) return ReportError(E_POINTER);
+    *out = nullptr;
     if (!holder) {
       if (HRESULT hr = holder.Create(this); FAILED(hr)) return ReportError(hr);
     }

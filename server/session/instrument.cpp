@@ -142,7 +142,6 @@ STDMETHODIMP Instrument::put_AutoDetect(VARIANT_BOOL value) {
 
 STDMETHODIMP Instrument::get__Cmd(I_Cmd** value) {
   CallFrame frame("Instrument._Cmd");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(raw_command_, value);
 }
 
@@ -205,7 +204,6 @@ STDMETHODIMP Instrument::put_ChannelMath(PgxChannelMath value) {
 
 STDMETHODIMP Instrument::get_Channels(IChannels** value) {
   CallFrame frame("Instrument.Channels");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(channels_, value);
 }
 
@@ -224,7 +222,6 @@ STDMETHODIMP Instrument::DeviceClear() {
 
 STDMETHODIMP Instrument::get_Err(IErr** value) {
   CallFrame frame("Instrument.Err");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(err_, value);
 }
 
@@ -279,7 +276,6 @@ STDMETHODIMP Instrument::MeasureClkInPeriod() {
 
 STDMETHODIMP Instrument::get_Mode(IMode** value) {
   CallFrame frame("Instrument.Mode");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(mode_, value);
 }
 
@@ -327,7 +323,6 @@ STDMETHODIMP Instrument::get_Parent(IDispatch** value) {
 
 STDMETHODIMP Instrument::get_Pattern(IPattern** value) {
   CallFrame frame("Instrument.Pattern");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(pattern_, value);
 }
 
@@ -344,7 +339,6 @@ STDMETHODIMP Instrument::put_Period(DOUBLE value) {
 
 STDMETHODIMP Instrument::get_PllReference(IPllReference** value) {
   CallFrame frame("Instrument.PllReference");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(pll_reference_, value);
 }
 
@@ -429,7 +423,6 @@ STDMETHODIMP Instrument::Reset() {
 
 STDMETHODIMP Instrument::get_Restrictions(IRestrictions** value) {
   CallFrame frame("Instrument.Restrictions");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(restrictions_, value);
 }
 
@@ -459,13 +452,11 @@ STDMETHODIMP Instrument::get_SelfTest(SHORT* result_as_number, BSTR* value) {
 
 STDMETHODIMP Instrument::get_Setting(ISetting** value) {
   CallFrame frame("Instrument.Setting");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(setting_, value);
 }
 
 STDMETHODIMP Instrument::get_Status(IStatus** value) {
   CallFrame frame("Instrument.Status");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(status_, value);
 }
 
@@ -496,7 +487,6 @@ STDMETHODIMP Instrument::Transaction(PgxTransaction action) {
 
 STDMETHODIMP Instrument::get_Trigger(ITrigger** value) {
   CallFrame frame("Instrument.Trigger");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(trigger_, value);
 }
 

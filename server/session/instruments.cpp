@@ -238,7 +238,6 @@ STDMETHODIMP Instruments::get__NewEnum(IUnknown** value) {
 
 STDMETHODIMP Instruments::get_Err(IErr** value) {
   CallFrame frame("Instruments.Err");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(err_, value);
 }
 

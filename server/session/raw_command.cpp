@@ -10,29 +10,19 @@ HRESULT RawCommand::Narrow(BSTR command, TextBuffer& text) noexcept {
   return ReportError(text.AssignBstrArgument(command));
 }
 
-HRESULT RawCommand::PutInt32(BSTR command, LONG value) noexcept {
+template <class T>
+HRESULT RawCommand::Send(BSTR command, ViStatus (*send)(ViSession, ViConstString, T), T value) noexcept {
   TextBuffer header;
   if (HRESULT hr = Narrow(command, header); FAILED(hr)) return hr;
-  return CheckStatus(pgxgen_cmdInt(GetSession(), header.c_str(), value));
+  return CheckStatus(send(GetSession(), header.c_str(), value));
 }
 
-HRESULT RawCommand::PutUInt32(BSTR command, ULONG value) noexcept {
-  TextBuffer header;
-  if (HRESULT hr = Narrow(command, header); FAILED(hr)) return hr;
-  return CheckStatus(pgxgen_cmdUInt(GetSession(), header.c_str(), value));
-}
-
-HRESULT RawCommand::PutReal64(BSTR command, DOUBLE value) noexcept {
-  TextBuffer header;
-  if (HRESULT hr = Narrow(command, header); FAILED(hr)) return hr;
-  return CheckStatus(pgxgen_cmdReal(GetSession(), header.c_str(), value));
-}
-
-HRESULT RawCommand::GetReal64(BSTR command, DOUBLE* value) noexcept {
-  if (!value) return ReportError(E_POINTER);
-  TextBuffer query;
-  if (HRESULT hr = Narrow(command, query); FAILED(hr)) return hr;
-  return CheckStatus(pgxgen_cmdReal64_Q(GetSession(), query.c_str(), value));
+template <class T>
+HRESULT RawCommand::Query(BSTR command, ViStatus (*query)(ViSession, ViConstString, T*), T* answer) noexcept {
+  if (!answer) return ReportError(E_POINTER);
+  TextBuffer text;
+  if (HRESULT hr = Narrow(command, text); FAILED(hr)) return hr;
+  return CheckStatus(query(GetSession(), text.c_str(), answer));
 }
 
 STDMETHODIMP RawCommand::Cmd(BSTR command) {
@@ -44,29 +34,23 @@ STDMETHODIMP RawCommand::Cmd(BSTR command) {
 
 STDMETHODIMP RawCommand::get_Int16(BSTR command, SHORT* value) {
   CallFrame frame("_Cmd.Int16");
-  if (!value) return ReportError(E_POINTER);
-  TextBuffer query;
-  if (HRESULT hr = Narrow(command, query); FAILED(hr)) return hr;
-  return CheckStatus(pgxgen_cmdInt16_Q(GetSession(), query.c_str(), value));
+  return Query<ViInt16>(command, pgxgen_cmdInt16_Q, value);
 }
 
 // The value goes out widened (sign-extended), as the Int32 put sends it.
 STDMETHODIMP RawCommand::put_Int16(BSTR command, SHORT value) {
   CallFrame frame("_Cmd.Int16");
-  return PutInt32(command, value);
+  return Send<ViInt32>(command, pgxgen_cmdInt, value);
 }
 
 STDMETHODIMP RawCommand::get_Int32(BSTR command, LONG* value) {
   CallFrame frame("_Cmd.Int32");
-  if (!value) return ReportError(E_POINTER);
-  TextBuffer query;
-  if (HRESULT hr = Narrow(command, query); FAILED(hr)) return hr;
-  return CheckStatus(pgxgen_cmdInt32_Q(GetSession(), query.c_str(), value));
+  return Query<ViInt32>(command, pgxgen_cmdInt32_Q, value);
 }
 
 STDMETHODIMP RawCommand::put_Int32(BSTR command, LONG value) {
   CallFrame frame("_Cmd.Int32");
-  return PutInt32(command, value);
+  return Send<ViInt32>(command, pgxgen_cmdInt, value);
 }
 
 // The answer's block fills the array from its start, at most its size; the number of bytes received is not
@@ -98,24 +82,24 @@ STDMETHODIMP RawCommand::get_Real32(BSTR command, FLOAT* value) {
   CallFrame frame("_Cmd.Real32");
   if (!value) return ReportError(E_POINTER);
   DOUBLE wide = 0;
-  if (HRESULT hr = GetReal64(command, &wide); FAILED(hr)) return hr;
+  if (HRESULT hr = Query<ViReal64>(command, pgxgen_cmdReal64_Q, &wide); FAILED(hr)) return hr;
   *value = static_cast<FLOAT>(wide);
   return S_OK;
 }
 
 STDMETHODIMP RawCommand::put_Real32(BSTR command, FLOAT value) {
   CallFrame frame("_Cmd.Real32");
-  return PutReal64(command, value);
+  return Send<ViReal64>(command, pgxgen_cmdReal, value);
 }
 
 STDMETHODIMP RawCommand::get_Real64(BSTR command, DOUBLE* value) {
   CallFrame frame("_Cmd.Real64");
-  return GetReal64(command, value);
+  return Query<ViReal64>(command, pgxgen_cmdReal64_Q, value);
 }
 
 STDMETHODIMP RawCommand::put_Real64(BSTR command, DOUBLE value) {
   CallFrame frame("_Cmd.Real64");
-  return PutReal64(command, value);
+  return Send<ViReal64>(command, pgxgen_cmdReal, value);
 }
 
 // The answer is read into 256 characters (255 and the terminator); a longer one comes back cut there, and a
@@ -151,36 +135,30 @@ STDMETHODIMP RawCommand::put_String(BSTR command, BSTR value) {
 STDMETHODIMP RawCommand::get_UInt16(BSTR command, LONG* value) {
   CallFrame frame("_Cmd.UInt16");
   if (!value) return ReportError(E_POINTER);
-  TextBuffer query;
-  if (HRESULT hr = Narrow(command, query); FAILED(hr)) return hr;
   ViUInt16 answer = 0;
-  if (HRESULT hr = CheckStatus(pgxgen_cmdUInt16_Q(GetSession(), query.c_str(), &answer)); FAILED(hr))
-    return hr;
+  if (HRESULT hr = Query<ViUInt16>(command, pgxgen_cmdUInt16_Q, &answer); FAILED(hr)) return hr;
   *value = answer;
   return S_OK;
 }
 
 STDMETHODIMP RawCommand::put_UInt16(BSTR command, LONG value) {
   CallFrame frame("_Cmd.UInt16");
-  return PutUInt32(command, static_cast<ULONG>(value));
+  return Send<ViUInt32>(command, pgxgen_cmdUInt, static_cast<ViUInt32>(value));
 }
 
 // The 32 bits of the unsigned answer: above 2^31 - 1 the long reads negative.
 STDMETHODIMP RawCommand::get_UInt32(BSTR command, LONG* value) {
   CallFrame frame("_Cmd.UInt32");
   if (!value) return ReportError(E_POINTER);
-  TextBuffer query;
-  if (HRESULT hr = Narrow(command, query); FAILED(hr)) return hr;
   ViUInt32 answer = 0;
-  if (HRESULT hr = CheckStatus(pgxgen_cmdUInt32_Q(GetSession(), query.c_str(), &answer)); FAILED(hr))
-    return hr;
+  if (HRESULT hr = Query<ViUInt32>(command, pgxgen_cmdUInt32_Q, &answer); FAILED(hr)) return hr;
   *value = static_cast<LONG>(answer);
   return S_OK;
 }
 
 STDMETHODIMP RawCommand::put_UInt32(BSTR command, LONG value) {
   CallFrame frame("_Cmd.UInt32");
-  return PutUInt32(command, static_cast<ULONG>(value));
+  return Send<ViUInt32>(command, pgxgen_cmdUInt, static_cast<ViUInt32>(value));
 }
 
 }  // namespace pgx::server

@@ -39,11 +39,13 @@ class RawCommand final : public PgxObject<RawCommand, I_Cmd, Level::kInstrument>
 
   // The client's command as the narrow text sent; failures go through ReportError.
   HRESULT Narrow(BSTR command, TextBuffer& text) noexcept;
-  // The puts that the narrower and wider forms share.
-  HRESULT PutInt32(BSTR command, LONG value) noexcept;
-  HRESULT PutUInt32(BSTR command, ULONG value) noexcept;
-  HRESULT PutReal64(BSTR command, DOUBLE value) noexcept;
-  HRESULT GetReal64(BSTR command, DOUBLE* value) noexcept;
+  // A put: the driver's `send` adds `value` to the header `command`.
+  template <class T>
+  HRESULT Send(BSTR command, ViStatus (*send)(ViSession, ViConstString, T), T value) noexcept;
+  // A get: the driver's `query` sends the query `command` and reads the answer into *answer (E_POINTER for
+  // a null `answer`).
+  template <class T>
+  HRESULT Query(BSTR command, ViStatus (*query)(ViSession, ViConstString, T*), T* answer) noexcept;
 };
 
 }  // namespace pgx::server

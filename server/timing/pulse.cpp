@@ -13,15 +13,11 @@ Pulse::~Pulse() = default;
 
 STDMETHODIMP Pulse::get_Delay(IDelay** value) {
   CallFrame frame("Pulse.Delay");
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(delay_, value);
 }
 
 STDMETHODIMP Pulse::get_DoubleDelay(IDoubleDelay** value) {
   CallFrame frame("Pulse.DoubleDelay");
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(double_delay_, value);
 }
 
@@ -79,8 +75,6 @@ STDMETHODIMP Pulse::put_TrailingEdgeDelay(DOUBLE value) {
 
 STDMETHODIMP Pulse::get_Transition(ITransition** value) {
   CallFrame frame("Pulse.Transition");
-  if (!value) return ReportError(E_POINTER);
-  *value = nullptr;
   return GetChild(transition_, value);
 }
 

@@ -79,25 +79,21 @@ STDMETHODIMP Trigger::put_Source(PgxPulsePeriodSource value) {
 
 STDMETHODIMP Trigger::get_Arm(IArm** value) {
   CallFrame frame("Trigger.Arm");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(arm_, value);
 }
 
 STDMETHODIMP Trigger::get_ClockInput(IClkInput** value) {
   CallFrame frame("Trigger.ClockInput");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(clock_input_, value);
 }
 
 STDMETHODIMP Trigger::get_ExternalInput(IExtInput** value) {
   CallFrame frame("Trigger.ExternalInput");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(external_input_, value);
 }
 
 STDMETHODIMP Trigger::get_Output(ITrgOutput** value) {
   CallFrame frame("Trigger.Output");
-  if (!value) return ReportError(E_POINTER);
   return GetChild(output_, value);
 }
 
