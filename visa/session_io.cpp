@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <chrono>
 
 namespace pgx::visa {
 
@@ -43,10 +44,19 @@ ViJobId SessionIo::start(Work work) {
   job->id = next_job_++;
   if (next_job_ == VI_NULL) next_job_ = 1;
   Job* raw = job.get();
-  job->thread = std::thread([raw, work = std::move(work)] {
+  std::shared_future<void> before = last_finished_;
+  std::promise<void> finished;
+  last_finished_ = finished.get_future().share();
+  job->thread = std::thread([raw, work = std::move(work), before, finished = std::move(finished)]() mutable {
+    // Its turn comes when the jobs before it have finished, or at once when it is terminated meanwhile.
+    while (before.valid() && !raw->abort.load() &&
+           before.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+    }
     std::function<void()> then = work(raw->id, raw->abort);
-    raw->done.store(true);  // before the application hears of it: viTerminate then finds it done
+    raw->done.store(true);              // before the application hears of it: viTerminate then finds it done
+    if (before.valid()) before.wait();  // completions in the order the jobs were started
     if (then) then();
+    finished.set_value();
   });
   jobs_.push_back(std::move(job));
   return raw->id;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,7 +68,9 @@ class SessionIo {
 
   // ---- Asynchronous jobs (thread-safe) ----
   // Starts `work` on a thread of its own; it gets the flag that viTerminate sets, and returns what is to be
-  // done once the job counts as finished (its completion event). Returns the job's id.
+  // done once the job counts as finished (its completion event). Returns the job's id. The jobs of a session
+  // run one after another in the order they were started (a read started after a write reads its answer),
+  // and complete in that order; a job terminated while it waits for its turn ends at once.
   using Work = std::function<std::function<void()>(ViJobId, const std::atomic<bool>& abort)>;
   ViJobId start(Work work);
   // Asks a job (VI_NULL: every job) to end: VI_ERROR_INV_JOB_ID when there is no such job still running.
@@ -85,6 +88,8 @@ class SessionIo {
   std::mutex jobs_mutex_;
   std::vector<std::unique_ptr<Job>> jobs_;
   ViJobId next_job_ = 1;
+  // Ready once the job started last, and every job before it, has finished.
+  std::shared_future<void> last_finished_;
 };
 
 }  // namespace pgx::visa
