@@ -30,7 +30,9 @@ VARIANT Dereferenced(const VARIANT& v) {
 
 std::string ObjectName(IDispatch* object) {
   if (!object) return "Nothing";
-  return "<" + InterfaceInfo::NameOf(object).value_or("object") + ">";
+  std::string name = "<";  // appended, not "<" + name: g++ 12 warns falsely (-Wrestrict) on that
+  name.append(InterfaceInfo::NameOf(object).value_or("object")).append(">");
+  return name;
 }
 
 std::vector<BYTE> ByteArray(SAFEARRAY* array) {

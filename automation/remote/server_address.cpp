@@ -103,7 +103,9 @@ std::string ResolvedAddress::ToString() const {
   if (storage.ss_family == AF_INET6) {
     const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&storage);
     ::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
-    return "[" + std::string(text) + "]:" + std::to_string(ntohs(in6->sin6_port));
+    std::string bracketed = "[";  // appended, not "[" + text: g++ 12 warns falsely (-Wrestrict) on that
+    bracketed.append(text).append("]:").append(std::to_string(ntohs(in6->sin6_port)));
+    return bracketed;
   }
   return "?";
 }

@@ -10,7 +10,9 @@ std::optional<QString> RecordingUiServices::InputBox(const QString& prompt, cons
                                                      const QString& default_answer) {
   inputs.push_back({prompt, caption, default_answer});
   if (answers_.empty()) return std::nullopt;
-  std::optional<QString> answer = std::move(answers_.front());
+  // Swapped out rather than moved into a new optional, which g++ 12 takes for a read of uninitialised memory.
+  std::optional<QString> answer;
+  answer.swap(answers_.front());
   answers_.pop_front();
   return answer;
 }
